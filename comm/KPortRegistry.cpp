@@ -1,0 +1,67 @@
+#include "comm/KPortRegistry.h"
+
+#include <memory>
+
+namespace {
+std::mutex instanceLock;
+std::unique_ptr<KPortRegistry> instance;
+} // namespace
+
+KPortRegistry::KPortRegistry(const PortTable& table) : ports(table) {}
+
+KPortRegistry& KPortRegistry::Instance() {
+    std::lock_guard<std::mutex> guard(instanceLock);
+    if (!instance) {
+        PortTable table;
+        KSerialBackend::ScanPorts(table);
+        instance.reset(new KPortRegistry(table));
+    }
+    return *instance;
+}
+
+bool KPortRegistry::Exists() {
+    std::lock_guard<std::mutex> guard(instanceLock);
+    return instance != nullptr;
+}
+
+void KPortRegistry::Teardown() {
+    std::lock_guard<std::mutex> guard(instanceLock);
+    instance.reset();
+}
+
+void KPortRegistry::InstallForTesting(const PortTable& table) {
+    std::lock_guard<std::mutex> guard(instanceLock);
+    instance.reset(new KPortRegistry(table));
+}
+
+bool KPortRegistry::IsPresent(int32_t port) const {
+    return port >= 0 && port < kPortCount && ports[static_cast<size_t>(port)].present;
+}
+
+bool KPortRegistry::LockPort(int32_t port) {
+    if (!IsPresent(port)) return false;
+    locks[static_cast<size_t>(port)].lock();
+    return true;
+}
+
+bool KPortRegistry::UnlockPort(int32_t port) {
+    if (!IsPresent(port)) return false;
+    locks[static_cast<size_t>(port)].unlock();
+    return true;
+}
+
+std::string KPortRegistry::DevicePath(int32_t port) const {
+    return IsPresent(port) ? ports[static_cast<size_t>(port)].device : std::string();
+}
+
+std::string KPortRegistry::Label(int32_t port) const {
+    return IsPresent(port) ? ports[static_cast<size_t>(port)].label : std::string();
+}
+
+int32_t KPortRegistry::FindPort(const std::string& device) const {
+    for (int32_t i = 0; i < kPortCount; ++i) {
+        const KPortInfo& info = ports[static_cast<size_t>(i)];
+        if (info.present && (info.device == device || info.label == device)) return i;
+    }
+    return -1;
+}

@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "comm/KComm.h"
+#include "comm/KOpenError.h"
+#include "comm/KSerialPort.h"
+
+// A link over a serial port: COM1..COM24 by number through the port registry, or any device
+// the user names (DevicePath), such as /dev/ttyUSB0 or a pseudo-terminal.
+class KSerialComm : public KComm {
+public:
+    KSerialComm();
+    ~KSerialComm() override;
+
+    void SaveSettings(int32_t context, KSettingsStore& store) override;
+    void LoadSettings(int32_t context, KSettingsStore& store) override;
+    bool Open(int32_t mode) override;
+    bool Close() override;
+    bool Write(const void* data, uint32_t length) override;
+    bool ReadExact(void* buffer, uint32_t length) override;
+    int32_t ReadAvailable(void* buffer, uint32_t length) override;
+    void GetPortName(char* text, uint32_t size) override;
+
+    // Why the last Open failed (kind None after a successful one).
+    const KOpenError& LastOpenError() const { return lastOpenError; }
+
+    // Who hears of failed opens, process-wide. The default shows the platform's message box on
+    // Windows and nothing elsewhere; front ends install their own. nullptr restores the default.
+    using OpenFailureHandler = void (*)(const KOpenError& error);
+    static void SetOpenFailureHandler(OpenFailureHandler handler);
+
+    // Settings (also the settings keys).
+    int32_t RTSCTSFlag = 0;
+    int32_t MSPerChar = 50;
+    int32_t StopBits = 1;
+    int32_t WordLength = 8;
+    char Parity = 'N';
+    int32_t BaudRate = 9600;
+    int32_t PortNumber = 0;
+    // When not empty, the device opened instead of the registry's port PortNumber.
+    std::string DevicePath;
+
+    KSerialPort port;
+
+protected:
+    KOpenError lastOpenError;
+
+private:
+    bool OpenSequence();
+    void ReportFailure();
+    int32_t lockedSlot = -1;  // registry slot whose lock this open link holds
+};

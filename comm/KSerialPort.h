@@ -1,0 +1,30 @@
+#pragma once
+#include <cstdint>
+
+#if defined(_WIN32)
+#include <windows.h>
+
+// The open port: the line settings handed whole to SetCommState, and the file handle.
+struct KSerialPort {
+    KSerialPort();
+    DCB dcb;
+    int32_t portNumber;
+    HANDLE handle;
+};
+#else
+// The four DCB fields that an open changes, with the Win32 values (Parity 0..4: none, odd,
+// even, mark, space; StopBits 0 one, 2 two), so both platforms map the settings alike.
+struct KLineSettings {
+    uint32_t DCBlength = 28;
+    uint32_t BaudRate = 115200;
+    uint8_t ByteSize = 8;
+    uint8_t Parity = 0;
+    uint8_t StopBits = 0;
+};
+
+struct KSerialPort {
+    KLineSettings dcb;
+    int32_t portNumber = 0;
+    int handle = -1;  // file descriptor
+};
+#endif

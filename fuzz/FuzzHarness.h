@@ -1,0 +1,64 @@
+#pragma once
+// Shared driver of the framer fuzz targets: the input's first bytes choose how the rest is cut
+// into arrival chunks; every delivered message is handed to the target's checker, which aborts
+// on a broken invariant.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+
+#include "comm/KMemoryComm.h"
+#include "monitors/KStreamMonitor.h"
+
+template <typename Monitor, typename Check>
+int FuzzFramer(const uint8_t* data, size_t size, size_t bufferCapacity, Check check) {
+    if (size < 2) return 0;
+    const uint8_t chunkSeed = data[0];
+    const bool bounded = (data[1] & 1) != 0;
+    data += 2;
+    size -= 2;
+
+    KMemoryComm link;
+    link.Open(0);
+    Monitor monitor;
+    monitor.Start(&link, false, "Fuzz");
+    monitor.boundedScan = bounded;
+
+    size_t delivered = 0;
+    size_t offset = 0;
+    uint32_t state = chunkSeed * 2654435761u + 1;
+    auto drain = [&] {
+        size_t steps = 0;
+        while (monitor.ReadStep() || monitor.MessageCount() > 0) {
+            while (auto message = monitor.PopMessage()) {
+                if (message->length <= 0 || static_cast<size_t>(message->length) > bufferCapacity) {
+                    std::fprintf(stderr, "message length %d outside 1..%zu\n", message->length, bufferCapacity);
+                    std::abort();
+                }
+                delivered += static_cast<size_t>(message->length);
+                check(message->data.get(), static_cast<size_t>(message->length));
+            }
+            // Every step consumes input or ends a frame: more steps than bytes means a spin.
+            if (++steps > 8 * (size + 64)) {
+                std::fprintf(stderr, "framer spins without consuming input\n");
+                std::abort();
+            }
+        }
+    };
+    while (offset < size) {
+        state = state * 1103515245u + 12345u;
+        const size_t chunk = chunkSeed == 0 ? size : 1 + (state >> 16) % (chunkSeed % 64 + 1);
+        const size_t n = chunk < size - offset ? chunk : size - offset;
+        link.Feed(data + offset, n);
+        offset += n;
+        drain();
+    }
+    drain();
+    // Messages are cut from the input: together they never hold more bytes than came in.
+    if (delivered > size) {
+        std::fprintf(stderr, "delivered %zu bytes from %zu of input\n", delivered, size);
+        std::abort();
+    }
+    monitor.Stop();
+    return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+#include <functional>
+#include <string>
+
+#if defined(__MINGW32__)
+#define VELINOR_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define VELINOR_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#endif
+
+class KStreamMonitor;
+
+// The monthly diagnostic text log, "<dir>QvxSixSigma_YYYY_MM.txt" (local month).
+void SixSigmaLog(const char* format, ...) VELINOR_PRINTF(1, 2);
+
+// The monthly stream error log of the monitor's client, "<dir>QuorvexStreamErrors_<client>_YYYY_MM.log"
+// (UTC month); writes only while the stream error switch is on.
+void StreamErrorLog(const KStreamMonitor* monitor, const char* format, ...) VELINOR_PRINTF(2, 3);
+
+// The process-wide stream error switch; off at start.
+void SetStreamErrorLogEnabled(bool enabled);
+bool StreamErrorLogEnabled();
+
+// The directory prefix of both logs, ending in the separator (".\" on Windows, "./" elsewhere).
+std::string LogDirectory();
+void SetLogDirectory(const std::string& prefix);
+
+// Observers see every line that is written, after its file write was tried (tests, the command
+// line). The client name is empty for the text log. Pass nullptr to remove.
+using KLogObserver = std::function<void(const std::string& clientName, const std::string& message)>;
+void SetStreamErrorObserver(KLogObserver observer);
+void SetSixSigmaObserver(KLogObserver observer);

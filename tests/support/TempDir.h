@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+
+// A new, empty folder under the system's temporary directory.
+std::string MakeTempDir(const std::string& prefix);
+
+// Removes the folder and everything in it when the scope ends.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "velinor-test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path; }
+    std::string File(const std::string& name) const;
+
+private:
+    std::string path;
+};
