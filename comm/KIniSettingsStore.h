@@ -1,0 +1,30 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "comm/KSettingsStore.h"
+
+// Settings in an INI file ("[Section]" and "Key=Value" lines), the Windows private-profile
+// format: the private-profile calls on Windows, the same format and number reading elsewhere.
+// Write failures are ignored, as they are by the private-profile calls.
+class KIniSettingsStore : public KSettingsStore {
+public:
+    explicit KIniSettingsStore(std::string path);
+
+    void WriteInt(int32_t context, const char* section, const char* key, int32_t value) override;
+    bool ReadInt(int32_t context, const char* section, const char* key, int32_t& value,
+                 int32_t defaultValue) override;
+    void WriteString(int32_t context, const char* section, const char* key,
+                     const std::string& value) override;
+    std::string ReadString(int32_t context, const char* section, const char* key,
+                           const std::string& defaultValue) override;
+
+    const std::string& Path() const { return path; }
+
+private:
+    std::string path;
+};
+
+// What GetPrivateProfileIntA makes of a value text: leading blanks skipped, an optional sign,
+// decimal digits up to the first other character, 32-bit wrap-around; no digits gives 0.
+int32_t KIniParseInt(const std::string& text);
