@@ -136,13 +136,24 @@ void SixSigmaLog(const char* format, ...) {
 
 void StreamErrorLog(const KStreamMonitor* monitor, const char* format, ...) {
     const KGPSTime now;  // before the switch: a clock before 1980 is logged even while off
-    if (!StreamErrorLogEnabled()) return;
+    const bool enabled = StreamErrorLogEnabled();
+    bool observed;
+    {
+        std::lock_guard<std::mutex> guard(StateLock());
+        observed = static_cast<bool>(StreamObserver());
+    }
+    if (!enabled && !observed) return;
 
     const std::string client = monitor && monitor->ClientName() ? monitor->ClientName() : "?";
     va_list args;
     va_start(args, format);
     const std::string message = FormatMessage(format, args);
     va_end(args);
+    // An observer counts errors even while no file is written (the command line's summary).
+    if (!enabled) {
+        Notify(StreamObserver(), client, message);
+        return;
+    }
 
     const std::string stamp = LocalStamp(BreakDownLocal(KClock::Current().WallSeconds()));
     const int32_t month = now.GetMonth();

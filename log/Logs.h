@@ -25,8 +25,9 @@ bool StreamErrorLogEnabled();
 std::string LogDirectory();
 void SetLogDirectory(const std::string& prefix);
 
-// Observers see every line that is written, after its file write was tried (tests, the command
-// line). The client name is empty for the text log. Pass nullptr to remove.
+// Observers see every message, after its file write was tried; the stream error observer sees
+// them even while the switch is off and no file is written (tests, the command line's counts).
+// The client name is empty for the text log. Pass nullptr to remove.
 using KLogObserver = std::function<void(const std::string& clientName, const std::string& message)>;
 void SetStreamErrorObserver(KLogObserver observer);
 void SetSixSigmaObserver(KLogObserver observer);

@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// Exit codes of the command line.
+enum ExitCode : int {
+    kExitConfirmed = 0,     // done; for `set`, the receiver answers at the wanted rate
+    kExitNotConfirmed = 1,  // the session ended before the receiver was confirmed
+    kExitUsage = 2,         // the command line was wrong
+    kExitPortError = 3,     // the port could not be opened, or no such port / file
+};
+
+using Words = std::vector<std::string>;
+
+int RunFrame(const Words& args);
+int RunSet(const Words& args);
+int RunReceivers(const Words& args);
+int RunPorts(const Words& args);
+int RunSim(const Words& args);
+int RunDemo(const Words& args);

@@ -1,0 +1,26 @@
+#pragma once
+#include <cstdint>
+
+#include "cli/PortChoice.h"
+#include "session/KBaudSession.h"
+
+class StatusLine;
+
+// One baud session as the command line runs it: started, shown live, ended by Ctrl-C, by
+// confirmation (when asked) or by a time limit.
+struct SessionPlan {
+    int32_t receiverType = 0;
+    int32_t targetBaud = 0;
+    int32_t lastKnownBaud = 0;
+    PortChoice port;
+    bool untilConfirmed = false;
+    double timeoutSeconds = 0;  // 0: no limit
+    // Replaces the serial link (the demo's simulated line); empty for a real port.
+    KBaudSession::LinkFactory linkFactory;
+};
+
+// Runs the plan to its end and answers the exit code (see Commands.h).
+int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
+
+// Routes open failures of serial links to standard error with the device, reason and remedy.
+void ReportOpenFailuresOnConsole();

@@ -1,0 +1,131 @@
+#include <cstdio>
+#include <string>
+
+#include "cli/CliArgs.h"
+#include "cli/Commands.h"
+#include "cli/PortChoice.h"
+#include "cli/ReceiverChoice.h"
+#include "cli/RememberedChoices.h"
+#include "cli/SessionRunner.h"
+#include "cli/StatusLine.h"
+#include "comm/KConsole.h"
+#include "log/DebugTrace.h"
+#include "log/Logs.h"
+#include "receivers/KReceiver.h"
+#include "receivers/KReceiverCatalogue.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: velinor set --receiver NAME|ID --port PORT --baud RATE [options]\n"
+    "\n"
+    "Finds the rate the receiver talks at, commands it to RATE, reopens the port at RATE and\n"
+    "keeps pinging it there until Ctrl-C (or, with --until-confirmed, until it answers there).\n"
+    "Only use this when connected directly to the receiver via serial cable.\n"
+    "\n"
+    "  --receiver NAME|ID  receiver type: id or name from 'velinor receivers'\n"
+    "  --port PORT         COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0\n"
+    "  --baud RATE         wanted rate: 1200 2400 4800 9600 19200 38400 57600 115200\n"
+    "  --last-baud RATE    rate the receiver is believed to run at (first detection pass starts\n"
+    "                      there); default: the last rate set\n"
+    "  --until-confirmed   exit as soon as the receiver answers at RATE\n"
+    "  --timeout S         give up after S seconds\n"
+    "  --verbose           print the receiver's trace lines\n"
+    "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here\n"
+    "\n"
+    "Receiver, port and rate default to the last ones used. Exit codes: 0 confirmed at RATE,\n"
+    "1 not confirmed, 2 usage error, 3 port error.\n";
+
+bool IsListedRate(long long rate) {
+    for (long long r : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
+        if (r == rate) return true;
+    return false;
+}
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", message.c_str());
+    return kExitUsage;
+}
+
+} // namespace
+
+int RunSet(const Words& words) {
+    const CliArgs args(words, {"--receiver", "--port", "--baud", "--last-baud", "--timeout"},
+                       {"--until-confirmed", "--help", "--verbose", "--stream-errors"});
+    if (!args.Ok()) return Usage(args.Error());
+    if (args.Flag("--help")) {
+        std::fputs(kHelp, stdout);
+        return kExitConfirmed;
+    }
+    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
+
+    const std::string settingsPath = KConsole::SettingsFilePath();
+    RememberedChoices remembered = RememberedChoices::Load(settingsPath);
+
+    SessionPlan plan;
+    std::string error;
+    if (args.Has("--receiver")) {
+        plan.receiverType = ChooseReceiver(args.Value("--receiver"), error);
+        if (!plan.receiverType) return Usage(error);
+    } else if (remembered.found) {
+        plan.receiverType = remembered.receiverType;
+    } else {
+        return Usage("--receiver is needed (no receiver used before)");
+    }
+    if (!CreateReceiver(plan.receiverType)) {
+        const ReceiverCatalogueRow* row = FindCatalogueRow(plan.receiverType);
+        return Usage(std::string("receiver type \"") + (row ? row->displayName : "?") +
+                     "\" is not supported by this build yet");
+    }
+
+    long long baud = 0;
+    if (args.Has("--baud")) {
+        if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !IsListedRate(baud))
+            return Usage("--baud must be one of 1200 2400 4800 9600 19200 38400 57600 115200");
+    } else if (remembered.found && IsListedRate(remembered.baud)) {
+        baud = remembered.baud;
+    } else {
+        return Usage("--baud is needed");
+    }
+    plan.targetBaud = static_cast<int32_t>(baud);
+
+    // Like the dialog: the rate last set is where the first detection pass starts.
+    long long lastBaud = remembered.found && IsListedRate(remembered.baud) ? remembered.baud : 0;
+    if (args.Has("--last-baud")) {
+        if (!ParseInt(args.Value("--last-baud"), 0, 10000000, lastBaud) || (lastBaud != 0 && !IsListedRate(lastBaud)))
+            return Usage("--last-baud must be 0 (unknown) or one of the eight rates");
+    }
+    plan.lastKnownBaud = static_cast<int32_t>(lastBaud);
+
+    std::string portText = args.Value("--port");
+    if (portText.empty() && remembered.found)
+        portText = !remembered.device.empty() ? remembered.device : "COM" + std::to_string(remembered.portNumber + 1);
+    if (portText.empty()) return Usage("--port is needed (see 'velinor ports')");
+    if (!ChoosePort(portText, plan.port, error)) {
+        std::fprintf(stderr, "velinor set: %s\n", error.c_str());
+        return kExitPortError;
+    }
+
+    if (args.Has("--timeout")) {
+        long long seconds = 0;
+        if (!ParseInt(args.Value("--timeout"), 1, 86400 * 365, seconds)) return Usage("--timeout takes whole seconds");
+        plan.timeoutSeconds = static_cast<double>(seconds);
+    }
+    plan.untilConfirmed = args.Flag("--until-confirmed");
+    if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+    if (args.Flag("--stream-errors")) SetStreamErrorLogEnabled(true);
+
+    // Remembered as the dialog does at the press of Set Baud.
+    remembered.receiverType = plan.receiverType;
+    remembered.portNumber = plan.port.portNumber;
+    remembered.device = plan.port.devicePath;
+    remembered.baud = plan.targetBaud;
+    remembered.Save(settingsPath);
+
+    const ReceiverCatalogueRow* row = FindCatalogueRow(plan.receiverType);
+    std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", plan.port.display.c_str(),
+                plan.targetBaud);
+    std::fflush(stdout);
+    StatusLine status(stdout, KConsole::IsTerminal(stdout), KConsole::EnableColours(stdout));
+    return RunSessionPlan(plan, status);
+}

@@ -1,0 +1,54 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/Commands.h"
+
+namespace {
+
+void PrintUsage(std::FILE* out) {
+    std::fputs(
+        "velinor - get a GNSS receiver on a serial cable to the baud rate you want\n"
+        "\n"
+        "usage: velinor COMMAND [options]\n"
+        "\n"
+        "commands:\n"
+        "  set        find the receiver's rate, switch it to the wanted rate and monitor it\n"
+        "  demo       a session against a simulated receiver at a random rate\n"
+        "  sim        expose a simulated receiver on a pseudo-terminal\n"
+        "  receivers  list the receiver types\n"
+        "  ports      list the serial ports found\n"
+        "  frame      frame a recorded receiver stream and print its messages\n"
+        "\n"
+        "Only use this tool when connected directly to the receiver via serial cable: used\n"
+        "through a modem or similar device it will lose communication with the receiver.\n"
+        "\n"
+        "'velinor COMMAND --help' describes each command. Exit codes: 0 confirmed / done,\n"
+        "1 not confirmed, 2 usage error, 3 port or file error.\n",
+        out);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    const std::string command = argv[1];
+    const Words args(argv + 2, argv + argc);
+    if (command == "--help" || command == "-h" || command == "help") {
+        PrintUsage(stdout);
+        return kExitConfirmed;
+    }
+    if (command == "--version") {
+        std::puts("velinor 0.1.0");
+        return kExitConfirmed;
+    }
+    if (command == "set") return RunSet(args);
+    if (command == "receivers") return RunReceivers(args);
+    if (command == "ports") return RunPorts(args);
+    std::fprintf(stderr, "velinor: unknown command '%s'\n\n", command.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
+}

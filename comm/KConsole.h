@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdio>
+#include <string>
+
+// The little the command line needs from the platform's console and environment.
+namespace KConsole {
+
+// True when `stream` is an interactive terminal (a live status line makes sense there).
+bool IsTerminal(std::FILE* stream);
+// Turns on ANSI colour sequences where the console needs asking (Windows); true when usable.
+bool EnableColours(std::FILE* stream);
+// Calls `handler` on Ctrl-C (and termination requests). The handler must only set flags.
+void OnInterrupt(void (*handler)());
+// Where the command line keeps its remembered choices: beside the program on Windows (as the
+// dialog does), in the user's config folder elsewhere (created if missing); "" when there is none.
+std::string SettingsFilePath();
+// The OS's words for an error number of the platform (errno, GetLastError()).
+std::string ErrorText(int error);
+
+} // namespace KConsole

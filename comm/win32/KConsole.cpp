@@ -1,0 +1,56 @@
+#include "comm/KConsole.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <io.h>
+
+namespace {
+void (*interruptHandler)() = nullptr;
+BOOL WINAPI OnControl(DWORD kind) {
+    if (kind == CTRL_C_EVENT || kind == CTRL_BREAK_EVENT || kind == CTRL_CLOSE_EVENT) {
+        if (interruptHandler) interruptHandler();
+        return TRUE;
+    }
+    return FALSE;
+}
+} // namespace
+
+namespace KConsole {
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+bool EnableColours(std::FILE* stream) {
+    if (!IsTerminal(stream) || std::getenv("NO_COLOR")) return false;
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(handle, &mode)) return false;
+    return SetConsoleMode(handle, mode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */) != 0;
+}
+
+void OnInterrupt(void (*handler)()) {
+    interruptHandler = handler;
+    SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+std::string SettingsFilePath() {
+    char path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return "";
+    std::string file(path, n);
+    const size_t dot = file.find_last_of('.');
+    const size_t slash = file.find_last_of("\\/");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) file.resize(dot);
+    return file + ".ini";
+}
+
+std::string ErrorText(int error) {
+    char text[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+    std::string out(text, n);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
+} // namespace KConsole

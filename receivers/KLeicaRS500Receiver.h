@@ -1,0 +1,11 @@
+#pragma once
+#include "receivers/KLeicaReceiver.h"
+
+// Leica GPS1200 and System 500: a baud change that waits for the receiver's acknowledgement and
+// a time query answered with a calendar date and time.
+class KLeicaRS500Receiver : public KLeicaReceiver {
+public:
+    explicit KLeicaRS500Receiver(bool runReaderThread = true) : KLeicaReceiver(runReaderThread) {}
+    bool ChangeBaud(int32_t baud) override;
+    bool QueryTime(KGPSTime& time) override;
+};

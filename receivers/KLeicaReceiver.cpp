@@ -1,0 +1,98 @@
+#include "receivers/KLeicaReceiver.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "comm/KComm.h"
+#include "log/DebugTrace.h"
+#include "monitors/KLB2StreamMonitor.h"
+#include "receivers/KLeicaCRS1000Receiver.h"
+#include "receivers/KLeicaRS500Receiver.h"
+#include "receivers/KReceiverCatalogue.h"
+#include "time/KClock.h"
+
+namespace {
+constexpr uint8_t kSync[2] = {0x9C, 0xAE};
+constexpr uint8_t kStopFirst[] = {0xFA, 0x94, 0x00, 0x00};
+constexpr uint8_t kStopSecond[] = {0x82, 0x00, 0x00, 0xFC, 0x00, 0x00, 0x00, 0x00};
+constexpr uint8_t kPingCode = 0x85;
+constexpr int32_t kControlReplyMs = 5000;
+constexpr size_t kPayloadOffset = 4;
+constexpr size_t kChecksumBytes = 2;
+} // namespace
+
+KLeicaReceiver::KLeicaReceiver(bool runReaderThread) : KReceiver(runReaderThread) {
+    monitor = std::make_unique<KLB2StreamMonitor>();
+}
+
+KLeicaReceiver::~KLeicaReceiver() = default;
+
+void KLeicaReceiver::RegisterFamilies() {
+    RegisterFamily(4, []() -> std::unique_ptr<KReceiver> { return std::make_unique<KLeicaCRS1000Receiver>(); });
+    RegisterFamily(5, []() -> std::unique_ptr<KReceiver> { return std::make_unique<KLeicaCRS1000Receiver>(); });
+    RegisterFamily(6, []() -> std::unique_ptr<KReceiver> { return std::make_unique<KLeicaRS500Receiver>(); });
+    RegisterFamily(7, []() -> std::unique_ptr<KReceiver> { return std::make_unique<KLeicaRS500Receiver>(); });
+}
+
+bool KLeicaReceiver::SendFrame(const uint8_t* payload, uint16_t payloadLength) {
+    if (!link) return false;
+    const uint16_t length = static_cast<uint16_t>(payloadLength + 4);
+    const uint8_t lengthBytes[2] = {static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(length >> 8)};
+    uint16_t sum = static_cast<uint16_t>(lengthBytes[0] + lengthBytes[1]);
+    for (uint16_t i = 0; i < payloadLength; ++i) sum = static_cast<uint16_t>(sum + payload[i]);
+    const uint16_t checksum = static_cast<uint16_t>(0x10000 - sum);
+    const uint8_t checksumBytes[2] = {static_cast<uint8_t>(checksum & 0xFF), static_cast<uint8_t>(checksum >> 8)};
+    if (!link->Write(kSync, sizeof kSync)) return false;
+    if (!link->Write(lengthBytes, sizeof lengthBytes)) return false;
+    if (!link->Write(payload, payloadLength)) return false;
+    return link->Write(checksumBytes, sizeof checksumBytes);
+}
+
+bool KLeicaReceiver::SendQuery(uint8_t code) {
+    const uint8_t payload[8] = {0x82, 0x00, 0x00, 0xC8, code, 0x00, 0x00, 0x00};
+    return SendFrame(payload, sizeof payload);
+}
+
+std::unique_ptr<StreamMessage> KLeicaReceiver::WaitForPayload(const uint8_t* prefix,
+                                                              size_t prefixLength,
+                                                              int32_t budgetMs,
+                                                              size_t minimumFrameLength) {
+    // A frame too short to hold the bytes looked at cannot be the reply: its "payload" would be
+    // its checksum or memory beyond it.
+    const size_t needed = std::max(kPayloadOffset + prefixLength + kChecksumBytes, minimumFrameLength);
+    return WaitForReply(
+        [&](const StreamMessage& message) {
+            return static_cast<size_t>(message.length) >= needed &&
+                   std::memcmp(message.data.get() + kPayloadOffset, prefix, prefixLength) == 0;
+        },
+        budgetMs);
+}
+
+bool KLeicaReceiver::StopAllBroadcast(int32_t settleMs) {
+    monitor->FlushMessages();
+    SendFrame(kStopFirst, sizeof kStopFirst);
+    SendFrame(kStopSecond, sizeof kStopSecond);
+    KClock::Current().Sleep(settleMs);
+    monitor->FlushMessages();
+    return true;
+}
+
+bool KLeicaReceiver::Ping(int32_t timeoutMs) {
+    if (SendQuery(kPingCode)) {
+        const uint8_t reply[] = {kPingCode};
+        if (WaitForPayload(reply, sizeof reply, timeoutMs)) return true;
+    }
+    DebugTrace("Ping failed ...\n");
+    return false;
+}
+
+bool KLeicaReceiver::ScanTimeSpan(bool&, KGPSTime&, bool&, KGPSTime&, bool&) { return false; }
+
+bool KLeicaReceiver::SendControlCommand(int32_t command, bool waitForReply) {
+    if (command != 4) return true;
+    const uint8_t payload[] = {0xDB, 0x00};
+    SendFrame(payload, sizeof payload);
+    if (!waitForReply) return true;
+    const uint8_t reply[] = {0xFF, 0xDB};
+    return WaitForPayload(reply, sizeof reply, kControlReplyMs) != nullptr;
+}

@@ -1,0 +1,78 @@
+#include "receivers/KReceiverCatalogue.h"
+
+#include <array>
+#include <mutex>
+#include <new>
+
+#include "receivers/KLeicaReceiver.h"
+#include "receivers/KReceiver.h"
+
+const ReceiverCatalogueRow ReceiverCatalogue[15] = {
+    {1, "Ashtech Z"},
+    {2, "Ashtech AC12"},
+    {3, "Ashtech G12"},
+    {4, "Leica CRS1000"},
+    {5, "Leica GMX900"},
+    {6, "Leica GPS1200"},
+    {7, "Leica System 500"},
+    {8, "NavCom"},
+    {9, "Novatel/Sokkia"},
+    {10, "SiRFStar III"},
+    {11, "Topcon"},
+    {12, "Trimble 4000 SSi"},
+    {13, "Trimble 47/48/5700"},
+    {14, "Trimble NetR5"},
+    {0, ""},
+};
+
+namespace {
+
+constexpr int32_t kMaxTypeId = 14;
+
+std::mutex& EntriesLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::array<KReceiverCreator, kMaxTypeId + 1>& Entries() {
+    static std::array<KReceiverCreator, kMaxTypeId + 1> entries{};
+    return entries;
+}
+
+// The families built into the program register here, once, before the first creation.
+void RegisterBuiltInFamilies() {
+    static std::once_flag once;
+    std::call_once(once, [] { KLeicaReceiver::RegisterFamilies(); });
+}
+
+} // namespace
+
+void RegisterFamily(int32_t typeId, KReceiverCreator create) {
+    if (typeId < 1 || typeId > kMaxTypeId) return;
+    std::lock_guard<std::mutex> guard(EntriesLock());
+    Entries()[static_cast<size_t>(typeId)] = create;
+}
+
+std::unique_ptr<KReceiver> CreateReceiver(int32_t typeId) {
+    RegisterBuiltInFamilies();
+    if (typeId < 1 || typeId > kMaxTypeId) return nullptr;
+    KReceiverCreator create;
+    {
+        std::lock_guard<std::mutex> guard(EntriesLock());
+        create = Entries()[static_cast<size_t>(typeId)];
+    }
+    if (!create) return nullptr;
+    try {
+        return create();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+const ReceiverCatalogueRow* FindCatalogueRow(int32_t typeId) {
+    for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
+        if (row.displayName[0] == '\0') break;
+        if (row.typeId == typeId) return &row;
+    }
+    return nullptr;
+}

@@ -1,0 +1,203 @@
+#include "session/KBaudSession.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "comm/KSerialComm.h"
+#include "log/Logs.h"
+#include "receivers/KLeicaReceiver.h"
+#include "receivers/KReceiver.h"
+#include "receivers/KReceiverCatalogue.h"
+#include "time/KClock.h"
+
+namespace {
+constexpr int32_t kStepPauseMs = 250;
+constexpr int32_t kSettleMs = 2000;
+constexpr int32_t kPingingMs = 2000;
+constexpr int32_t kMonitoringMs = 1000;
+constexpr int32_t kDetectMs = 1000;
+constexpr int32_t kSlowTrimbleDetectMs = 3000;
+constexpr int32_t kGmx900DetectMs = 5000;
+constexpr int32_t kGmx900PauseMs = 2000;
+constexpr int32_t kStopWaitMs = 10000;
+constexpr int32_t kGmx900 = 5;
+
+enum State : int32_t { Pinging = 0, Monitoring = 1, Detecting = 2 };
+} // namespace
+
+KBaudSession::KBaudSession()
+    : linkFactory([] { return std::make_unique<KSerialComm>(); }),
+      receiverFactory([](int32_t type) { return CreateReceiver(type); }) {}
+
+KBaudSession::~KBaudSession() { Release(); }
+
+bool KBaudSession::Start(int32_t port, int32_t target, int32_t lastKnown, int32_t type) {
+    if (running || workerThread.joinable()) return false;
+    receiverType = type;
+    portNumber = port;
+    targetBaud = target;
+    // A rate outside the table would make the first pass skip every entry forever.
+    lastKnownBaud = 0;
+    for (int i = 0; detectBauds[i] != 0; ++i)
+        if (detectBauds[i] == lastKnown) lastKnownBaud = lastKnown;
+    currentBaud = target;
+    {
+        std::lock_guard<std::mutex> guard(endLock);
+        workerEnded = false;
+    }
+    // Cleared here rather than by the worker, so a Stop that comes before the worker has even
+    // begun is not lost.
+    stopRequested.store(false);
+    try {
+        workerThread = std::thread(&KBaudSession::WorkerMain, this);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    running = true;
+    return true;
+}
+
+bool KBaudSession::Stop() {
+    if (!running) return false;
+    if (workerThread.joinable()) {
+        stopRequested.store(true);
+        std::unique_lock<std::mutex> lock(endLock);
+        if (!endSignal.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), [this] { return workerEnded; }))
+            SixSigmaLog("KBaudSession::Stop, worker still running after %d ms", kStopWaitMs);
+        lock.unlock();
+        // The worker uses this object's fields, link and receiver until it returns: wait it out.
+        workerThread.join();
+    }
+    const bool confirmed = baudConfirmed.load();
+    running = false;
+    return confirmed;
+}
+
+void KBaudSession::Release() {
+    if (workerThread.joinable()) Stop();
+}
+
+bool KBaudSession::WorkerEnded() {
+    std::lock_guard<std::mutex> guard(endLock);
+    return workerEnded;
+}
+
+void KBaudSession::WorkerMain() {
+    if (Prepare()) {
+        while (!stopRequested.load()) {
+            Step();
+            KClock::Current().Sleep(kStepPauseMs);
+        }
+        Teardown();
+    }
+    std::lock_guard<std::mutex> guard(endLock);
+    workerEnded = true;
+    endSignal.notify_all();
+}
+
+bool KBaudSession::Prepare() {
+    state = Pinging;
+    baudConfirmed.store(false);
+    failedPings = 0;
+
+    link = linkFactory();
+    if (!link) return false;
+    link->PortNumber = portNumber;
+    link->BaudRate = targetBaud;
+    if (!link->Open(0)) {
+        link.reset();
+        return false;
+    }
+    receiver = receiverFactory(receiverType);
+    if (!receiver) {
+        link->Close();
+        link.reset();
+        return false;
+    }
+    if (!receiver->Attach(link.get(), kClientName)) {
+        link->Close();
+        link.reset();
+        receiver.reset();
+        return false;
+    }
+    receiver->StopAllBroadcast(kSettleMs);
+    return true;
+}
+
+void KBaudSession::Teardown() {
+    receiver->Detach();
+    link->Close();
+    link.reset();
+    receiver.reset();
+}
+
+void KBaudSession::Step() {
+    switch (state) {
+    case Pinging:
+        Report(0, currentBaud, 0);
+        state = receiver->Ping(kPingingMs) ? Monitoring : Detecting;
+        break;
+    case Monitoring:
+        Report(1, currentBaud, 1);
+        if (receiver->Ping(kMonitoringMs)) {
+            baudConfirmed.store(true);
+            failedPings = 0;
+        } else {
+            ++failedPings;
+        }
+        if (failedPings >= 2) {
+            failedPings = 0;
+            baudConfirmed.store(false);
+            state = Detecting;
+        }
+        break;
+    case Detecting: {
+        const int32_t found = Detect();
+        if (found == 0) break;
+        receiver->ChangeBaud(targetBaud);
+        if (receiverType == kGmx900) {
+            if (auto* leica = dynamic_cast<KLeicaReceiver*>(receiver.get()))
+                leica->SendControlCommand(4, true);
+            KClock::Current().Sleep(kGmx900PauseMs);
+        }
+        Reopen(targetBaud);
+        currentBaud = targetBaud;
+        state = Pinging;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+int32_t KBaudSession::Detect() {
+    for (int i = 0; detectBauds[i] != 0; ++i) {
+        if (stopRequested.load()) return 0;
+        const int32_t entry = detectBauds[i];
+        if (lastKnownBaud != 0) {
+            if (entry != lastKnownBaud) continue;
+            lastKnownBaud = 0;
+        }
+        Reopen(entry);
+        Report(2, entry, 0);
+        int32_t timeout = kDetectMs;
+        if (i <= 2 && receiverType >= 12 && receiverType <= 14) timeout = kSlowTrimbleDetectMs;
+        if (receiverType == kGmx900) timeout = kGmx900DetectMs;
+        if (receiver->Ping(timeout)) return entry;
+    }
+    return 0;
+}
+
+bool KBaudSession::Reopen(int32_t baud) {
+    receiver->Detach();
+    link->Close();
+    link->BaudRate = baud;
+    link->Open(0);
+    return receiver->Attach(link.get(), kClientName);
+}
+
+void KBaudSession::Report(int32_t kind, int32_t baud, int32_t value) {
+    // Once a stop is asked for, no new report starts: an owner blocked in Stop may be the very
+    // thread a report would wait on.
+    if (statusCallback && !stopRequested.load()) statusCallback(statusUser, kind, baud, value);
+}

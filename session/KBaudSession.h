@@ -1,0 +1,83 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class KSerialComm;
+class KReceiver;
+
+// Progress of a session: kind 0 pinging (value 0), 1 monitoring (value 1), 2 auto-detecting the
+// rate `baud` (value 0). Called on the session's worker thread.
+using StatusCallback = void (*)(void* user, int32_t kind, int32_t baud, int32_t value);
+
+// Finds the rate a receiver talks at, commands it to the wanted rate, and keeps checking it
+// there, on a worker thread, until stopped.
+class KBaudSession {
+public:
+    using LinkFactory = std::function<std::unique_ptr<KSerialComm>()>;
+    using ReceiverFactory = std::function<std::unique_ptr<KReceiver>(int32_t receiverType)>;
+
+    static constexpr int32_t detectBauds[9] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 0};
+    static constexpr const char* kClientName = "Trevask";
+
+    KBaudSession();
+    ~KBaudSession();
+    KBaudSession(const KBaudSession&) = delete;
+    KBaudSession& operator=(const KBaudSession&) = delete;
+
+    bool Start(int32_t portNumber, int32_t targetBaud, int32_t lastKnownBaud, int32_t receiverType);
+    // Ends the worker and answers whether the receiver was last seen answering at the target rate.
+    bool Stop();
+    void Release();
+    // Asks the worker to end after the call in progress, without waiting (Stop does this first).
+    // Safe from any thread, including the status callback.
+    void RequestStop() { stopRequested.store(true); }
+
+    // Where links and receivers come from: a serial port and the catalogue unless replaced
+    // (a named device, a simulated line, receivers without reader threads in tests).
+    void SetLinkFactory(LinkFactory factory) { linkFactory = std::move(factory); }
+    void SetReceiverFactory(ReceiverFactory factory) { receiverFactory = std::move(factory); }
+
+    bool IsRunning() const { return running; }
+    // What Stop would answer now: monitoring at the target rate with at most one ping missed.
+    bool IsConfirmed() const { return baudConfirmed.load(); }
+    // True once the worker has returned (after Prepare failed, or after a stop).
+    bool WorkerEnded();
+
+    StatusCallback statusCallback = nullptr;
+    void* statusUser = nullptr;
+
+private:
+    void WorkerMain();
+    bool Prepare();
+    void Step();
+    int32_t Detect();
+    bool Reopen(int32_t baud);
+    void Report(int32_t kind, int32_t baud, int32_t value);
+    void Teardown();
+
+    std::unique_ptr<KSerialComm> link;
+    std::unique_ptr<KReceiver> receiver;
+    std::thread workerThread;
+    bool running = false;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> baudConfirmed{false};
+    int32_t receiverType = 0;
+    int32_t portNumber = 0;
+    int32_t targetBaud = 0;
+    int32_t lastKnownBaud = 0;
+    int32_t currentBaud = 0;
+    uint32_t failedPings = 0;
+    int32_t state = 0;
+
+    LinkFactory linkFactory;
+    ReceiverFactory receiverFactory;
+
+    std::mutex endLock;
+    std::condition_variable endSignal;
+    bool workerEnded = false;
+};
