@@ -10,9 +10,9 @@
 namespace KSerialBackend {
 
 // Opens `device` exclusively, applies port.dcb, makes reads return at once and writes give up
-// after 1000 ms, and drops whatever both queues held. On failure fills `error` (kind Busy when
-// the device could not be opened, Settings when the line settings were refused) and leaves the
-// port closed.
+// after 1000 ms, and drops whatever both queues held. On failure fills `error` (kind NotPresent
+// when the device does not exist or is no serial device, Busy when it could not be opened or
+// claimed otherwise, Settings when the line settings were refused) and leaves the port closed.
 bool Open(KSerialPort& port, const std::string& device, KOpenError& error);
 void Close(KSerialPort& port);
 bool IsValid(const KSerialPort& port);

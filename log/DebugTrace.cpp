@@ -5,26 +5,25 @@
 #include <mutex>
 
 namespace {
-std::mutex sinkLock;
+// The sink runs under this lock, so that removing it waits for a call in flight; recursive,
+// so that a sink may trace.
+std::recursive_mutex sinkLock;
 std::function<void(const std::string&)> sink;
 } // namespace
 
 void SetDebugTraceSink(std::function<void(const std::string& text)> newSink) {
-    std::lock_guard<std::mutex> guard(sinkLock);
+    std::lock_guard<std::recursive_mutex> guard(sinkLock);
     sink = std::move(newSink);
 }
 
 void DebugTrace(const char* format, ...) {
-    std::function<void(const std::string&)> current;
-    {
-        std::lock_guard<std::mutex> guard(sinkLock);
-        current = sink;
-    }
-    if (!current) return;
+    std::lock_guard<std::recursive_mutex> guard(sinkLock);
+    if (!sink) return;
     char text[2048];
+    text[0] = '\0';
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    const int length = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    current(text);
+    sink(length < 0 ? std::string(format) : std::string(text));
 }

@@ -31,6 +31,14 @@ std::string& Directory() {
 #endif
     return dir;
 }
+
+// Observers run under this lock, so that removing one waits until no call to it is in flight
+// (an observer's captured state may die right after its removal). Recursive: an observer may
+// itself log.
+std::recursive_mutex& ObserverLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
 KLogObserver& StreamObserver() {
     static KLogObserver observer;
     return observer;
@@ -40,7 +48,8 @@ KLogObserver& TextObserver() {
     return observer;
 }
 
-// One lock for every append, so lines written from several threads never interleave.
+// One lock for every append, so lines written from several threads never interleave, even
+// where appending is not atomic.
 std::mutex& WriteLock() {
     static std::mutex lock;
     return lock;
@@ -60,16 +69,48 @@ LocalTime BreakDownLocal(int64_t seconds) {
 }
 
 std::string LocalStamp(const LocalTime& t) {
-    char text[64];
+    char text[80];
     std::snprintf(text, sizeof text, "%02d/%02d/%d %02d:%02d:%02d", t.month, t.day, t.year,
                   t.hour, t.minute, t.second);
     return text;
 }
 
+// Shortens `text` to at most `limit` bytes without leaving half of a UTF-8 sequence at the end.
+void CutTo(std::string& text, size_t limit) {
+    if (text.size() <= limit) return;
+    size_t end = limit;
+    // Step back over continuation bytes to the lead byte of the last sequence.
+    size_t lead = end;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead > 0) {
+        const auto first = static_cast<unsigned char>(text[lead - 1]);
+        const size_t need = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+        if (first >= 0xC0 && (end - (lead - 1)) < need) end = lead - 1;
+    }
+    text.resize(end);
+}
+
 std::string FormatMessage(const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
     char text[kMessageMax + 1];
-    std::vsnprintf(text, sizeof text, format, args);  // longer messages are cut at 2047
-    return text;
+    text[0] = '\0';
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    std::string message;
+    if (length < 0) {
+        // The arguments could not be formatted: the bare format still says where it came from.
+        message = format;
+    } else if (static_cast<size_t>(length) <= kMessageMax) {
+        message.assign(text, static_cast<size_t>(length));
+    } else {
+        // Format the whole text once more so that the cut can respect character boundaries.
+        message.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(message.data(), message.size(), format, again);
+        message.resize(static_cast<size_t>(length));
+    }
+    va_end(again);
+    CutTo(message, kMessageMax);
+    return message;
 }
 
 // Appends one whole line with a single write; a file that cannot be opened loses the line.
@@ -77,20 +118,26 @@ void AppendLine(const std::string& path, const std::string& line) {
     std::lock_guard<std::mutex> guard(WriteLock());
     std::FILE* file = std::fopen(path.c_str(), "a");
     if (!file) return;
-    char buffer[4096];
+    // Fully buffered and large enough for a whole line (even with Windows' CR LF expansion), so
+    // the line leaves in one write.
+    char buffer[2 * (kMessageMax + 128)];
     std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
     std::fwrite(line.data(), 1, line.size(), file);
     std::fflush(file);
     std::fclose(file);
 }
 
+bool IsReadOnly(const std::string& path, std::filesystem::perms& permissions) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) return false;
+    permissions = status.permissions();
+    return (permissions & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
+}
+
 void Notify(KLogObserver& which, const std::string& client, const std::string& message) {
-    KLogObserver observer;
-    {
-        std::lock_guard<std::mutex> guard(StateLock());
-        observer = which;
-    }
-    if (observer) observer(client, message);
+    std::lock_guard<std::recursive_mutex> guard(ObserverLock());
+    if (which) which(client, message);
 }
 
 } // namespace
@@ -109,28 +156,33 @@ void SetLogDirectory(const std::string& prefix) {
 }
 
 void SetStreamErrorObserver(KLogObserver observer) {
-    std::lock_guard<std::mutex> guard(StateLock());
+    std::lock_guard<std::recursive_mutex> guard(ObserverLock());
     StreamObserver() = std::move(observer);
 }
 
 void SetSixSigmaObserver(KLogObserver observer) {
-    std::lock_guard<std::mutex> guard(StateLock());
+    std::lock_guard<std::recursive_mutex> guard(ObserverLock());
     TextObserver() = std::move(observer);
 }
 
 void SixSigmaLog(const char* format, ...) {
     const LocalTime month = BreakDownLocal(KClock::Current().WallSeconds());
-    char name[132];
-    std::snprintf(name, sizeof name, "%sQvxSixSigma_%04d_%02d.txt", LogDirectory().c_str(),
-                  month.year, month.month);
+    char name[64];
+    std::snprintf(name, sizeof name, "QvxSixSigma_%04d_%02d.txt", month.year, month.month);
+    const std::string path = LogDirectory() + name;
 
     va_list args;
     va_start(args, format);
     const std::string message = FormatMessage(format, args);
     va_end(args);
 
-    const std::string stamp = LocalStamp(BreakDownLocal(KClock::Current().WallSeconds()));
-    AppendLine(name, stamp + " :: " + message + "\n");
+    // A read-only text log is left alone: its lines are dropped (the same for every user,
+    // including one whom the file system would let write anyway).
+    std::filesystem::perms permissions{};
+    if (!IsReadOnly(path, permissions)) {
+        const std::string stamp = LocalStamp(BreakDownLocal(KClock::Current().WallSeconds()));
+        AppendLine(path, stamp + " :: " + message + "\n");
+    }
     Notify(TextObserver(), std::string(), message);
 }
 
@@ -159,23 +211,21 @@ void StreamErrorLog(const KStreamMonitor* monitor, const char* format, ...) {
     const int32_t month = now.GetMonth();
     const int32_t year = now.GetYear();
 
-    char name[260];
-    std::snprintf(name, sizeof name, "%sQuorvexStreamErrors_%s_%04d_%02d.log",
-                  LogDirectory().c_str(), client.c_str(), year, month);
+    char name[64];
+    std::snprintf(name, sizeof name, "_%04d_%02d.log", year, month);
+    const std::string path = LogDirectory() + "QuorvexStreamErrors_" + client + name;
 
-    // A read-only log is made writable again; its other attributes stay.
-    std::error_code ec;
-    const auto status = std::filesystem::status(name, ec);
-    if (!ec && std::filesystem::exists(status) &&
-        (status.permissions() & std::filesystem::perms::owner_write) ==
-            std::filesystem::perms::none) {
-        std::filesystem::permissions(name, std::filesystem::perms::owner_write,
+    // A read-only log is made writable again; its other permissions stay.
+    std::filesystem::perms permissions{};
+    if (IsReadOnly(path, permissions)) {
+        std::error_code ec;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_write,
                                      std::filesystem::perm_options::add, ec);
     }
 
     std::string line = stamp + " (GPS " + now.Format() + ") +> " + client + " +> " + message;
-    if (line.size() > kLineMax - 1) line.resize(kLineMax - 1);
+    CutTo(line, kLineMax - 1);
     line += '\n';
-    AppendLine(name, line);
+    AppendLine(path, line);
     Notify(StreamObserver(), client, message);
 }

@@ -1,6 +1,7 @@
 #include "monitors/KStreamMonitor.h"
 
 #include <chrono>
+#include <system_error>
 
 #include "log/Logs.h"
 #include "time/KClock.h"
@@ -28,7 +29,14 @@ void KStreamMonitor::Start(KComm* newLink, bool runReaderThread, const char* nam
             std::lock_guard<std::mutex> guard(exitLock);
             readerEnded = false;
         }
-        readerThread = std::thread(&KStreamMonitor::ReaderMain, this);
+        try {
+            readerThread = std::thread(&KStreamMonitor::ReaderMain, this);
+        } catch (const std::system_error&) {
+            // No thread to be had: stay stopped, as with a link that is not open.
+            started = false;
+            link = nullptr;
+            clientName.clear();
+        }
     }
 }
 
@@ -45,14 +53,25 @@ void KStreamMonitor::Stop() {
     if (!started) return;
     if (readerThread.joinable()) {
         stopEvent.store(true);
+        // The wait is counted on the process clock; a reader still busy when it runs out is
+        // reported, and then waited for all the same: the link is closed after we return, so
+        // no step may still be reading it.
+        KClock& clock = KClock::Current();
+        const int64_t begun = clock.NowMs();
+        bool reported = false;
         std::unique_lock<std::mutex> lock(exitLock);
-        if (!exitSignal.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
-                                 [this] { return readerEnded; })) {
-            SixSigmaLog("KStreamMonitor::Stop, reader thread of %s still running after %d ms",
-                        clientName.c_str(), kStopWaitMs);
+        while (!readerEnded) {
+            exitSignal.wait_for(lock, std::chrono::milliseconds(kIdleSleepMs),
+                                [this] { return readerEnded; });
+            if (!readerEnded && !reported && clock.NowMs() - begun >= kStopWaitMs) {
+                reported = true;
+                lock.unlock();
+                SixSigmaLog("KStreamMonitor::Stop, reader thread of %s still running after %d ms",
+                            clientName.c_str(), kStopWaitMs);
+                lock.lock();
+            }
         }
         lock.unlock();
-        // The link is closed after we return, so the thread must have ended: wait it out.
         readerThread.join();
     }
     FlushMessages();
@@ -63,6 +82,7 @@ void KStreamMonitor::Stop() {
 }
 
 void KStreamMonitor::PushMessage(std::unique_ptr<StreamMessage> message) {
+    if (!message) return;  // a queued null would read as an empty queue to the receiver
     std::unique_ptr<StreamMessage> dropped;  // freed outside the lock
     std::lock_guard<std::mutex> guard(queueLock);
     queue.push_back(std::move(message));

@@ -53,7 +53,9 @@ public:
 protected:
     // The zero-time look at the stop signal that the framers' byte loops make.
     bool StopSignalled() const { return stopEvent.load(std::memory_order_relaxed); }
-    bool Read(uint8_t* destination, uint32_t count) { return link->ReadExact(destination, count); }
+    bool Read(uint8_t* destination, uint32_t count) {
+        return link != nullptr && link->ReadExact(destination, count);
+    }
 
     KComm* link = nullptr;
     int32_t state = 0;

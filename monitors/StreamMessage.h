@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "time/KGPSTime.h"
@@ -7,10 +8,11 @@
 // One framed, checked message: an owned copy of the frame from its first sync byte.
 struct StreamMessage {
     StreamMessage() : stamp(KGPSTime::kGpsEpoch) {}
+    // A copy of `count` bytes; without bytes the record is empty.
     StreamMessage(const uint8_t* bytes, int32_t count)
-        : data(count > 0 ? new uint8_t[static_cast<size_t>(count)] : nullptr),
-          length(count > 0 ? count : 0), stamp(KGPSTime::kGpsEpoch) {
-        for (int32_t i = 0; i < length; ++i) data[static_cast<size_t>(i)] = bytes[i];
+        : data(bytes && count > 0 ? new uint8_t[static_cast<size_t>(count)] : nullptr),
+          length(data ? count : 0), stamp(KGPSTime::kGpsEpoch) {
+        if (data) std::memcpy(data.get(), bytes, static_cast<size_t>(length));
     }
 
     std::unique_ptr<uint8_t[]> data;

@@ -15,10 +15,27 @@ constexpr int32_t kCumulativeDays[2][13] = {
     {0, 0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335},
 };
 
-// Splits a non-negative finite value into whole seconds and rounded nanoseconds.
+// Splits a non-negative finite value into whole seconds and rounded nanoseconds. The fraction
+// rounds to at most 1000000000 and is never carried into the whole seconds.
 void SplitSeconds(double seconds, double& whole, int32_t& nanos) {
     whole = std::trunc(seconds);
     nanos = static_cast<int32_t>((seconds - whole) * 1000000000.0 + 0.5);
+}
+
+// Whole seconds as a 64-bit count; anything this large is far outside the 32-bit range anyway.
+int64_t WholeSeconds(double whole) {
+    constexpr double kLimit = 1099511627776.0;  // 2^40
+    return static_cast<int64_t>(whole < kLimit ? whole : kLimit);
+}
+
+// The 32-bit count of a 64-bit one. Just past the top, the count wraps negative as 32-bit
+// arithmetic does (a date after 2038-01-19 03:14:07 becomes negative, hence invalid); a count so
+// far out that wrapping would land on a plausible time becomes the most negative count instead.
+int32_t NarrowCount(int64_t count) {
+    if (count >= std::numeric_limits<int32_t>::min() && count <= std::numeric_limits<int32_t>::max())
+        return static_cast<int32_t>(count);
+    const auto wrapped = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(count)));
+    return wrapped < 0 ? wrapped : std::numeric_limits<int32_t>::min();
 }
 
 // Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's civil_from_days).
@@ -37,11 +54,8 @@ void CivilFromDays(int64_t z, int32_t& y, int32_t& m, int32_t& d) {
 } // namespace
 
 KGPSTime::KGPSTime() : utc(0), nanoseconds(0) {
-    const int64_t now = KClock::Current().WallSeconds();
     // A clock beyond the 32-bit range is as unusable as one before 1980.
-    utc = (now > std::numeric_limits<int32_t>::max() || now < std::numeric_limits<int32_t>::min())
-              ? std::numeric_limits<int32_t>::min()
-              : static_cast<int32_t>(now);
+    utc = NarrowCount(KClock::Current().WallSeconds());
     ValidateUTC();
 }
 
@@ -57,10 +71,7 @@ KGPSTime::KGPSTime(int32_t year, int32_t month, int32_t day, int32_t hour, int32
     double whole;
     int32_t nanos;
     SplitSeconds(second, whole, nanos);
-    // Whole seconds beyond 32 bits wrap like the rest of the 32-bit date arithmetic.
-    const auto wholeSeconds = static_cast<int32_t>(static_cast<uint32_t>(
-        static_cast<uint64_t>(std::fmod(whole, 4294967296.0))));
-    utc = UTCFromYMDHMS(year, month, day, hour, minute, wholeSeconds);
+    utc = NarrowCount(CountFromFields(year, month, day, hour, minute, WholeSeconds(whole)));
     nanoseconds = nanos;
     ValidateUTC();
 }
@@ -73,14 +84,9 @@ KGPSTime::KGPSTime(uint32_t week, double secondsOfWeek) : utc(kGpsEpoch), nanose
     double whole;
     int32_t nanos;
     SplitSeconds(secondsOfWeek, whole, nanos);
-    const double total = static_cast<double>(week) * kSecondsPerWeek + whole + kGpsEpoch;
-    if (total > std::numeric_limits<int32_t>::max()) {
-        // Past 2038 the count no longer fits: treated as invalid rather than wrapped to garbage.
-        utc = std::numeric_limits<int32_t>::min();
-    } else {
-        utc = static_cast<int32_t>(total);
-        nanoseconds = nanos;
-    }
+    // The seconds may run on past the week's end; past 2038 the count is invalid.
+    utc = NarrowCount(static_cast<int64_t>(week) * kSecondsPerWeek + WholeSeconds(whole) + kGpsEpoch);
+    nanoseconds = nanos;
     ValidateUTC();
 }
 
@@ -165,7 +171,14 @@ std::string KGPSTime::Format() const {
 
 int32_t KGPSTime::UTCFromYMDHMS(int32_t year, int32_t month, int32_t day, int32_t hour,
                                 int32_t minute, int32_t second) {
-    if (year < 100) year += year >= 70 ? 1900 : 2000;
+    return NarrowCount(CountFromFields(year, month, day, hour, minute, second));
+}
+
+int64_t KGPSTime::CountFromFields(int32_t year, int32_t month, int32_t day, int32_t hour,
+                                  int32_t minute, int64_t second) {
+    // Two-digit years: 70..99 are 1970..1999, 0..69 are 2000..2069. A negative year stays
+    // invalid rather than turning into a plausible one.
+    if (year >= 0 && year < 100) year += year >= 70 ? 1900 : 2000;
     if (year < 1980 || year > 2038) {
         SixSigmaLog("In UTCFromYMDHMS, year = %d", year);
         return kGpsEpoch;
@@ -176,13 +189,12 @@ int32_t KGPSTime::UTCFromYMDHMS(int32_t year, int32_t month, int32_t day, int32_
         return kGpsEpoch;
     }
     const bool leap = (year % 4 == 0) && (year % 100 != 0 || year % 400 == 0);
-    // 32-bit arithmetic that wraps (a date after 2038-01-19 gives a negative count).
-    auto u = [](int32_t v) { return static_cast<uint32_t>(v); };
-    uint32_t count = u(year - 1970) * 31536000u;
-    if (year >= 1973) count += 86400u * u(1 + (year - 1973) / 4);
-    count += 86400u * u(kCumulativeDays[leap ? 1 : 0][month]);
-    count += (((u(day) - 1u) * 24u + u(hour)) * 60u + u(minute)) * 60u + u(second);
-    return static_cast<int32_t>(count);
+    // 64-bit, so that no field overflows; the caller narrows the result to 32 bits.
+    int64_t count = int64_t{year - 1970} * 31536000;
+    if (year >= 1973) count += int64_t{86400} * (1 + (year - 1973) / 4);
+    count += int64_t{86400} * kCumulativeDays[leap ? 1 : 0][month];
+    count += (((int64_t{day} - 1) * 24 + hour) * 60 + minute) * 60 + second;
+    return count;
 }
 
 void KGPSTime::ResolveGPSWeek(uint32_t secondsOfWeek, uint32_t& week) {

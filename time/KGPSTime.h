@@ -44,4 +44,7 @@ private:
         int32_t year, month, day, hour, minute, second, dayOfWeek;
     };
     bool BreakDown(Breakdown& out) const;
+    // The count of UTCFromYMDHMS before it is narrowed to 32 bits (logs a bad year or month).
+    static int64_t CountFromFields(int32_t year, int32_t month, int32_t day, int32_t hour,
+                                   int32_t minute, int64_t second);
 };

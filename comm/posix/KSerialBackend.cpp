@@ -4,97 +4,53 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/sysmacros.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <climits>
+#include <string>
+
+#include "comm/posix/KOpenDiagnosis.h"
+#include "comm/posix/KTermiosSettings.h"
 
 namespace {
 
 constexpr int kWriteTimeoutMs = 1000;
 
-bool SpeedFor(uint32_t baud, speed_t& speed) {
-    switch (baud) {
-    case 50: speed = B50; return true;
-    case 75: speed = B75; return true;
-    case 110: speed = B110; return true;
-    case 134: speed = B134; return true;
-    case 150: speed = B150; return true;
-    case 200: speed = B200; return true;
-    case 300: speed = B300; return true;
-    case 600: speed = B600; return true;
-    case 1200: speed = B1200; return true;
-    case 1800: speed = B1800; return true;
-    case 2400: speed = B2400; return true;
-    case 4800: speed = B4800; return true;
-    case 9600: speed = B9600; return true;
-    case 19200: speed = B19200; return true;
-    case 38400: speed = B38400; return true;
-    case 57600: speed = B57600; return true;
-    case 115200: speed = B115200; return true;
-    case 230400: speed = B230400; return true;
-#ifdef B460800
-    case 460800: speed = B460800; return true;
+// A pseudo-terminal has no line: its driver always carries 8 bits without parity, whatever it
+// is asked, so only the rate can be checked on one.
+bool IsPseudoTerminal(int fd) {
+#if defined(__linux__)
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
+        const unsigned int devMajor = major(info.st_rdev);
+        if (devMajor >= 136 && devMajor <= 143) return true;  // the Unix98 pty slaves
+    }
 #endif
-#ifdef B921600
-    case 921600: speed = B921600; return true;
-#endif
-    default: return false;
+    char name[256];
+    if (::ttyname_r(fd, name, sizeof name) != 0) return false;
+    const std::string path = name;
+    return path.rfind("/dev/pts/", 0) == 0;
+}
+
+int OpenDevice(const std::string& device) {
+    for (;;) {
+        // Non-blocking, so that a port without carrier cannot hold the open up, and so that
+        // reads return at once with what has arrived.
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != EINTR) return fd;
     }
 }
 
-void Fail(KOpenError& error, KOpenError::Kind kind, const std::string& device, int err) {
-    error.kind = kind;
-    error.text = kind == KOpenError::Settings ? "Unable to initialize COM Port to requested settings"
-                                              : "COM Port Busy Or Not Installed";
-    error.device = device;
-    error.osError = err;
-    error.reason = err ? std::strerror(err) : "";
-}
-
-// Raw 8-bit line at the requested rate and framing; no flow control, no echo, no translation.
-bool ApplySettings(int fd, const KLineSettings& dcb, int& err) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
-        err = errno;
-        return false;
-    }
-    cfmakeraw(&tio);
-    speed_t speed;
-    if (!SpeedFor(dcb.BaudRate, speed)) {
-        err = EINVAL;
-        return false;
-    }
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD;
-    switch (dcb.ByteSize) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    case 8: tio.c_cflag |= CS8; break;
-    default: err = EINVAL; return false;
-    }
-    switch (dcb.Parity) {
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-#ifdef CMSPAR
-    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-#endif
-    default: break;
-    }
-    if (dcb.StopBits == 2) tio.c_cflag |= CSTOPB;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        err = errno;
-        return false;
-    }
-    return true;
+void CloseDevice(int fd, bool releaseExclusive) {
+    if (releaseExclusive) ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
 }
 
 } // namespace
@@ -102,40 +58,81 @@ bool ApplySettings(int fd, const KLineSettings& dcb, int& err) {
 namespace KSerialBackend {
 
 bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = OpenDevice(device);
     if (fd < 0) {
-        Fail(error, KOpenError::Busy, device, errno);
+        KOpenDiagnosis::DescribeOpenFailure(error, device, errno);
         return false;
     }
-    // Exclusive use: an advisory lock (holds even against root) and TIOCEXCL for other openers.
+    if (!::isatty(fd)) {
+        ::close(fd);
+        KOpenDiagnosis::DescribeOpenFailure(error, device, ENOTTY);
+        return false;
+    }
+
+    // Exclusive use, so that two programs never fight over one receiver. TIOCEXCL keeps others
+    // from opening the device at all, but not root; the advisory lock holds for everyone who
+    // asks for it; and a device someone else already made exclusive is theirs.
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) {
+        ::close(fd);
+        KOpenDiagnosis::DescribeOpenFailure(error, device, EBUSY);
+        return false;
+    }
+#endif
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        const int err = errno;
         ::close(fd);
-        Fail(error, KOpenError::Busy, device, err);
+        KOpenDiagnosis::DescribeOpenFailure(error, device, err);
         return false;
     }
-    if (!isatty(fd)) {
-        ::close(fd);
-        Fail(error, KOpenError::Settings, device, ENOTTY);
+    const bool madeExclusive = ::ioctl(fd, TIOCEXCL) == 0;
+
+    termios current{};
+    if (::tcgetattr(fd, &current) != 0) {
+        const int err = errno;
+        CloseDevice(fd, madeExclusive);
+        KOpenDiagnosis::DescribeSettingsFailure(error, device, err, "");
         return false;
     }
-    int err = 0;
-    if (!ApplySettings(fd, port.dcb, err)) {
-        ::close(fd);
-        Fail(error, KOpenError::Settings, device, err);
+    termios wanted = current;
+    std::string why;
+    if (!KTermiosSettings::Build(port.dcb, wanted, why)) {
+        CloseDevice(fd, madeExclusive);
+        KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, why);
         return false;
     }
-    ::ioctl(fd, TIOCEXCL);
-    tcflush(fd, TCIOFLUSH);
+    if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
+        const int err = errno;
+        CloseDevice(fd, madeExclusive);
+        KOpenDiagnosis::DescribeSettingsFailure(
+            error, device, err, "the port refused " + KTermiosSettings::Describe(port.dcb));
+        return false;
+    }
+    // tcsetattr succeeds when any part of the request was applied; only what the driver kept
+    // counts.
+    termios applied{};
+    if (::tcgetattr(fd, &applied) != 0 ||
+        !KTermiosSettings::Kept(wanted, applied, !IsPseudoTerminal(fd))) {
+        CloseDevice(fd, madeExclusive);
+        KOpenDiagnosis::DescribeSettingsFailure(
+            error, device, EINVAL, "the port does not support " + KTermiosSettings::Describe(port.dcb));
+        return false;
+    }
+
+    // DTR and RTS on while the port is open; a pseudo-terminal has neither, hence no check.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIS, &lines);
+    // Nothing from before this open (another rate, another program) reaches the reader.
+    ::tcflush(fd, TCIOFLUSH);
+
     port.handle = fd;
+    error = KOpenError{};
     return true;
 }
 
 void Close(KSerialPort& port) {
-    if (port.handle >= 0) {
-        ::ioctl(port.handle, TIOCNXCL);
-        ::close(port.handle);
-    }
+    if (port.handle >= 0) CloseDevice(port.handle, true);
     port.handle = -1;
 }
 
@@ -151,25 +148,30 @@ bool Write(KSerialPort& port, const void* data, uint32_t length) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) return false;
-        pollfd p{port.handle, POLLOUT, 0};
-        ::poll(&p, 1, static_cast<int>(left));
+        pollfd waitFor{port.handle, POLLOUT, 0};
+        if (::poll(&waitFor, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
     }
     return true;
 }
 
 int64_t InputQueued(KSerialPort& port) {
     int queued = 0;
-    if (::ioctl(port.handle, FIONREAD, &queued) != 0) return -1;
+    if (::ioctl(port.handle, FIONREAD, &queued) != 0 || queued < 0) return -1;
     return queued;
 }
 
 int32_t Read(KSerialPort& port, void* buffer, uint32_t length) {
-    const ssize_t n = ::read(port.handle, buffer, length);
-    return n > 0 ? static_cast<int32_t>(n) : 0;
+    const size_t wanted = length > INT32_MAX ? size_t{INT32_MAX} : size_t{length};
+    for (;;) {
+        const ssize_t n = ::read(port.handle, buffer, wanted);
+        if (n > 0) return static_cast<int32_t>(n);
+        if (n < 0 && errno == EINTR) continue;
+        return 0;  // nothing waiting (EAGAIN), end of file, or a failure
+    }
 }
 
 void ShowOpenFailure(const KOpenError&) {}

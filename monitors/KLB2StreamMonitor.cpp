@@ -1,0 +1,128 @@
+#include "monitors/KLB2StreamMonitor.h"
+
+#include <cstring>
+#include <memory>
+
+#include "log/Logs.h"
+
+namespace {
+constexpr uint32_t kShortestTotal = 7;  // sync, length, at least one body byte, checksum
+}
+
+KLB2StreamMonitor::KLB2StreamMonitor() { ResetFramer(); }
+
+KLB2StreamMonitor::~KLB2StreamMonitor() {
+    // The reader thread calls ReadStep: it must be gone before this object starts to die.
+    Stop();
+}
+
+void KLB2StreamMonitor::ResetFramer() {
+    state = kHunting;
+    std::memset(buffer, 0, sizeof buffer);
+    count = 0;
+    totalLength = 0;
+}
+
+void KLB2StreamMonitor::OnStop() {}
+
+void KLB2StreamMonitor::InternalReset() {
+    buffer[0] = 0;
+    count = 0;
+    state = kHunting;
+}
+
+bool KLB2StreamMonitor::ReadStep() {
+    switch (state) {
+    case kHunting: return Hunt();
+    case kReadingLength: return ReadLength();
+    case kReadingBody: return ReadBody();
+    default: InternalReset(); return false;
+    }
+}
+
+// Slides a two-byte window over the stream, as many bytes as have arrived, within one step.
+bool KLB2StreamMonitor::Hunt() {
+    if (!Read(&buffer[1], 1)) return false;
+    uint32_t scanned = 0;
+    for (;;) {
+        ++count;
+        ++scanned;
+        if (StopSignalled()) return false;
+        if (boundedScan && scanned > static_cast<uint32_t>(kScanLimit)) return false;
+        if (buffer[0] == kSync0 && buffer[1] == kSync1) {
+            if (count > 2)
+                StreamErrorLog(this, "LB2 - skipped %d bytes to find sync marker",
+                               static_cast<int>(count - 2));
+            state = kReadingLength;
+            count = 2;
+            return true;
+        }
+        buffer[0] = buffer[1];
+        if (!Read(&buffer[1], 1)) return false;
+    }
+}
+
+bool KLB2StreamMonitor::ReadLength() {
+    // A rewind can leave three bytes held; anything else here holds exactly the sync.
+    if (count < 4 && !Read(&buffer[count], 4 - count)) return false;
+    count = 4;
+    totalLength = (static_cast<uint32_t>(buffer[2]) | static_cast<uint32_t>(buffer[3]) << 8) + 2;
+    if (totalLength < kShortestTotal || totalLength > kBufferSize) {
+        StreamErrorLog(this, "LB2 - invalid message length - %d", static_cast<int>(totalLength));
+        InternalReset();
+        return true;
+    }
+    state = kReadingBody;
+    return true;
+}
+
+bool KLB2StreamMonitor::ChecksumHolds() const {
+    const uint32_t checksumAt = totalLength - 2;
+    uint32_t sum = 0;
+    for (uint32_t i = 2; i < checksumAt; ++i) sum += buffer[i];
+    sum += static_cast<uint32_t>(buffer[checksumAt]) | static_cast<uint32_t>(buffer[checksumAt + 1]) << 8;
+    return (sum & 0xFFFF) == 0;
+}
+
+bool KLB2StreamMonitor::ReadBody() {
+    // A rewound message may already be held whole: then it is checked without a read.
+    if (count < totalLength) {
+        if (!Read(&buffer[count], totalLength - count)) return false;
+        count = totalLength;
+    }
+    if (ChecksumHolds()) {
+        PushMessage(std::make_unique<StreamMessage>(buffer, static_cast<int32_t>(totalLength)));
+        InternalReset();
+        return true;
+    }
+    StreamErrorLog(this, "LB2 - invalid CRC");
+    Rewind();
+    return true;
+}
+
+void KLB2StreamMonitor::Rewind() {
+    const uint32_t n = count;
+    StreamErrorLog(this, "LB2 - attempting rewind on %d bytes", static_cast<int>(n));
+    // A sync in the last two bytes is not looked for: it would be followed by nothing held.
+    uint32_t i = 2;
+    while (i + 3 <= n && !(buffer[i] == kSync0 && buffer[i + 1] == kSync1)) ++i;
+    if (i + 3 > n) {
+        StreamErrorLog(this, "LB2 - unable to rewind, sync not found");
+        InternalReset();
+        return;
+    }
+    StreamErrorLog(this, "LB2 - rewind sync recovered at %d bytes", static_cast<int>(i));
+    std::memmove(buffer, buffer + i, n - i);
+    count = n - i;
+    if (count < 4) {
+        state = kReadingLength;
+        return;
+    }
+    totalLength = (static_cast<uint32_t>(buffer[2]) | static_cast<uint32_t>(buffer[3]) << 8) + 2;
+    if (totalLength >= kShortestTotal && totalLength <= kBufferSize && totalLength >= count) {
+        state = kReadingBody;
+        return;
+    }
+    StreamErrorLog(this, "LB2 - invalid rewound message length - %d", static_cast<int>(totalLength));
+    InternalReset();
+}

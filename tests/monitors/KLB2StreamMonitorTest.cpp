@@ -1,0 +1,389 @@
+#include "monitors/KLB2StreamMonitor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+
+#include "comm/KMemoryComm.h"
+#include "support/FramerHarness.h"
+#include "support/LB2Frames.h"
+#include "support/LogCapture.h"
+#include "support/StopGateComm.h"
+
+namespace {
+
+constexpr Chunking kAllChunkings[] = {Chunking::OneByte, Chunking::Random, Chunking::AllAtOnce};
+
+const char* Name(Chunking chunking) {
+    switch (chunking) {
+    case Chunking::OneByte: return "one byte";
+    case Chunking::Random: return "random";
+    case Chunking::AllAtOnce: return "all at once";
+    }
+    return "?";
+}
+
+class LB2Probe : public KLB2StreamMonitor {
+public:
+    using KStreamMonitor::StopSignalled;
+    int32_t State() const { return state; }
+    uint32_t Count() const { return count; }
+    uint32_t TotalLength() const { return totalLength; }
+    void ForceState(int32_t value) { state = value; }
+};
+
+std::string Skipped(int n) { return "LB2 - skipped " + std::to_string(n) + " bytes to find sync marker"; }
+std::string BadLength(int n) { return "LB2 - invalid message length - " + std::to_string(n); }
+std::string Attempt(int n) { return "LB2 - attempting rewind on " + std::to_string(n) + " bytes"; }
+std::string Recovered(int i) { return "LB2 - rewind sync recovered at " + std::to_string(i) + " bytes"; }
+std::string BadRewoundLength(int n) { return "LB2 - invalid rewound message length - " + std::to_string(n); }
+const std::string kBadCrc = "LB2 - invalid CRC";
+const std::string kNoSync = "LB2 - unable to rewind, sync not found";
+
+// Runs the stream in every chunking and expects the same messages and log lines each time.
+void ExpectFramed(const Bytes& stream, const std::vector<Bytes>& messages,
+                  const std::vector<std::string>& errors) {
+    for (Chunking chunking : kAllChunkings) {
+        for (uint32_t seed = 1; seed <= (chunking == Chunking::Random ? 3u : 1u); ++seed) {
+            SCOPED_TRACE(std::string(Name(chunking)) + " seed " + std::to_string(seed));
+            KLB2StreamMonitor monitor;
+            const FramedRun run = RunFramer(monitor, stream, chunking, seed);
+            ASSERT_EQ(run.messages.size(), messages.size());
+            for (size_t i = 0; i < messages.size(); ++i)
+                EXPECT_EQ(ToHex(run.messages[i]), ToHex(messages[i])) << "message " << i;
+            EXPECT_EQ(run.errors, errors);
+        }
+    }
+}
+
+// Steps the monitor until it makes no progress and hands back what it queued.
+std::vector<Bytes> Drain(KStreamMonitor& monitor) {
+    while (monitor.ReadStep()) {}
+    std::vector<Bytes> out;
+    while (auto message = monitor.PopMessage())
+        out.emplace_back(message->data.get(), message->data.get() + message->length);
+    return out;
+}
+
+Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+// A bad frame that carries the first `carried` bytes of `inner` as its own last bytes, after
+// `prefix`. Its checksum is whatever those bytes make it, which must fail.
+Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
+    const size_t total = 4 + prefix.size() + carried;
+    Bytes outer = Concat({lb2::Header(static_cast<uint16_t>(total - 2)), prefix, Slice(inner, 0, carried)});
+    EXPECT_FALSE(lb2::IsValid(outer)) << "test frame happens to be valid";
+    return outer;
+}
+
+} // namespace
+
+TEST(LB2Framer, DeliversTheLeicaCommandFramesWhateverTheChunking) {
+    // Complete frames of the Leica commands, as the receivers send them.
+    const std::vector<std::pair<std::string, std::string>> known = {
+        {"82 00 00 C8 85 00 00 00", "9C AE 0C 00 82 00 00 C8 85 00 00 00 25 FE"},
+        {"FA 94 00 00", "9C AE 08 00 FA 94 00 00 6A FE"},
+        {"82 00 00 FC 00 00 00 00", "9C AE 0C 00 82 00 00 FC 00 00 00 00 76 FE"},
+        {"DB 00", "9C AE 06 00 DB 00 1F FF"},
+        {"FA 82 00 0A 00 08 01 00", "9C AE 0C 00 FA 82 00 0A 00 08 01 00 65 FE"},
+        {"80 00 0A 00 FF FF", "9C AE 0A 00 80 00 0A 00 FF FF 6E FD"},
+    };
+    std::vector<Bytes> frames;
+    Bytes stream;
+    for (const auto& [payload, frame] : known) {
+        ASSERT_EQ(ToHex(lb2::Frame(Hex(payload))), frame);
+        frames.push_back(Hex(frame));
+        stream = Concat({stream, Hex(frame)});
+    }
+    ExpectFramed(stream, frames, {});
+}
+
+TEST(LB2Framer, DeliversFramesOfEverySizeBackToBack) {
+    std::vector<Bytes> frames;
+    Bytes stream;
+    uint8_t seed = 3;
+    for (size_t size : {7, 8, 9, 10, 64, 255, 256, 257, 1000, 4095, 4096, 7}) {
+        frames.push_back(lb2::FrameOfSize(size, seed++));
+        stream = Concat({stream, frames.back()});
+    }
+    ExpectFramed(stream, frames, {});
+}
+
+TEST(LB2Framer, RefusesLengthsOutsideSevenTo4096AndHuntsOn) {
+    const Bytes a = lb2::FrameOfSize(7), b = lb2::FrameOfSize(4096), c = lb2::FrameOfSize(30);
+    // L = 4 is one short of the smallest message, L = 4095 one past the buffer.
+    ExpectFramed(Concat({lb2::Header(4), a, lb2::Header(4095), b, lb2::Header(0), c, lb2::Header(0xFFFF), a}),
+                 {a, b, c, a}, {BadLength(6), BadLength(4097), BadLength(2), BadLength(65537)});
+}
+
+TEST(LB2Framer, CountsJunkBeforeEachSync) {
+    const Bytes a = lb2::FrameOfSize(12, 1), b = lb2::FrameOfSize(40, 2);
+    Bytes junk300(300);
+    for (size_t i = 0; i < junk300.size(); ++i) junk300[i] = static_cast<uint8_t>(i * 31 % 0x9C);
+    // A junk run that ends in a first sync byte, and lone AE bytes, are skipped like any junk.
+    ExpectFramed(Concat({Hex("01 02 03 04 9C"), a, junk300, b, Hex("9C 9C"), a, Hex("AE"), b, a}),
+                 {a, b, a, b, a}, {Skipped(5), Skipped(300), Skipped(2), Skipped(1)});
+}
+
+TEST(LB2Framer, BadChecksumWithoutAnInnerSyncHuntsAfresh) {
+    const Bytes bad = lb2::WithBadChecksum(lb2::FrameOfSize(20));
+    const Bytes good = lb2::FrameOfSize(9);
+    ExpectFramed(Concat({bad, good}), {good}, {kBadCrc, Attempt(20), kNoSync});
+}
+
+TEST(LB2Framer, RewindDeliversAnInnerMessageEndingWithTheBadOneWithoutReadingMore) {
+    const Bytes inner = lb2::FrameOfSize(15, 7);
+    const Bytes outer = OuterCarrying(Hex("11 22 33"), inner, inner.size());
+    const Bytes next = lb2::FrameOfSize(8);
+    ExpectFramed(Concat({outer, next}), {inner, next}, {kBadCrc, Attempt(22), Recovered(7)});
+
+    // Only the bad frame's bytes have arrived: the inner message comes out all the same.
+    LogCapture capture;
+    KMemoryComm link;
+    link.Open(0);
+    LB2Probe monitor;
+    monitor.Start(&link, false, "Test");
+    link.Feed(outer);
+    const std::vector<Bytes> got = Drain(monitor);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], inner);
+    EXPECT_EQ(monitor.State(), 1);
+    EXPECT_EQ(monitor.Count(), 0u);
+}
+
+TEST(LB2Framer, RewindReadsWhatAnInnerMessageStillLacks) {
+    const Bytes inner = lb2::FrameOfSize(30, 5);
+    const Bytes next = lb2::FrameOfSize(11);
+    for (size_t carried : {4u, 5u, 12u, 29u}) {
+        SCOPED_TRACE("carried " + std::to_string(carried));
+        const Bytes outer = OuterCarrying(Hex("00 00 00 00 00"), inner, carried);
+        ExpectFramed(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next},
+                     {kBadCrc, Attempt(static_cast<int>(outer.size())), Recovered(9)});
+    }
+}
+
+TEST(LB2Framer, RewindOnASyncInTheThirdLastByteReadsTheLengthFirst) {
+    const Bytes inner = lb2::FrameOfSize(10, 9);
+    const Bytes outer = OuterCarrying(Hex("55 66"), inner, 3);  // ends 9C AE <low length byte>
+    ExpectFramed(Concat({outer, Slice(inner, 3, inner.size())}), {inner},
+                 {kBadCrc, Attempt(9), Recovered(6)});
+
+    LogCapture capture;
+    KMemoryComm link;
+    link.Open(0);
+    LB2Probe monitor;
+    monitor.Start(&link, false, "Test");
+    link.Feed(outer);
+    EXPECT_TRUE(Drain(monitor).empty());
+    EXPECT_EQ(monitor.State(), 2);  // three bytes held: the length is not complete
+    EXPECT_EQ(monitor.Count(), 3u);
+}
+
+TEST(LB2Framer, SyncInTheLastTwoBytesOfABadFrameIsNotLookedFor) {
+    const Bytes inner = lb2::FrameOfSize(10, 9);
+    const Bytes outer = OuterCarrying(Hex("55 66 77"), inner, 2);
+    const Bytes next = lb2::FrameOfSize(8);
+    // The inner message's sync went with the bad frame, so its rest is junk to the hunt.
+    ExpectFramed(Concat({outer, Slice(inner, 2, inner.size()), next}), {next},
+                 {kBadCrc, Attempt(9), kNoSync, Skipped(8)});
+}
+
+TEST(LB2Framer, RewindGivesUpOnAnInnerMessageThatEndsInsideTheBadOne) {
+    const Bytes inner = lb2::FrameOfSize(9, 2);
+    const Bytes outer = Concat({lb2::Header(20), Hex("01"), inner, Hex("05 06 07 08 09 0A 0B 0C")});
+    ASSERT_EQ(outer.size(), 22u);
+    ASSERT_FALSE(lb2::IsValid(outer));
+    const Bytes next = lb2::FrameOfSize(8);
+    ExpectFramed(Concat({outer, next}), {next}, {kBadCrc, Attempt(22), Recovered(5), BadRewoundLength(9)});
+}
+
+TEST(LB2Framer, RewindRefusesAnInnerLengthOutOfRange) {
+    const Bytes next = lb2::FrameOfSize(8);
+    const Bytes tooShort = Concat({lb2::Header(12), Hex("01 02"), lb2::Header(4), Hex("03 04 05 06")});
+    ASSERT_FALSE(lb2::IsValid(tooShort));
+    ExpectFramed(Concat({tooShort, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(6)});
+    const Bytes tooLong = Concat({lb2::Header(12), Hex("01 02"), lb2::Header(4095), Hex("03 04 05 06")});
+    ASSERT_FALSE(lb2::IsValid(tooLong));
+    ExpectFramed(Concat({tooLong, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(4097)});
+}
+
+TEST(LB2Framer, ARewoundMessageThatFailsItsChecksumIsRewoundInTurn) {
+    const Bytes inner = lb2::FrameOfSize(12, 4);
+    // The middle frame ends with the inner one, the outer ends inside the middle one.
+    const Bytes middle = OuterCarrying(Hex("21 22 23 24 25 26"), inner, inner.size());
+    const Bytes outer = OuterCarrying(Hex("31 32"), middle, 10);
+    const Bytes next = lb2::FrameOfSize(7);
+    ExpectFramed(Concat({outer, Slice(middle, 10, middle.size()), next}), {inner, next},
+                 {kBadCrc, Attempt(16), Recovered(6), kBadCrc, Attempt(22), Recovered(10)});
+}
+
+TEST(LB2Framer, BoundedScanGivesUpWithinOneStepAfterTheScanLimit) {
+    const Bytes junk(10000, 0x00);
+    KMemoryComm link;
+    link.Open(0);
+    LB2Probe monitor;
+    monitor.Start(&link, false, "Test");
+    link.Feed(junk);
+    monitor.boundedScan = true;
+    EXPECT_FALSE(monitor.ReadStep());
+    EXPECT_EQ(link.Readable(), 10000u - 8193u);
+    EXPECT_EQ(monitor.Count(), 8193u);
+    // The limit counts the bytes of one step: the next step hunts through the rest.
+    EXPECT_FALSE(monitor.ReadStep());
+    EXPECT_EQ(link.Readable(), 0u);
+    EXPECT_EQ(monitor.Count(), 10000u);
+
+    // Without the bound, one step reads all that has arrived.
+    monitor.boundedScan = false;
+    link.Feed(junk);
+    EXPECT_FALSE(monitor.ReadStep());
+    EXPECT_EQ(link.Readable(), 0u);
+
+    // A sync within the limit is still found in the first step.
+    monitor.Stop();
+    LogCapture capture;
+    monitor.Start(&link, false, "Test");
+    EXPECT_FALSE(monitor.boundedScan);  // Start clears it
+    monitor.boundedScan = true;
+    const Bytes frame = lb2::FrameOfSize(10);
+    link.Feed(Concat({Bytes(8190, 0x00), frame}));
+    EXPECT_TRUE(monitor.ReadStep());
+    EXPECT_EQ(monitor.State(), 2);
+    EXPECT_EQ(Drain(monitor), std::vector<Bytes>{frame});
+    EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(8190)});
+}
+
+TEST(LB2Framer, HuntEndsAtTheByteWhereStopIsSeen) {
+    LogCapture capture;
+    LB2Probe monitor;
+    Bytes stream(200000, 0x00);
+    const Bytes frame = lb2::FrameOfSize(20);
+    stream.insert(stream.end(), frame.begin(), frame.end());
+    StopGateComm link(stream, 1000, [&] { return monitor.StopSignalled(); });
+    link.Open(0);
+    monitor.Start(&link, true, "Test");
+    ASSERT_TRUE(link.WaitUntilHeld());
+    monitor.Stop();
+    // The hunt gave up right after the byte it was handed when stop came, within its step.
+    EXPECT_EQ(link.Served(), 1001u);
+    EXPECT_EQ(monitor.Count(), 1001u);
+    EXPECT_TRUE(capture.StreamErrors().empty());
+}
+
+TEST(LB2Framer, RestartForgetsAHalfReadMessage) {
+    LogCapture capture;
+    KMemoryComm link;
+    link.Open(0);
+    LB2Probe monitor;
+    monitor.Start(&link, false, "Test");
+    const Bytes half = lb2::FrameOfSize(40, 1);
+    const Bytes whole = lb2::FrameOfSize(40, 2);
+    link.Feed(Slice(half, 0, 25));
+    EXPECT_TRUE(Drain(monitor).empty());
+    EXPECT_EQ(monitor.State(), 3);
+    monitor.Stop();
+    monitor.Start(&link, false, "Test");
+    EXPECT_EQ(monitor.State(), 1);
+    EXPECT_EQ(monitor.Count(), 0u);
+    // Without the reset these bytes would complete the half message.
+    link.Feed(Concat({Slice(half, 25, half.size()), whole}));
+    EXPECT_EQ(Drain(monitor), std::vector<Bytes>{whole});
+    // The 21 body bytes that waited in the link are junk to the new hunt, with the 15 after them.
+    EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(36)});
+}
+
+TEST(LB2Framer, UnknownStateResetsWithoutProgress) {
+    KMemoryComm link;
+    link.Open(0);
+    LB2Probe monitor;
+    monitor.Start(&link, false, "Test");
+    link.Feed(lb2::FrameOfSize(7));
+    monitor.ForceState(0);
+    EXPECT_FALSE(monitor.ReadStep());
+    EXPECT_EQ(monitor.State(), 1);
+    EXPECT_EQ(link.Readable(), 7u);
+}
+
+// Streams of frames, damaged frames, frames inside damaged ones and noise: whatever the
+// chunking, exactly the intact frames come out, with the same log lines.
+TEST(LB2Framer, RandomStreamsFrameTheSameWhateverTheChunking) {
+    std::mt19937 random(20240607);
+    for (uint32_t round = 0; round < 40; ++round) {
+        Bytes stream;
+        std::vector<Bytes> expected;
+        for (int part = 0; part < 30; ++part) {
+            const size_t size = 7 + random() % (random() % 4 == 0 ? 4090 : 60);
+            Bytes frame = lb2::FrameOfSize(size, static_cast<uint8_t>(random()));
+            switch (random() % 6) {
+            case 0: stream = Concat({stream, lb2::WithBadChecksum(frame)}); break;
+            case 1: {
+                const size_t carried = frame.size() - random() % 3;
+                stream = Concat({stream, OuterCarrying(Bytes(random() % 9, 0x42), frame, carried),
+                                 Slice(frame, carried, frame.size())});
+                expected.push_back(frame);
+                break;
+            }
+            case 2: {
+                Bytes noise(random() % 40);  // never a whole sync
+                for (uint8_t& b : noise) b = static_cast<uint8_t>(random() % 4 == 0 ? 0x9C : random() % 0x9C);
+                stream = Concat({stream, noise, frame});
+                expected.push_back(frame);
+                break;
+            }
+            default:
+                stream = Concat({stream, frame});
+                expected.push_back(frame);
+                break;
+            }
+        }
+        std::vector<std::string> errors;
+        for (Chunking chunking : kAllChunkings) {
+            KLB2StreamMonitor monitor;
+            const FramedRun run = RunFramer(monitor, stream, chunking, round);
+            EXPECT_EQ(run.messages, expected) << Name(chunking) << " round " << round;
+            if (chunking == Chunking::OneByte) errors = run.errors;
+            else EXPECT_EQ(run.errors, errors) << Name(chunking) << " round " << round;
+        }
+    }
+}
+
+TEST(LB2Framer, CanBeDestroyedWhileItsReaderThreadHunts) {
+    KMemoryComm link;
+    link.Open(0);
+    link.Feed(Bytes(1 << 20, 0x55));
+    auto monitor = std::make_unique<KLB2StreamMonitor>();
+    monitor->Start(&link, true, "Test");
+    ASSERT_TRUE(monitor->IsStarted());
+    monitor.reset();  // must stop the thread before the framer goes away
+}
+
+// Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
+TEST(LB2Corpus, SeedStreamsHoldWhatTheyShould) {
+    const Bytes ping = Hex("9C AE 0C 00 82 00 00 C8 85 00 00 00 25 FE");
+    const Bytes inner = lb2::FrameOfSize(15, 7);
+    const std::vector<Bytes> streams = {
+        Concat({ping, lb2::FrameOfSize(7), lb2::FrameOfSize(300)}),
+        Concat({Hex("01 02 9C"), ping, lb2::WithBadChecksum(lb2::FrameOfSize(20)), lb2::Header(4095), ping}),
+        Concat({OuterCarrying(Hex("11 22 33"), inner, inner.size()), lb2::FrameOfSize(4096)}),
+    };
+    const std::vector<size_t> delivered = {3, 2, 2};
+    const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
+    const char* target = std::getenv("VELINOR_WRITE_CORPUS");
+    for (size_t i = 0; i < streams.size(); ++i) {
+        KLB2StreamMonitor monitor;
+        EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);
+        if (target) {
+            const auto folder = std::filesystem::path(target) / "lb2";
+            std::filesystem::create_directories(folder);
+            std::ofstream out(folder / ("seed-" + std::to_string(i + 1)), std::ios::binary);
+            const Bytes file = Concat({prefixes[i], streams[i]});
+            out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        }
+    }
+}

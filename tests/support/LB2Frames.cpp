@@ -1,0 +1,48 @@
+#include "support/LB2Frames.h"
+
+#include <stdexcept>
+
+namespace lb2 {
+
+uint16_t Checksum(const Bytes& head) {
+    uint32_t sum = 0;
+    for (size_t i = 2; i < head.size(); ++i) sum += head[i];
+    return static_cast<uint16_t>(0x10000u - (sum & 0xFFFF));
+}
+
+Bytes Header(uint16_t lengthField) {
+    return {0x9C, 0xAE, static_cast<uint8_t>(lengthField & 0xFF), static_cast<uint8_t>(lengthField >> 8)};
+}
+
+Bytes Frame(const Bytes& payload) {
+    if (payload.size() + 4 > 0xFFFF) throw std::invalid_argument("LB2 payload too long");
+    Bytes frame = Header(static_cast<uint16_t>(payload.size() + 4));
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    const uint16_t checksum = Checksum(frame);
+    frame.push_back(static_cast<uint8_t>(checksum & 0xFF));
+    frame.push_back(static_cast<uint8_t>(checksum >> 8));
+    return frame;
+}
+
+Bytes FrameOfSize(size_t total, uint8_t seed) {
+    if (total < 7) throw std::invalid_argument("LB2 frame shorter than 7 bytes");
+    Bytes payload(total - 6);
+    // A payload that never holds the sync, so a frame cannot contain another by accident.
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>((seed + i * 7) % 0x9C);
+    return Frame(payload);
+}
+
+Bytes WithBadChecksum(Bytes frame) {
+    frame[frame.size() - 2] ^= 0x01;
+    return frame;
+}
+
+bool IsValid(const Bytes& frame) {
+    if (frame.size() < 7 || frame[0] != 0x9C || frame[1] != 0xAE) return false;
+    const size_t lengthField = frame[2] | frame[3] << 8;
+    if (lengthField + 2 != frame.size()) return false;
+    const Bytes head(frame.begin(), frame.end() - 2);
+    return Checksum(head) == (frame[frame.size() - 2] | frame[frame.size() - 1] << 8);
+}
+
+} // namespace lb2

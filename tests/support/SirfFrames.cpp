@@ -1,0 +1,56 @@
+#include "support/SirfFrames.h"
+
+#include <stdexcept>
+
+namespace sirf {
+
+uint16_t Checksum(const Bytes& payload) {
+    uint32_t sum = 0;
+    for (uint8_t b : payload) sum += b;
+    return static_cast<uint16_t>(sum % 32768);
+}
+
+Bytes Header(uint16_t payloadLength) {
+    return {0xA0, 0xA2, static_cast<uint8_t>(payloadLength >> 8), static_cast<uint8_t>(payloadLength & 0xFF)};
+}
+
+Bytes Frame(const Bytes& payload) {
+    if (payload.size() > 0xFFFF) throw std::invalid_argument("SiRF payload too long");
+    Bytes frame = Header(static_cast<uint16_t>(payload.size()));
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    const uint16_t checksum = Checksum(payload);
+    frame.push_back(static_cast<uint8_t>(checksum >> 8));
+    frame.push_back(static_cast<uint8_t>(checksum & 0xFF));
+    frame.push_back(0xB0);
+    frame.push_back(0xB3);
+    return frame;
+}
+
+Bytes FrameOfSize(size_t total, uint8_t seed) {
+    if (total < 8) throw std::invalid_argument("SiRF frame shorter than 8 bytes");
+    Bytes payload(total - 8);
+    // Bytes below 0xA0 only, so no start can appear inside the payload.
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>((seed + i * 11) % 0xA0);
+    return Frame(payload);
+}
+
+Bytes WithBadChecksum(Bytes frame) {
+    frame[frame.size() - 3] ^= 0x01;
+    return frame;
+}
+
+Bytes WithBadEnd(Bytes frame) {
+    frame[frame.size() - 1] = 0xB4;
+    return frame;
+}
+
+bool IsValid(const Bytes& frame, bool checkEnd) {
+    if (frame.size() < 8 || frame[0] != 0xA0 || frame[1] != 0xA2) return false;
+    const size_t l = static_cast<size_t>(frame[2] << 8 | frame[3]);
+    if (l + 8 != frame.size()) return false;
+    if (checkEnd && (frame[l + 6] != 0xB0 || frame[l + 7] != 0xB3)) return false;
+    const Bytes payload(frame.begin() + 4, frame.begin() + 4 + static_cast<std::ptrdiff_t>(l));
+    return Checksum(payload) == (frame[l + 4] << 8 | frame[l + 5]);
+}
+
+} // namespace sirf

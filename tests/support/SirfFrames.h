@@ -1,0 +1,22 @@
+#pragma once
+#include <cstdint>
+
+#include "support/FramerHarness.h"
+
+// SiRF binary frames for tests: A0 A2, a big-endian payload length L, the payload, the payload
+// sum modulo 32768 (big-endian) and B0 B3.
+namespace sirf {
+
+uint16_t Checksum(const Bytes& payload);
+// A valid frame around `payload`.
+Bytes Frame(const Bytes& payload);
+// A valid frame of exactly `total` bytes (8 to 65543) whose payload never holds a start.
+Bytes FrameOfSize(size_t total, uint8_t seed = 1);
+// The four bytes of start and length field.
+Bytes Header(uint16_t payloadLength);
+Bytes WithBadChecksum(Bytes frame);
+Bytes WithBadEnd(Bytes frame);
+// An independent check of a delivered frame; the end sequence is only checked when asked.
+bool IsValid(const Bytes& frame, bool checkEnd = true);
+
+} // namespace sirf
