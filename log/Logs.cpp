@@ -191,7 +191,7 @@ void StreamErrorLog(const KStreamMonitor* monitor, const char* format, ...) {
     const bool enabled = StreamErrorLogEnabled();
     bool observed;
     {
-        std::lock_guard<std::mutex> guard(StateLock());
+        std::lock_guard<std::recursive_mutex> guard(ObserverLock());
         observed = static_cast<bool>(StreamObserver());
     }
     if (!enabled && !observed) return;
