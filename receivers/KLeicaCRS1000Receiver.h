@@ -5,7 +5,7 @@
 // with the time of the GPS week only.
 class KLeicaCRS1000Receiver : public KLeicaReceiver {
 public:
-    explicit KLeicaCRS1000Receiver(bool runReaderThread = true) : KLeicaReceiver(runReaderThread) {}
+    explicit KLeicaCRS1000Receiver(bool readerThread = true) : KLeicaReceiver(readerThread) {}
     bool ChangeBaud(int32_t baud) override;
     bool QueryTime(KGPSTime& time) override;
 };

@@ -5,7 +5,7 @@
 // a time query answered with a calendar date and time.
 class KLeicaRS500Receiver : public KLeicaReceiver {
 public:
-    explicit KLeicaRS500Receiver(bool runReaderThread = true) : KLeicaReceiver(runReaderThread) {}
+    explicit KLeicaRS500Receiver(bool readerThread = true) : KLeicaReceiver(readerThread) {}
     bool ChangeBaud(int32_t baud) override;
     bool QueryTime(KGPSTime& time) override;
 };

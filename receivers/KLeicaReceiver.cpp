@@ -21,7 +21,7 @@ constexpr size_t kPayloadOffset = 4;
 constexpr size_t kChecksumBytes = 2;
 } // namespace
 
-KLeicaReceiver::KLeicaReceiver(bool runReaderThread) : KReceiver(runReaderThread) {
+KLeicaReceiver::KLeicaReceiver(bool readerThread) : KReceiver(readerThread) {
     monitor = std::make_unique<KLB2StreamMonitor>();
 }
 

@@ -8,7 +8,7 @@
 // ping and control command 4. It cannot change the rate itself; its two subclasses can.
 class KLeicaReceiver : public KReceiver {
 public:
-    explicit KLeicaReceiver(bool runReaderThread = true);
+    explicit KLeicaReceiver(bool readerThread = true);
     ~KLeicaReceiver() override;
 
     bool StopAllBroadcast(int32_t settleMs) override;

@@ -13,7 +13,7 @@ class KComm;
 // its rate, ask its time. Each family owns one stream monitor of its protocol.
 class KReceiver {
 public:
-    explicit KReceiver(bool runReaderThread);
+    explicit KReceiver(bool readerThread);
     virtual ~KReceiver();
     KReceiver(const KReceiver&) = delete;
     KReceiver& operator=(const KReceiver&) = delete;
