@@ -1,0 +1,49 @@
+#pragma once
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "sim/KSimDeviceLink.h"
+
+// Behaviour options of a simulated receiver, faults included.
+struct KSimDeviceOptions {
+    // Periodic output (position-like frames) from power-up until told to stop.
+    bool streaming = true;
+    int32_t outputPeriodMs = 1000;
+    // Time between a request's last byte and the first byte of its reply (a slow receiver has
+    // a long one).
+    int32_t replyDelayMs = 5;
+    // Never answers nor obeys anything (periodic output goes on).
+    bool silent = false;
+    // Accepts (and acknowledges) a rate change but keeps its rate.
+    bool neverSwitches = false;
+    // When above 0: goes back to its old rate this long after switching.
+    int32_t revertAfterMs = 0;
+    // Seconds that GPS time runs ahead of UTC, for answers given as GPS time.
+    int32_t gpsLeapSeconds = 18;
+};
+
+// A receiver model at the far end of a simulated serial line. The world calls it in time
+// order, all from one thread (under the world's lock): Attach once, then OnByte for every byte
+// its UART framed correctly, and Wake whenever NextWakeNs comes due. Times are in nanoseconds
+// of the world's time line.
+class KSimDevice {
+public:
+    static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+
+    virtual ~KSimDevice() = default;
+
+    // Connects the device to its end of the line at time `nowNs` (power-up).
+    virtual void Attach(KSimDeviceLink* link, int64_t nowNs) = 0;
+    // One byte received correctly at the device's rate, at the time its stop bit was sampled.
+    virtual void OnByte(int64_t timeNs, uint8_t byte) = 0;
+    // When the device next wants Wake to be called, or kNever.
+    virtual int64_t NextWakeNs() const = 0;
+    // Does what has come due at `timeNs` (replies, periodic output, rate switches).
+    virtual void Wake(int64_t timeNs) = 0;
+
+    // The rate at which the device's port runs now.
+    virtual uint32_t Baud() const = 0;
+    // The catalogue name of the model ("Leica GMX900").
+    virtual std::string Name() const = 0;
+};
