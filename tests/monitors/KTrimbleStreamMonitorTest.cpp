@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -372,4 +373,15 @@ TEST(TrimbleFramer, StopEndsAHuntThatNeverFindsStx) {
     const uint64_t after = link.reads.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(link.reads.load(), after);
+}
+
+// The fuzz corpus is made from these seeds: VELINOR_WRITE_FUZZ_CORPUS=<dir> writes <dir>/trimble.
+TEST(TrimbleFuzzSeeds, EverySeedFramesAsIntended) {
+    for (const FuzzSeed& seed : TrimbleFuzzSeeds()) {
+        KTrimbleStreamMonitor monitor;
+        const FramedRun run = RunFramer(monitor, seed.stream, Chunking::Random, seed.chunkSeed);
+        EXPECT_EQ(run.messages.size(), seed.messages) << seed.name;
+    }
+    if (const char* dir = std::getenv("VELINOR_WRITE_FUZZ_CORPUS"))
+        WriteFuzzSeeds(TrimbleFuzzSeeds(), std::string(dir) + "/trimble");
 }

@@ -1,5 +1,7 @@
 #include "support/NovatelFrames.h"
 
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -73,4 +75,34 @@ Bytes NovatelForeignHeader(uint8_t headerLength) {
     Bytes out{0xAA, 0x44, 0x12, headerLength};
     for (int i = 4; i < headerLength; ++i) out.push_back(static_cast<uint8_t>(0x30 + i % 10));
     return out;
+}
+
+std::vector<FuzzSeed> NovatelFuzzSeeds() {
+    const Bytes small = NovatelLogOfSize(0);
+    const Bytes medium = NovatelLogOfSize(100, 1194);
+    Bytes ascii = NovatelWithByte(NovatelLogOfSize(8), 6, 0x20);
+    Bytes tooLong = NovatelLogOfSize(4065);
+    tooLong.resize(60);
+    return {
+        {"empty-log", 0, false, small, 1},
+        {"junk-then-log", 3, false, Concat({Hex("00 AA AA 44 AA 44 44 12"), medium}), 1},
+        {"bad-crc-then-log", 17, false, Concat({NovatelWithBadCrc(medium), small}), 1},
+        {"header-20", 5, false, Concat({NovatelForeignHeader(20), small}), 1},
+        {"header-2", 1, false, Concat({Hex("AA 44 12 02"), small}), 1},
+        {"ascii-type", 9, false, Concat({ascii, small}), 1},
+        {"too-long", 40, false, Concat({tooLong, small}), 1},
+        {"largest", 63, false, NovatelLogOfSize(4064), 1},
+        {"bounded-junk", 2, true, Concat({Repeat(0x00, 300), small, small}), 2},
+    };
+}
+
+void WriteFuzzSeeds(const std::vector<FuzzSeed>& seeds, const std::string& directory) {
+    std::filesystem::create_directories(directory);
+    for (const FuzzSeed& seed : seeds) {
+        std::ofstream out(std::filesystem::path(directory) / seed.name, std::ios::binary | std::ios::trunc);
+        const uint8_t driver[2] = {seed.chunkSeed, static_cast<uint8_t>(seed.bounded ? 1 : 0)};
+        out.write(reinterpret_cast<const char*>(driver), 2);
+        out.write(reinterpret_cast<const char*>(seed.stream.data()), static_cast<std::streamsize>(seed.stream.size()));
+        if (!out) throw std::runtime_error("cannot write fuzz seed " + std::string(seed.name));
+    }
 }

@@ -2,6 +2,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <string>
+#include <vector>
+
 #include "support/FramerHarness.h"
 
 // Builders of Novatel binary logs for tests, with their own bitwise CRC-32 (independent of the
@@ -38,3 +41,15 @@ Bytes NovatelWithByte(Bytes log, size_t offset, uint8_t value);
 // A sync followed by a header-length byte and `headerLength` - 4 further header bytes (when
 // positive) of a repeatable pattern: what a log with a foreign header looks like.
 Bytes NovatelForeignHeader(uint8_t headerLength);
+
+// Seeds of the Novatel fuzz corpus: streams that reach every path of the framer.
+struct FuzzSeed {
+    const char* name;
+    uint8_t chunkSeed;      // the fuzz driver's first byte: how the stream is cut into chunks
+    bool bounded;           // its second byte: whether the bounded scan is on
+    Bytes stream;
+    size_t messages;        // logs the framer delivers from it
+};
+std::vector<FuzzSeed> NovatelFuzzSeeds();
+// Writes seeds as fuzz inputs (driver bytes, then the stream) into `directory`.
+void WriteFuzzSeeds(const std::vector<FuzzSeed>& seeds, const std::string& directory);

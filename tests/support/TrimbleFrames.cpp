@@ -44,3 +44,21 @@ Bytes TrimbleJunk(size_t size, uint32_t seed) {
     }
     return out;
 }
+
+std::vector<FuzzSeed> TrimbleFuzzSeeds() {
+    const Bytes empty = TrimblePacketOfSize(0);
+    const Bytes medium = TrimblePacketOfSize(60, 0x57);
+    const Bytes cut = TrimblePacketOfSize(10);
+    const Bytes inner = TrimblePacketOfSize(5);
+    const Bytes outer = TrimbleWithBadChecksum(TrimblePacket(0x40, Concat({Hex("11 12"), inner, empty, Hex("13")})));
+    return {
+        {"empty-packet", 0, false, empty, 1},
+        {"longest-packet", 63, false, TrimblePacketOfSize(255), 1},
+        {"junk-then-packets", 7, false, Concat({TrimbleJunk(30), medium, Hex("03 03"), empty}), 2},
+        {"truncated-then-packet", 3, false, Concat({Bytes(cut.begin(), cut.begin() + 7), medium}), 1},
+        {"kept-past-etx", 11, false, Concat({outer, empty}), 2},
+        {"throwaway-chain", 1, false, Concat({Hex("02 05 02 00"), TrimblePacketOfSize(4)}), 1},
+        {"no-etx-no-stx", 20, false, Concat({TrimbleWithoutEtx(TrimblePacketOfSize(30)), empty}), 1},
+        {"bounded-junk", 2, true, Concat({TrimbleJunk(300, 5), empty, empty}), 2},
+    };
+}

@@ -2,7 +2,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <vector>
+
 #include "support/FramerHarness.h"
+#include "support/NovatelFrames.h"
 
 // Builders of Trimble STX/ETX packets for tests.
 
@@ -20,3 +23,6 @@ Bytes TrimbleWithoutEtx(Bytes packet, uint8_t replacement = 0x55);
 Bytes TrimbleWithBadChecksum(Bytes packet);
 // Bytes that never hold STX: for junk between packets.
 Bytes TrimbleJunk(size_t size, uint32_t seed = 1);
+
+// Seeds of the Trimble fuzz corpus (see NovatelFrames.h for the record and the writer).
+std::vector<FuzzSeed> TrimbleFuzzSeeds();
