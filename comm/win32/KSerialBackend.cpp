@@ -1,0 +1,127 @@
+#include "comm/KSerialBackend.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <string>
+
+namespace {
+
+constexpr const char* kBusyText = "COM Port Busy Or Not Installed";
+constexpr const char* kSettingsText = "Unable to initialize COM Port to requested settings";
+
+// The system's own words for an error code, without the trailing line break.
+std::string SystemMessage(DWORD code) {
+    char buffer[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, buffer, sizeof buffer, nullptr);
+    while (length > 0 && std::isspace(static_cast<unsigned char>(buffer[length - 1]))) --length;
+    if (length == 0) return "error " + std::to_string(static_cast<unsigned long>(code));
+    return std::string(buffer, length);
+}
+
+std::string RemedyFor(KOpenError::Kind kind, DWORD code) {
+    if (kind == KOpenError::Settings)
+        return "The port's driver refused the line settings; choose another baud rate.";
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return "Another program holds the port; close it and try again.";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "No such port; check the cable or USB adapter and the port number in Device Manager.";
+    default: return std::string();
+    }
+}
+
+void Fail(KOpenError& error, KOpenError::Kind kind, const std::string& device, DWORD code) {
+    error.kind = kind;
+    error.text = kind == KOpenError::Settings ? kSettingsText : kBusyText;
+    error.device = device;
+    error.osError = static_cast<int>(code);
+    error.reason = SystemMessage(code);
+    error.remedy = RemedyFor(kind, code);
+}
+
+// "COM12" (or "com12:") as a person writes it becomes "\\.\COM12": CreateFileA finds ports past
+// COM9 only through the device namespace. Anything else is opened as given.
+std::string DeviceNamespacePath(const std::string& device) {
+    std::string name = device;
+    if (!name.empty() && name.back() == ':') name.pop_back();
+    if (name.size() < 4) return device;
+    for (size_t i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return device;
+    for (size_t i = 3; i < name.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return device;
+    return "\\\\.\\" + name;
+}
+
+} // namespace
+
+namespace KSerialBackend {
+
+bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
+    const std::string path = DeviceNamespacePath(device);
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        Fail(error, KOpenError::Busy, path, GetLastError());
+        return false;
+    }
+    if (!SetCommState(handle, &port.dcb)) {
+        const DWORD code = GetLastError();
+        CloseHandle(handle);
+        port.handle = INVALID_HANDLE_VALUE;
+        Fail(error, KOpenError::Settings, path, code);
+        return false;
+    }
+    // Reads return at once with whatever has arrived; a write gives up after a second.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 1000;
+    SetCommTimeouts(handle, &timeouts);
+    // Bytes left over from an earlier rate would only read as garbage.
+    PurgeComm(handle, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    port.handle = handle;
+    return true;
+}
+
+void Close(KSerialPort& port) {
+    if (IsValid(port)) CloseHandle(port.handle);
+    port.handle = INVALID_HANDLE_VALUE;
+}
+
+bool IsValid(const KSerialPort& port) {
+    return port.handle != INVALID_HANDLE_VALUE && port.handle != nullptr;
+}
+
+bool Write(KSerialPort& port, const void* data, uint32_t length) {
+    DWORD written = 0;
+    if (!WriteFile(port.handle, data, length, &written, nullptr)) return false;
+    return written == length;
+}
+
+int64_t InputQueued(KSerialPort& port) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(port.handle, &errors, &status)) return -1;
+    return static_cast<int64_t>(status.cbInQue);
+}
+
+int32_t Read(KSerialPort& port, void* buffer, uint32_t length) {
+    DWORD got = 0;
+    if (!ReadFile(port.handle, buffer, length, &got, nullptr)) return 0;
+    return static_cast<int32_t>(got);
+}
+
+void ShowOpenFailure(const KOpenError& error) {
+    // An absent port fails silently; only a port that exists but cannot be used is reported.
+    if (error.kind != KOpenError::Busy && error.kind != KOpenError::Settings) return;
+    MessageBoxA(nullptr, error.text.c_str(), "", MB_ICONERROR | MB_OK);
+}
+
+} // namespace KSerialBackend
