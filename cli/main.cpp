@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
         return kExitConfirmed;
     }
     if (command == "set") return RunSet(args);
+    if (command == "demo") return RunDemo(args);
+    if (command == "sim") return RunSim(args);
     if (command == "receivers") return RunReceivers(args);
     if (command == "ports") return RunPorts(args);
     std::fprintf(stderr, "velinor: unknown command '%s'\n\n", command.c_str());

@@ -1,0 +1,94 @@
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "cli/CliArgs.h"
+#include "cli/Commands.h"
+#include "comm/KConsole.h"
+#include "sim/KSimFactory.h"
+#include "cli/SimFaultOptions.h"
+#ifndef _WIN32
+#include "sim/KPtySimulator.h"
+#endif
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: velinor sim --receiver NAME --baud RATE [fault options]\n"
+    "\n"
+    "Exposes a simulated receiver on a pseudo-terminal and prints the device path to open, e.g.\n"
+    "  velinor set --receiver NAME --port /dev/pts/N --baud 115200\n"
+    "The line model garbles bytes when the two sides' rates differ, as a real UART would.\n"
+    "Runs until Ctrl-C. Simulated so far: the Leica types (CRS1000, GMX900, GPS1200, System 500).\n"
+    "\n"
+    "  --receiver NAME     receiver type, as in 'velinor receivers'\n"
+    "  --baud RATE         the rate the simulated receiver runs at now\n"
+    SIM_FAULT_HELP;
+
+std::atomic<bool> interrupted{false};
+void OnInterrupt() { interrupted.store(true); }
+
+} // namespace
+
+int RunSim(const Words& words) {
+    const CliArgs args(words, SimValuedOptions({"--receiver", "--baud"}), SimFlagOptions({"--help"}));
+    if (args.Flag("--help")) {
+        std::fputs(kHelp, stdout);
+        return kExitConfirmed;
+    }
+    if (!args.Ok() || !args.Positionals().empty()) {
+        std::fprintf(stderr, "velinor sim: %s\n(see 'velinor sim --help')\n",
+                     args.Ok() ? "unexpected argument" : args.Error().c_str());
+        return kExitUsage;
+    }
+    std::string error;
+    KSimDeviceOptions device;
+    KSimWorldOptions line;
+    if (!ParseSimFaults(args, device, line, error)) {
+        std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    const int32_t type = KSimFactory::TypeIdOf(args.Value("--receiver"));
+    long long baud = 0;
+    if (!type || !ParseInt(args.Value("--baud"), 1, 10000000, baud)) {
+        std::fprintf(stderr, "velinor sim: needs --receiver NAME and --baud RATE\n(see 'velinor sim --help')\n");
+        return kExitUsage;
+    }
+#ifdef _WIN32
+    (void)device;
+    (void)line;
+    std::fprintf(stderr, "velinor sim: pseudo-terminals do not exist on Windows; 'velinor demo' runs a simulated "
+                         "receiver in-process\n");
+    return kExitUsage;
+#else
+    auto model = KSimFactory::CreateDevice(type, static_cast<int32_t>(baud), device, error);
+    if (!model) {
+        std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    const std::string name = model->Name();
+    KPtySimulator simulator(std::move(model), line);
+    if (!simulator.Start(error)) {
+        std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+        return kExitPortError;
+    }
+    std::printf("%s\n", simulator.SlavePath().c_str());
+    std::fprintf(stderr, "Simulated %s at %lld baud on %s (Ctrl-C ends it)\n", name.c_str(), baud,
+                 simulator.SlavePath().c_str());
+    std::fflush(stdout);
+    KConsole::OnInterrupt(OnInterrupt);
+    uint32_t shownBaud = static_cast<uint32_t>(baud);
+    while (!interrupted.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const uint32_t now = simulator.World().WithDevice([](KSimDevice& d) { return d.Baud(); });
+        if (now != shownBaud) {
+            std::fprintf(stderr, "The simulated receiver now runs at %u baud\n", now);
+            shownBaud = now;
+        }
+    }
+    simulator.Stop();
+    return kExitConfirmed;
+#endif
+}
