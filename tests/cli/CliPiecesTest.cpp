@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "cli/CliArgs.h"
+#include "cli/PortChoice.h"
+#include "cli/ReceiverChoice.h"
+#include "cli/RememberedChoices.h"
+#include "cli/StatusLine.h"
+#include "comm/KPortRegistry.h"
+#include "support/TempDir.h"
+
+TEST(CliArgs, ReadsValuesFlagsAndPositionalsAndRefusesWhatItDoesNotKnow) {
+    const CliArgs ok({"--port", "COM3", "--baud=115200", "--until-confirmed", "file.bin"}, {"--port", "--baud"},
+                     {"--until-confirmed"});
+    ASSERT_TRUE(ok.Ok());
+    EXPECT_EQ(ok.Value("--port"), "COM3");
+    EXPECT_EQ(ok.Value("--baud"), "115200");
+    EXPECT_TRUE(ok.Flag("--until-confirmed"));
+    EXPECT_EQ(ok.Positionals(), std::vector<std::string>{"file.bin"});
+    EXPECT_EQ(ok.Value("--missing", "x"), "x");
+
+    EXPECT_EQ(CliArgs({"--bogus"}, {}, {}).Error(), "unknown option --bogus");
+    EXPECT_EQ(CliArgs({"--port"}, {"--port"}, {}).Error(), "--port needs a value");
+    EXPECT_FALSE(CliArgs({"--until-confirmed=yes"}, {}, {"--until-confirmed"}).Ok());
+    const CliArgs dashes({"--", "--port"}, {"--port"}, {});
+    EXPECT_EQ(dashes.Positionals(), std::vector<std::string>{"--port"});
+}
+
+TEST(CliArgs, WholeNumbersOnly) {
+    long long v = 0;
+    EXPECT_TRUE(ParseInt("115200", 1, 200000, v));
+    EXPECT_EQ(v, 115200);
+    for (const char* bad : {"", "12abc", "1e5", " 5", "300000", "-1"}) EXPECT_FALSE(ParseInt(bad, 0, 200000, v)) << bad;
+}
+
+TEST(ReceiverChoice, ByIdNameOrAnUnambiguousPart) {
+    std::string error;
+    EXPECT_EQ(ChooseReceiver("5", error), 5);
+    EXPECT_EQ(ChooseReceiver("Leica GMX900", error), 5);
+    EXPECT_EQ(ChooseReceiver("leica-gmx900", error), 5);
+    EXPECT_EQ(ChooseReceiver("gmx900", error), 5);
+    EXPECT_EQ(ChooseReceiver("system 500", error), 7);
+    EXPECT_EQ(ChooseReceiver("Trimble 47/48/5700", error), 13);
+    EXPECT_EQ(ChooseReceiver("trimble", error), 0);
+    EXPECT_NE(error.find("Trimble NetR5"), std::string::npos);
+    EXPECT_EQ(ChooseReceiver("garmin", error), 0);
+    EXPECT_EQ(ChooseReceiver("15", error), 0);
+}
+
+TEST(PortChoice, ComNamesResolveThroughTheRegistryAndPathsAreTakenAsTheyAre) {
+    KPortRegistry::PortTable table;
+    table[1] = {true, "/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1"};
+    table[4] = {true, "/dev/ttyUSB1", "/dev/ttyUSB1"};
+    KPortRegistry::InstallForTesting(table);
+    PortChoice choice;
+    std::string error;
+    EXPECT_TRUE(ChoosePort("COM2", choice, error));
+    EXPECT_EQ(choice.portNumber, 1);
+    EXPECT_TRUE(choice.devicePath.empty());
+    EXPECT_TRUE(ChoosePort("/dev/serial/by-id/usb-FTDI_A1", choice, error));
+    EXPECT_EQ(choice.portNumber, 1);
+    EXPECT_TRUE(ChoosePort("com5", choice, error));
+    EXPECT_EQ(choice.portNumber, 4);
+
+    EXPECT_FALSE(ChoosePort("COM1", choice, error));
+    EXPECT_NE(error.find("not present"), std::string::npos);
+    EXPECT_FALSE(ChoosePort("COM25", choice, error));
+    EXPECT_NE(error.find("above COM24"), std::string::npos);
+    EXPECT_FALSE(ChoosePort("COMx", choice, error));
+    EXPECT_FALSE(ChoosePort("/nonexistent/tty", choice, error));
+    EXPECT_NE(error.find("no such device"), std::string::npos);
+
+    TempDir dir;
+    const std::string device = dir.File("tty");
+    std::ofstream(device).put('x');
+    EXPECT_TRUE(ChoosePort(device, choice, error));
+    EXPECT_EQ(choice.devicePath, device);
+    KPortRegistry::Teardown();
+}
+
+TEST(StatusLine, TheDialogsTexts) {
+    EXPECT_EQ(StatusLine::TextFor(0, 9600), "Pinging receiver at 9600 baud");
+    EXPECT_EQ(StatusLine::TextFor(1, 115200), "Monitoring receiver at 115200 baud");
+    // The detected rate right-aligned in seven characters.
+    EXPECT_EQ(StatusLine::TextFor(2, 4800), "Auto-detecting receiver baud:    4800");
+    EXPECT_EQ(StatusLine::TextFor(2, 115200), "Auto-detecting receiver baud:  115200");
+    EXPECT_EQ(StatusLine::TextFor(7, 1), "Inop");
+}
+
+TEST(StatusLine, PlainOutputHasOneLinePerChangeWithItsColour) {
+    TempDir dir;
+    const std::string path = dir.File("out.txt");
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    {
+        StatusLine status(out, false, false);
+        status.Report(0, 9600, 0);
+        status.Report(1, 9600, 1);
+        status.Report(1, 9600, 1);  // unchanged: no new line
+        status.Report(2, 1200, 0);
+        status.Finish();
+    }
+    std::fclose(out);
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string s = text.str();
+    EXPECT_NE(s.find("red   Pinging receiver at 9600 baud\n"), std::string::npos);
+    EXPECT_NE(s.find("green Monitoring receiver at 9600 baud\n"), std::string::npos);
+    EXPECT_NE(s.find("red   Auto-detecting receiver baud:    1200\n"), std::string::npos);
+    EXPECT_EQ(std::count(s.begin(), s.end(), '\n'), 3);
+}
+
+TEST(RememberedChoices, RoundTripAndDefaults) {
+    TempDir dir;
+    const std::string path = dir.File("velinor.ini");
+    const RememberedChoices none = RememberedChoices::Load(path);
+    EXPECT_FALSE(none.found);
+    EXPECT_EQ(none.receiverType, 2);
+    EXPECT_EQ(none.portNumber, 0);
+    EXPECT_EQ(none.baud, 9600);
+
+    RememberedChoices chosen;
+    chosen.receiverType = 11;
+    chosen.portNumber = 2;
+    chosen.baud = 115200;
+    chosen.device = "/dev/serial/by-id/usb-FTDI_A1";
+    chosen.Save(path);
+    const RememberedChoices back = RememberedChoices::Load(path);
+    EXPECT_TRUE(back.found);
+    EXPECT_EQ(back.receiverType, 11);
+    EXPECT_EQ(back.portNumber, 2);
+    EXPECT_EQ(back.baud, 115200);
+    EXPECT_EQ(back.device, chosen.device);
+
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("[BaudSet]"), std::string::npos);
+    EXPECT_NE(text.str().find("LastRcvr=11"), std::string::npos);
+    EXPECT_NE(text.str().find("LastPort=2"), std::string::npos);
+    EXPECT_NE(text.str().find("LastBaud=115200"), std::string::npos);
+}
