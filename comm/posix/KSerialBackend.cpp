@@ -1,60 +1,56 @@
 #include "comm/KSerialBackend.h"
 
-#include <windows.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/sysmacros.h>
+#endif
 
-#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <climits>
 #include <string>
+
+#include "comm/posix/KOpenDiagnosis.h"
+#include "comm/posix/KTermiosSettings.h"
 
 namespace {
 
-constexpr const char* kBusyText = "COM Port Busy Or Not Installed";
-constexpr const char* kSettingsText = "Unable to initialize COM Port to requested settings";
+constexpr int kWriteTimeoutMs = 1000;
 
-// The system's own words for an error code, without the trailing line break.
-std::string SystemMessage(DWORD code) {
-    char buffer[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, buffer, sizeof buffer, nullptr);
-    while (length > 0 && std::isspace(static_cast<unsigned char>(buffer[length - 1]))) --length;
-    if (length == 0) return "error " + std::to_string(static_cast<unsigned long>(code));
-    return std::string(buffer, length);
+// A pseudo-terminal has no line: its driver always carries 8 bits without parity, whatever it
+// is asked, so only the rate can be checked on one.
+bool IsPseudoTerminal(int fd) {
+#if defined(__linux__)
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
+        const unsigned int devMajor = major(info.st_rdev);
+        if (devMajor >= 136 && devMajor <= 143) return true;  // the Unix98 pty slaves
+    }
+#endif
+    char name[256];
+    if (::ttyname_r(fd, name, sizeof name) != 0) return false;
+    const std::string path = name;
+    return path.rfind("/dev/pts/", 0) == 0;
 }
 
-std::string RemedyFor(KOpenError::Kind kind, DWORD code) {
-    if (kind == KOpenError::Settings)
-        return "The port's driver refused the line settings; choose another baud rate.";
-    switch (code) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-        return "Another program holds the port; close it and try again.";
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return "No such port; check the cable or USB adapter and the port number in Device Manager.";
-    default: return std::string();
+int OpenDevice(const std::string& device) {
+    for (;;) {
+        // Non-blocking, so that a port without carrier cannot hold the open up, and so that
+        // reads return at once with what has arrived.
+        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != EINTR) return fd;
     }
 }
 
-void Fail(KOpenError& error, KOpenError::Kind kind, const std::string& device, DWORD code) {
-    error.kind = kind;
-    error.text = kind == KOpenError::Settings ? kSettingsText : kBusyText;
-    error.device = device;
-    error.osError = static_cast<int>(code);
-    error.reason = SystemMessage(code);
-    error.remedy = RemedyFor(kind, code);
-}
-
-// "COM12" (or "com12:") as a person writes it becomes "\\.\COM12": CreateFileA finds ports past
-// COM9 only through the device namespace. Anything else is opened as given.
-std::string DeviceNamespacePath(const std::string& device) {
-    std::string name = device;
-    if (!name.empty() && name.back() == ':') name.pop_back();
-    if (name.size() < 4) return device;
-    for (size_t i = 0; i < 3; ++i)
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return device;
-    for (size_t i = 3; i < name.size(); ++i)
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return device;
-    return "\\\\.\\" + name;
+void CloseDevice(int fd, bool releaseExclusive) {
+    if (releaseExclusive) ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
 }
 
 } // namespace
@@ -62,66 +58,127 @@ std::string DeviceNamespacePath(const std::string& device) {
 namespace KSerialBackend {
 
 bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
-    const std::string path = DeviceNamespacePath(device);
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        Fail(error, KOpenError::Busy, path, GetLastError());
+    const int fd = OpenDevice(device);
+    if (fd < 0) {
+        KOpenDiagnosis::DescribeOpenFailure(error, device, errno);
         return false;
     }
-    if (!SetCommState(handle, &port.dcb)) {
-        const DWORD code = GetLastError();
-        CloseHandle(handle);
-        port.handle = INVALID_HANDLE_VALUE;
-        Fail(error, KOpenError::Settings, path, code);
+    if (!::isatty(fd)) {
+        ::close(fd);
+        KOpenDiagnosis::DescribeOpenFailure(error, device, ENOTTY);
         return false;
     }
-    // Reads return at once with whatever has arrived; a write gives up after a second.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 1000;
-    SetCommTimeouts(handle, &timeouts);
-    // Bytes left over from an earlier rate would only read as garbage.
-    PurgeComm(handle, PURGE_TXCLEAR | PURGE_RXCLEAR);
-    port.handle = handle;
+
+    // Exclusive use, so that two programs never fight over one receiver. TIOCEXCL keeps others
+    // from opening the device at all, but not root; the advisory lock holds for everyone who
+    // asks for it; and a device someone else already made exclusive is theirs.
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) {
+        ::close(fd);
+        KOpenDiagnosis::DescribeOpenFailure(error, device, EBUSY);
+        return false;
+    }
+#endif
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        KOpenDiagnosis::DescribeOpenFailure(error, device, err);
+        return false;
+    }
+    const bool madeExclusive = ::ioctl(fd, TIOCEXCL) == 0;
+
+    termios current{};
+    if (::tcgetattr(fd, &current) != 0) {
+        const int err = errno;
+        CloseDevice(fd, madeExclusive);
+        KOpenDiagnosis::DescribeSettingsFailure(error, device, err, "");
+        return false;
+    }
+    termios wanted = current;
+    std::string why;
+    if (!KTermiosSettings::Build(port.dcb, wanted, why)) {
+        CloseDevice(fd, madeExclusive);
+        KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, why);
+        return false;
+    }
+    // tcsetattr succeeds when any part of the request was applied; only what the driver kept
+    // counts. glibc refuses what a pseudo-terminal does to every request (8 bits, no parity):
+    // there, a request whose rate and raw mode were applied has done all it can.
+    const bool pseudo = IsPseudoTerminal(fd);
+    const int setResult = ::tcsetattr(fd, TCSANOW, &wanted);
+    const int setError = errno;
+    termios applied{};
+    const bool readBack = ::tcgetattr(fd, &applied) == 0;
+    const bool kept = readBack && KTermiosSettings::Kept(wanted, applied, !pseudo);
+    const bool accepted = setResult == 0 || (pseudo && setError == EINVAL && readBack &&
+                                             applied.c_iflag == wanted.c_iflag &&
+                                             applied.c_oflag == wanted.c_oflag &&
+                                             applied.c_lflag == wanted.c_lflag);
+    if (!accepted || !kept) {
+        CloseDevice(fd, madeExclusive);
+        const std::string settings = KTermiosSettings::Describe(port.dcb);
+        if (!accepted)
+            KOpenDiagnosis::DescribeSettingsFailure(error, device, setError, "the port refused " + settings);
+        else
+            KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, "the port does not support " + settings);
+        return false;
+    }
+
+    // DTR and RTS on while the port is open; a pseudo-terminal has neither, hence no check.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIS, &lines);
+    // Nothing from before this open (another rate, another program) reaches the reader.
+    ::tcflush(fd, TCIOFLUSH);
+
+    port.handle = fd;
+    error = KOpenError{};
     return true;
 }
 
 void Close(KSerialPort& port) {
-    if (IsValid(port)) CloseHandle(port.handle);
-    port.handle = INVALID_HANDLE_VALUE;
+    if (port.handle >= 0) CloseDevice(port.handle, true);
+    port.handle = -1;
 }
 
-bool IsValid(const KSerialPort& port) {
-    return port.handle != INVALID_HANDLE_VALUE && port.handle != nullptr;
-}
+bool IsValid(const KSerialPort& port) { return port.handle >= 0; }
 
 bool Write(KSerialPort& port, const void* data, uint32_t length) {
-    DWORD written = 0;
-    if (!WriteFile(port.handle, data, length, &written, nullptr)) return false;
-    return written == length;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+    while (done < length) {
+        const ssize_t n = ::write(port.handle, bytes + done, length - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) return false;
+        pollfd waitFor{port.handle, POLLOUT, 0};
+        if (::poll(&waitFor, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+    }
+    return true;
 }
 
 int64_t InputQueued(KSerialPort& port) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(port.handle, &errors, &status)) return -1;
-    return static_cast<int64_t>(status.cbInQue);
+    int queued = 0;
+    if (::ioctl(port.handle, FIONREAD, &queued) != 0 || queued < 0) return -1;
+    return queued;
 }
 
 int32_t Read(KSerialPort& port, void* buffer, uint32_t length) {
-    DWORD got = 0;
-    if (!ReadFile(port.handle, buffer, length, &got, nullptr)) return 0;
-    return static_cast<int32_t>(got);
+    const size_t wanted = length > INT32_MAX ? size_t{INT32_MAX} : size_t{length};
+    for (;;) {
+        const ssize_t n = ::read(port.handle, buffer, wanted);
+        if (n > 0) return static_cast<int32_t>(n);
+        if (n < 0 && errno == EINTR) continue;
+        return 0;  // nothing waiting (EAGAIN), end of file, or a failure
+    }
 }
 
-void ShowOpenFailure(const KOpenError& error) {
-    // An absent port fails silently; only a port that exists but cannot be used is reported.
-    if (error.kind != KOpenError::Busy && error.kind != KOpenError::Settings) return;
-    MessageBoxA(nullptr, error.text.c_str(), "", MB_ICONERROR | MB_OK);
-}
+void ShowOpenFailure(const KOpenError&) {}
 
 } // namespace KSerialBackend
