@@ -25,7 +25,8 @@ public:
     size_t Size() const { return bytes.size(); }
     size_t Remaining() const { return bytes.size() - position; }
 
-    KRecordedComm(KRecordedComm&&) = default;
+    // Moves the recording and its read position (KComm itself cannot be copied or moved).
+    KRecordedComm(KRecordedComm&& other) noexcept;
 
 private:
     std::vector<uint8_t> bytes;

@@ -118,3 +118,24 @@ TEST(KRecordedComm, PortNameIsTheRecordingsNameCutToFit) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(KRecordedComm, MovingKeepsTheRecordingAndItsPosition) {
+    KRecordedComm first(std::vector<uint8_t>{'a', 'b', 'c', 'd'}, "moved.bin");
+    first.Open(0);
+    ASSERT_TRUE(first.Seek(1, 0));
+    KRecordedComm second(std::move(first));
+    EXPECT_TRUE(second.IsOpen());
+    EXPECT_EQ(second.linkType, 200);
+    EXPECT_EQ(second.Position(), 1u);
+    EXPECT_EQ(second.Size(), 4u);
+    char buffer[3];
+    ASSERT_TRUE(second.ReadExact(buffer, 3));
+    EXPECT_EQ(std::string(buffer, 3), "bcd");
+    char name[16];
+    second.GetPortName(name, sizeof name);
+    EXPECT_STREQ(name, "moved.bin");
+}
+
+} // namespace
