@@ -17,7 +17,9 @@ KRecordedComm::KRecordedComm(KRecordedComm&& other) noexcept
     linkType = other.linkType;
     linkName = other.linkName;
     isOpen = other.isOpen;
+    other.bytes.clear();
     other.position = 0;
+    other.isOpen = false;
 }
 
 KRecordedComm KRecordedComm::FromFile(const std::string& path, std::string& error) {

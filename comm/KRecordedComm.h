@@ -25,7 +25,7 @@ public:
     size_t Size() const { return bytes.size(); }
     size_t Remaining() const { return bytes.size() - position; }
 
-    // The link base cannot be copied or moved, so the move is spelled out.
+    // Moves the recording and its read position (KComm itself cannot be copied or moved).
     KRecordedComm(KRecordedComm&& other) noexcept;
 
 private:

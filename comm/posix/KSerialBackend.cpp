@@ -102,21 +102,26 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
         KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, why);
         return false;
     }
-    if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
-        const int err = errno;
-        CloseDevice(fd, madeExclusive);
-        KOpenDiagnosis::DescribeSettingsFailure(
-            error, device, err, "the port refused " + KTermiosSettings::Describe(port.dcb));
-        return false;
-    }
     // tcsetattr succeeds when any part of the request was applied; only what the driver kept
-    // counts.
+    // counts. glibc refuses what a pseudo-terminal does to every request (8 bits, no parity):
+    // there, a request whose rate and raw mode were applied has done all it can.
+    const bool pseudo = IsPseudoTerminal(fd);
+    const int setResult = ::tcsetattr(fd, TCSANOW, &wanted);
+    const int setError = errno;
     termios applied{};
-    if (::tcgetattr(fd, &applied) != 0 ||
-        !KTermiosSettings::Kept(wanted, applied, !IsPseudoTerminal(fd))) {
+    const bool readBack = ::tcgetattr(fd, &applied) == 0;
+    const bool kept = readBack && KTermiosSettings::Kept(wanted, applied, !pseudo);
+    const bool accepted = setResult == 0 || (pseudo && setError == EINVAL && readBack &&
+                                             applied.c_iflag == wanted.c_iflag &&
+                                             applied.c_oflag == wanted.c_oflag &&
+                                             applied.c_lflag == wanted.c_lflag);
+    if (!accepted || !kept) {
         CloseDevice(fd, madeExclusive);
-        KOpenDiagnosis::DescribeSettingsFailure(
-            error, device, EINVAL, "the port does not support " + KTermiosSettings::Describe(port.dcb));
+        const std::string settings = KTermiosSettings::Describe(port.dcb);
+        if (!accepted)
+            KOpenDiagnosis::DescribeSettingsFailure(error, device, setError, "the port refused " + settings);
+        else
+            KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, "the port does not support " + settings);
         return false;
     }
 
