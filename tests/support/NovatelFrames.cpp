@@ -27,7 +27,9 @@ uint32_t NovatelCrc32(const uint8_t* bytes, size_t size) {
 
 Bytes NovatelLog(const Bytes& data, const NovatelHeader& h) {
     if (data.size() > 0xFFFF) throw std::invalid_argument("Novatel data longer than 65535");
-    Bytes out{0xAA, 0x44, 0x12, 28};
+    Bytes out;
+    out.reserve(data.size() + 32);
+    for (uint8_t b : {0xAA, 0x44, 0x12, 28}) out.push_back(b);
     PutU16(out, h.messageId);
     out.push_back(h.messageType);
     out.push_back(h.portAddress);

@@ -11,7 +11,9 @@ uint8_t TrimbleChecksum(uint8_t status, uint8_t type, const Bytes& data) {
 
 Bytes TrimblePacket(uint8_t type, const Bytes& data, uint8_t status) {
     if (data.size() > 255) throw std::invalid_argument("Trimble data longer than 255");
-    Bytes out{0x02, status, type, static_cast<uint8_t>(data.size())};
+    Bytes out;
+    out.reserve(data.size() + 6);
+    for (uint8_t b : {uint8_t{0x02}, status, type, static_cast<uint8_t>(data.size())}) out.push_back(b);
     out.insert(out.end(), data.begin(), data.end());
     out.push_back(TrimbleChecksum(status, type, data));
     out.push_back(0x03);
