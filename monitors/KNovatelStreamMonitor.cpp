@@ -11,6 +11,7 @@ namespace {
 constexpr uint8_t kSync0 = 0xAA;
 constexpr uint8_t kSync1 = 0x44;
 constexpr uint8_t kSync2 = 0x12;
+constexpr uint32_t kSyncWindow = uint32_t(kSync0) << 16 | uint32_t(kSync1) << 8 | kSync2;
 constexpr uint8_t kFormatMask = 0x60;  // message type bits 5 and 6: 0 is binary
 constexpr uint32_t kCrcPolynomial = 0xEDB88320u;
 
@@ -64,6 +65,7 @@ void KNovatelStreamMonitor::ResetFramer() {
 
 void KNovatelStreamMonitor::InternalReset() {
     buffer[0] = buffer[1] = buffer[2] = 0;
+    window = 0;
     count = 0;
     length = 0;
     headerLengthRead = false;
@@ -85,10 +87,12 @@ bool KNovatelStreamMonitor::ReadStep() {
 // One byte per step; the window is bytes 0 to 2 of the buffer.
 bool KNovatelStreamMonitor::Hunt() {
     if (!Read(buffer + 2, 1)) return false;
+    const uint8_t newest = buffer[2];
     SaturatingIncrement(count);
     SaturatingIncrement(huntCount);
     if (boundedScan && huntCount > static_cast<uint32_t>(kScanLimit)) return false;
-    if (buffer[0] == kSync0 && buffer[1] == kSync1 && buffer[2] == kSync2) {
+    window = (window << 8 | newest) & 0xFFFFFFu;
+    if (window == kSyncWindow) {
         if (count > 3) {
             // The number is printed with %d: keep it from turning negative.
             const uint32_t skipped = count - 3;
@@ -103,7 +107,7 @@ bool KNovatelStreamMonitor::Hunt() {
         return true;
     }
     buffer[0] = buffer[1];
-    buffer[1] = buffer[2];
+    buffer[1] = newest;
     return true;
 }
 

@@ -43,4 +43,9 @@ protected:
     uint16_t length = 0;  // M of the log being read
     bool headerLengthRead = false;
     uint8_t headerLength = 0;
+
+private:
+    // The hunt window (bytes 0 to 2 of buffer) again, as one number: testing it this way avoids
+    // reading back bytes just stored one by one, which costs a store-forwarding stall per byte.
+    uint32_t window = 0;
 };

@@ -384,11 +384,11 @@ TEST(NovatelFramer, StopAndDestructionEndABusyReaderThread) {
 
 // The fuzz corpus is made from these seeds: VELINOR_WRITE_FUZZ_CORPUS=<dir> writes <dir>/novatel.
 TEST(NovatelFuzzSeeds, EverySeedFramesAsIntended) {
-    for (const FuzzSeed& seed : NovatelFuzzSeeds()) {
+    for (const NovatelFuzzSeed& seed : NovatelFuzzSeeds()) {
         KNovatelStreamMonitor monitor;
         const FramedRun run = RunFramer(monitor, seed.stream, Chunking::Random, seed.chunkSeed);
         EXPECT_EQ(run.messages.size(), seed.messages) << seed.name;
     }
     if (const char* dir = std::getenv("VELINOR_WRITE_FUZZ_CORPUS"))
-        WriteFuzzSeeds(NovatelFuzzSeeds(), std::string(dir) + "/novatel");
+        WriteNovatelFuzzSeeds(std::string(dir) + "/novatel");
 }

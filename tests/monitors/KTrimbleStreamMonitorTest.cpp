@@ -377,11 +377,11 @@ TEST(TrimbleFramer, StopEndsAHuntThatNeverFindsStx) {
 
 // The fuzz corpus is made from these seeds: VELINOR_WRITE_FUZZ_CORPUS=<dir> writes <dir>/trimble.
 TEST(TrimbleFuzzSeeds, EverySeedFramesAsIntended) {
-    for (const FuzzSeed& seed : TrimbleFuzzSeeds()) {
+    for (const TrimbleFuzzSeed& seed : TrimbleFuzzSeeds()) {
         KTrimbleStreamMonitor monitor;
         const FramedRun run = RunFramer(monitor, seed.stream, Chunking::Random, seed.chunkSeed);
         EXPECT_EQ(run.messages.size(), seed.messages) << seed.name;
     }
     if (const char* dir = std::getenv("VELINOR_WRITE_FUZZ_CORPUS"))
-        WriteFuzzSeeds(TrimbleFuzzSeeds(), std::string(dir) + "/trimble");
+        WriteTrimbleFuzzSeeds(std::string(dir) + "/trimble");
 }

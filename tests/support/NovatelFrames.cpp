@@ -27,7 +27,9 @@ uint32_t NovatelCrc32(const uint8_t* bytes, size_t size) {
 
 Bytes NovatelLog(const Bytes& data, const NovatelHeader& h) {
     if (data.size() > 0xFFFF) throw std::invalid_argument("Novatel data longer than 65535");
-    Bytes out{0xAA, 0x44, 0x12, 28};
+    Bytes out;
+    out.reserve(data.size() + 32);
+    for (uint8_t b : {0xAA, 0x44, 0x12, 28}) out.push_back(b);
     PutU16(out, h.messageId);
     out.push_back(h.messageType);
     out.push_back(h.portAddress);
@@ -77,7 +79,7 @@ Bytes NovatelForeignHeader(uint8_t headerLength) {
     return out;
 }
 
-std::vector<FuzzSeed> NovatelFuzzSeeds() {
+std::vector<NovatelFuzzSeed> NovatelFuzzSeeds() {
     const Bytes small = NovatelLogOfSize(0);
     const Bytes medium = NovatelLogOfSize(100, 1194);
     Bytes ascii = NovatelWithByte(NovatelLogOfSize(8), 6, 0x20);
@@ -96,9 +98,9 @@ std::vector<FuzzSeed> NovatelFuzzSeeds() {
     };
 }
 
-void WriteFuzzSeeds(const std::vector<FuzzSeed>& seeds, const std::string& directory) {
+void WriteNovatelFuzzSeeds(const std::string& directory) {
     std::filesystem::create_directories(directory);
-    for (const FuzzSeed& seed : seeds) {
+    for (const NovatelFuzzSeed& seed : NovatelFuzzSeeds()) {
         std::ofstream out(std::filesystem::path(directory) / seed.name, std::ios::binary | std::ios::trunc);
         const uint8_t driver[2] = {seed.chunkSeed, static_cast<uint8_t>(seed.bounded ? 1 : 0)};
         out.write(reinterpret_cast<const char*>(driver), 2);

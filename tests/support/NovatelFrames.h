@@ -43,13 +43,13 @@ Bytes NovatelWithByte(Bytes log, size_t offset, uint8_t value);
 Bytes NovatelForeignHeader(uint8_t headerLength);
 
 // Seeds of the Novatel fuzz corpus: streams that reach every path of the framer.
-struct FuzzSeed {
+struct NovatelFuzzSeed {
     const char* name;
     uint8_t chunkSeed;      // the fuzz driver's first byte: how the stream is cut into chunks
     bool bounded;           // its second byte: whether the bounded scan is on
     Bytes stream;
     size_t messages;        // logs the framer delivers from it
 };
-std::vector<FuzzSeed> NovatelFuzzSeeds();
-// Writes seeds as fuzz inputs (driver bytes, then the stream) into `directory`.
-void WriteFuzzSeeds(const std::vector<FuzzSeed>& seeds, const std::string& directory);
+std::vector<NovatelFuzzSeed> NovatelFuzzSeeds();
+// Writes the seeds as fuzz inputs (driver bytes, then the stream) into `directory`.
+void WriteNovatelFuzzSeeds(const std::string& directory);

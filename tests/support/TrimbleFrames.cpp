@@ -1,5 +1,7 @@
 #include "support/TrimbleFrames.h"
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 
@@ -11,7 +13,9 @@ uint8_t TrimbleChecksum(uint8_t status, uint8_t type, const Bytes& data) {
 
 Bytes TrimblePacket(uint8_t type, const Bytes& data, uint8_t status) {
     if (data.size() > 255) throw std::invalid_argument("Trimble data longer than 255");
-    Bytes out{0x02, status, type, static_cast<uint8_t>(data.size())};
+    Bytes out;
+    out.reserve(data.size() + 6);
+    for (uint8_t b : {uint8_t{0x02}, status, type, static_cast<uint8_t>(data.size())}) out.push_back(b);
     out.insert(out.end(), data.begin(), data.end());
     out.push_back(TrimbleChecksum(status, type, data));
     out.push_back(0x03);
@@ -45,7 +49,7 @@ Bytes TrimbleJunk(size_t size, uint32_t seed) {
     return out;
 }
 
-std::vector<FuzzSeed> TrimbleFuzzSeeds() {
+std::vector<TrimbleFuzzSeed> TrimbleFuzzSeeds() {
     const Bytes empty = TrimblePacketOfSize(0);
     const Bytes medium = TrimblePacketOfSize(60, 0x57);
     const Bytes cut = TrimblePacketOfSize(10);
@@ -61,4 +65,15 @@ std::vector<FuzzSeed> TrimbleFuzzSeeds() {
         {"no-etx-no-stx", 20, false, Concat({TrimbleWithoutEtx(TrimblePacketOfSize(30)), empty}), 1},
         {"bounded-junk", 2, true, Concat({TrimbleJunk(300, 5), empty, empty}), 2},
     };
+}
+
+void WriteTrimbleFuzzSeeds(const std::string& directory) {
+    std::filesystem::create_directories(directory);
+    for (const TrimbleFuzzSeed& seed : TrimbleFuzzSeeds()) {
+        std::ofstream out(std::filesystem::path(directory) / seed.name, std::ios::binary | std::ios::trunc);
+        const uint8_t driver[2] = {seed.chunkSeed, static_cast<uint8_t>(seed.bounded ? 1 : 0)};
+        out.write(reinterpret_cast<const char*>(driver), 2);
+        out.write(reinterpret_cast<const char*>(seed.stream.data()), static_cast<std::streamsize>(seed.stream.size()));
+        if (!out) throw std::runtime_error("cannot write fuzz seed " + std::string(seed.name));
+    }
 }

@@ -2,10 +2,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <string>
 #include <vector>
 
 #include "support/FramerHarness.h"
-#include "support/NovatelFrames.h"
 
 // Builders of Trimble STX/ETX packets for tests.
 
@@ -24,5 +24,14 @@ Bytes TrimbleWithBadChecksum(Bytes packet);
 // Bytes that never hold STX: for junk between packets.
 Bytes TrimbleJunk(size_t size, uint32_t seed = 1);
 
-// Seeds of the Trimble fuzz corpus (see NovatelFrames.h for the record and the writer).
-std::vector<FuzzSeed> TrimbleFuzzSeeds();
+// Seeds of the Trimble fuzz corpus: streams that reach every path of the framer.
+struct TrimbleFuzzSeed {
+    const char* name;
+    uint8_t chunkSeed;      // the fuzz driver's first byte: how the stream is cut into chunks
+    bool bounded;           // its second byte: whether the bounded scan is on
+    Bytes stream;
+    size_t messages;        // packets the framer delivers from it
+};
+std::vector<TrimbleFuzzSeed> TrimbleFuzzSeeds();
+// Writes the seeds as fuzz inputs (driver bytes, then the stream) into `directory`.
+void WriteTrimbleFuzzSeeds(const std::string& directory);
