@@ -1,5 +1,6 @@
 #include "cli/CliArgs.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -47,7 +48,8 @@ std::string CliArgs::Value(const std::string& name, const std::string& fallback)
 }
 
 bool ParseInt(const std::string& text, long long min, long long max, long long& out) {
-    if (text.empty()) return false;
+    // strtoll would also take leading blanks and a plus sign; a whole number here is digits only.
+    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) return false;
     errno = 0;
     char* end = nullptr;
     const long long value = std::strtoll(text.c_str(), &end, 10);

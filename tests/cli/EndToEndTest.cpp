@@ -94,11 +94,11 @@ TEST(EndToEnd, UsageAndPortErrorsHaveTheirOwnExitCodes) {
     const ProgramRun missing = Velinor("set --receiver 7 --port /nonexistent/ttyX --baud 9600", config.Path());
     EXPECT_EQ(missing.exitCode, 3);
     EXPECT_NE(missing.output.find("no such device"), std::string::npos) << missing.output;
-    // A device that exists but is no serial port: the open fails with the dialog's text.
+    // A device that exists but is no serial port: the open fails with the dialog's text and why.
     const ProgramRun notTty = Velinor("set --receiver 7 --port /dev/null --baud 9600 --timeout 5", config.Path());
     EXPECT_EQ(notTty.exitCode, 3) << notTty.output;
-    EXPECT_NE(notTty.output.find("Unable to initialize COM Port to requested settings"), std::string::npos)
-        << notTty.output;
+    EXPECT_NE(notTty.output.find("COM Port Busy Or Not Installed: /dev/null"), std::string::npos) << notTty.output;
+    EXPECT_NE(notTty.output.find("not a serial device"), std::string::npos) << notTty.output;
 }
 
 TEST(EndToEnd, TheLastRateIsRememberedAndStartsTheNextFirstPass) {
