@@ -90,7 +90,7 @@ void CutTo(std::string& text, size_t limit) {
     text.resize(end);
 }
 
-std::string FormatMessage(const char* format, va_list args) {
+VELINOR_PRINTF(1, 0) std::string FormatMessage(const char* format, va_list args) {
     va_list again;
     va_copy(again, args);
     char text[kMessageMax + 1];
