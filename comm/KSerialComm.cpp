@@ -147,6 +147,9 @@ void KSerialComm::GetPortName(char* text, uint32_t size) {
     std::string name = DevicePath.empty()
                            ? "COM" + std::to_string(static_cast<int64_t>(PortNumber) + 1)
                            : DevicePath;
-    if (size < 7 || name.size() + 1 > size) name = "?";
+    if (size < 7 || name.size() + 1 > size) {
+        std::memcpy(text, "?", 2);
+        return;
+    }
     std::memcpy(text, name.c_str(), name.size() + 1);
 }
