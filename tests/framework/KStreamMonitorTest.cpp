@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -157,8 +158,10 @@ Bytes Concat2(Bytes a, const Bytes& b) {
 }
 
 Bytes Frame(const std::string& payload) {
-    Bytes out{'S', static_cast<uint8_t>(payload.size())};
-    out.insert(out.end(), payload.begin(), payload.end());
+    Bytes out(2 + payload.size());
+    out[0] = 'S';
+    out[1] = static_cast<uint8_t>(payload.size());
+    std::copy(payload.begin(), payload.end(), out.begin() + 2);
     return out;
 }
 
