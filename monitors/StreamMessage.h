@@ -9,10 +9,11 @@
 struct StreamMessage {
     StreamMessage() : stamp(KGPSTime::kGpsEpoch) {}
     // A copy of `count` bytes; without bytes the record is empty.
-    StreamMessage(const uint8_t* bytes, int32_t count)
-        : data(bytes && count > 0 ? new uint8_t[static_cast<size_t>(count)] : nullptr),
-          length(data ? count : 0), stamp(KGPSTime::kGpsEpoch) {
-        if (data) std::memcpy(data.get(), bytes, static_cast<size_t>(length));
+    StreamMessage(const uint8_t* bytes, int32_t count) : stamp(KGPSTime::kGpsEpoch) {
+        if (bytes == nullptr || count <= 0) return;
+        data.reset(new uint8_t[static_cast<size_t>(count)]);
+        std::memcpy(data.get(), bytes, static_cast<size_t>(count));
+        length = count;
     }
 
     std::unique_ptr<uint8_t[]> data;

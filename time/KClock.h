@@ -28,11 +28,15 @@ public:
     int64_t WallSeconds() override;
 };
 
-// Installs a clock for the lifetime of a scope (tests).
+// Installs a clock for the lifetime of a scope (tests); the clock in force before comes back
+// at its end, so scopes nest.
 class KScopedClock {
 public:
-    explicit KScopedClock(KClock& clock) { KClock::Install(&clock); }
-    ~KScopedClock() { KClock::Install(nullptr); }
+    explicit KScopedClock(KClock& clock) : previous(&KClock::Current()) { KClock::Install(&clock); }
+    ~KScopedClock() { KClock::Install(previous); }
     KScopedClock(const KScopedClock&) = delete;
     KScopedClock& operator=(const KScopedClock&) = delete;
+
+private:
+    KClock* previous;
 };

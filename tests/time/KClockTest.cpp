@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "time/KClock.h"
 
 namespace {
@@ -21,4 +23,33 @@ TEST(KClock, InstalledClockServesTheProcessUntilRemoved) {
         EXPECT_EQ(KClock::Current().WallSeconds(), 1167523200);
     }
     EXPECT_NE(&KClock::Current(), &fixed);
+}
+
+TEST(KClock, ScopesNest) {
+    KClock& real = KClock::Current();
+    FixedClock outer, inner;
+    {
+        KScopedClock outerScope(outer);
+        {
+            KScopedClock innerScope(inner);
+            KClock::Current().Sleep(5);
+        }
+        KClock::Current().Sleep(7);
+        EXPECT_EQ(&KClock::Current(), &outer);
+    }
+    EXPECT_EQ(inner.slept, 5);
+    EXPECT_EQ(outer.slept, 7);
+    EXPECT_EQ(&KClock::Current(), &real);
+}
+
+TEST(KClock, RealClockReadsTheSystemTime) {
+    KRealClock clock;
+    const int64_t before = static_cast<int64_t>(std::time(nullptr));
+    const int64_t wall = clock.WallSeconds();
+    EXPECT_GE(wall, before);
+    EXPECT_LE(wall, static_cast<int64_t>(std::time(nullptr)));
+    const int64_t start = clock.NowMs();
+    clock.Sleep(2);
+    EXPECT_GE(clock.NowMs() - start, 2);
+    clock.Sleep(-5);  // nothing to wait for
 }
