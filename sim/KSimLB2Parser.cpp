@@ -11,12 +11,15 @@ uint16_t KSimLB2Parser::Checksum(const uint8_t* body, size_t length) {
 std::vector<uint8_t> KSimLB2Parser::Frame(const std::vector<uint8_t>& payload) {
     const size_t n = std::min(payload.size(), kMaxFrame - 6);
     const uint16_t length = static_cast<uint16_t>(n + 4);
-    std::vector<uint8_t> frame{0x9C, 0xAE, static_cast<uint8_t>(length & 0xFF),
-                               static_cast<uint8_t>(length >> 8)};
-    frame.insert(frame.end(), payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(n));
-    const uint16_t sum = Checksum(frame.data() + 2, frame.size() - 2);
-    frame.push_back(static_cast<uint8_t>(sum & 0xFF));
-    frame.push_back(static_cast<uint8_t>(sum >> 8));
+    std::vector<uint8_t> frame(n + 6);
+    frame[0] = 0x9C;
+    frame[1] = 0xAE;
+    frame[2] = static_cast<uint8_t>(length & 0xFF);
+    frame[3] = static_cast<uint8_t>(length >> 8);
+    for (size_t i = 0; i < n; ++i) frame[4 + i] = payload[i];
+    const uint16_t sum = Checksum(frame.data() + 2, n + 2);
+    frame[n + 4] = static_cast<uint8_t>(sum & 0xFF);
+    frame[n + 5] = static_cast<uint8_t>(sum >> 8);
     return frame;
 }
 

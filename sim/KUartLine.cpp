@@ -57,7 +57,7 @@ void KUartLine::AddEdge(int64_t timeNs, uint8_t level) {
 
 int64_t KUartLine::Transmit(int64_t startNs, uint32_t baud, const uint8_t* data, size_t length) {
     if (baud == 0) baud = 1;
-    int64_t t = std::max({startNs, freeAtNs, decodedToNs});
+    int64_t t = std::max({startNs, freeAtNs, decodedToNs + 1});
     for (size_t i = 0; i < length; ++i) {
         const uint16_t frame = static_cast<uint16_t>((1u << 9) | (static_cast<uint32_t>(data[i]) << 1));
         for (int bit = 0; bit < kBitsPerFrame; ++bit) {
@@ -76,7 +76,7 @@ int64_t KUartLine::Transmit(int64_t startNs, uint32_t baud, const uint8_t* data,
 }
 
 int64_t KUartLine::SendBreak(int64_t startNs, int64_t durationNs) {
-    const int64_t t = std::max({startNs, freeAtNs, decodedToNs});
+    const int64_t t = std::max({startNs, freeAtNs, decodedToNs + 1});
     const int64_t end = t + std::max<int64_t>(durationNs, 0);
     if (end > t) {
         AddEdge(t, 0);

@@ -14,8 +14,9 @@
 // bytes back exactly; other rates give the garbage a real port would, deterministically.
 //
 // Usage: Transmit (and SendBreak) append to the line; Receive decodes what has completed.
-// A transmission never starts before the end of the previous one, nor before the time up to
-// which the receiver has already decoded (the past cannot change). Not thread-safe.
+// A transmission never starts before the end of the previous one, nor at or before the last
+// time the receiver has sampled (the past cannot change): callers that decode up to a time T
+// write from T on, and the world does. Not thread-safe.
 class KUartLine {
 public:
     // What the receiving UART delivers for a frame with a framing error.
@@ -97,7 +98,7 @@ private:
     uint8_t lastLevel = 1;    // the level after the last edge
     int64_t freeAtNs = 0;
     int64_t huntFromNs = -1;  // the receiver looks for a falling edge after this time
-    int64_t decodedToNs = 0;  // nothing may be added to the line before this time
+    int64_t decodedToNs = -1;  // the last time sampled: the line may change only after it
     uint64_t rngState;
     uint64_t flipThreshold = 0;
     bool flipAlways = false;
