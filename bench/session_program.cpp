@@ -36,8 +36,9 @@ namespace {
 class CountingClock : public KClock {
 public:
     void Sleep(int32_t ms) override {
-        if (ms != KStreamMonitor::kIdleSleepMs) sleptMs += ms;
         real.Sleep(ms);
+        // Counted once over, so a wait still under way at the confirmation does not count.
+        if (ms != KStreamMonitor::kIdleSleepMs) sleptMs += ms;
     }
     int64_t NowMs() override { return real.NowMs(); }
     int64_t WallSeconds() override { return real.WallSeconds(); }

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <climits>
 #include <string>
 
@@ -51,6 +52,16 @@ int OpenDevice(const std::string& device) {
 void CloseDevice(int fd, bool releaseExclusive) {
     if (releaseExclusive) ::ioctl(fd, TIOCNXCL);
     ::close(fd);
+}
+
+// Lets what was written leave at the rate it was written at before the port is closed (and
+// reopened at another rate): a rate change command must reach the receiver whole. Bounded, so a
+// device that never drains cannot hold the session.
+void DrainOutput(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+    int queued = 0;
+    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 } // namespace
@@ -137,7 +148,10 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
 }
 
 void Close(KSerialPort& port) {
-    if (port.handle >= 0) CloseDevice(port.handle, true);
+    if (port.handle >= 0) {
+        DrainOutput(port.handle);
+        CloseDevice(port.handle, true);
+    }
     port.handle = -1;
 }
 
