@@ -20,13 +20,35 @@ bool KPtySimulator::Start(std::string& error) {
     const uint32_t baud = terminal.Baud();
     hostBaud.store(baud ? baud : 9600);
     world.HostOpen(hostBaud.load());
+    stopping.store(false);
+    reader = std::thread(&KPtySimulator::ReaderMain, this);
     driver.Start();
     return true;
 }
 
 void KPtySimulator::Stop() {
+    stopping.store(true);
+    if (reader.joinable()) reader.join();
     driver.Stop();
     terminal.Close();
+}
+
+void KPtySimulator::ReaderMain() {
+    uint32_t seenBaud = hostBaud.load();
+    uint8_t buffer[4096];
+    while (!stopping.load()) {
+        const bool readable = terminal.WaitReadable(5);
+        std::vector<uint8_t> bytes;
+        if (readable)
+            for (int32_t n; (n = terminal.Read(buffer, sizeof buffer)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+        // The rate right after the bytes: a host that sets its rate and then writes has its bytes
+        // go out at the new rate; one that writes and then reopens, at the old.
+        const uint32_t baud = terminal.Baud();
+        if (bytes.empty() && (baud == 0 || baud == seenBaud)) continue;
+        if (baud != 0) seenBaud = baud;
+        std::lock_guard<std::mutex> guard(eventLock);
+        events.push_back(HostEvent{seenBaud, std::move(bytes)});
+    }
 }
 
 void KPtySimulator::Tick() {
@@ -36,19 +58,20 @@ void KPtySimulator::Tick() {
         const int32_t written = terminal.Write(buffer, static_cast<uint32_t>(n));
         if (written > 0) toHost.fetch_add(static_cast<uint64_t>(written));
     }
-    std::vector<uint8_t> written;
-    for (int32_t n; (n = terminal.Read(buffer, sizeof buffer)) > 0;)
-        written.insert(written.end(), buffer, buffer + n);
-    // The rate is read after the bytes: a host that sets its rate and writes at once has its
-    // bytes sent at the new rate.
-    const uint32_t baud = terminal.Baud();
-    if (baud != 0 && baud != hostBaud.load()) {
-        hostBaud.store(baud);
-        world.HostOpen(baud);
+    std::deque<HostEvent> pending;
+    {
+        std::lock_guard<std::mutex> guard(eventLock);
+        pending.swap(events);
     }
-    if (!written.empty()) {
-        world.HostWrite(written.data(), written.size());
-        fromHost.fetch_add(written.size());
+    for (HostEvent& event : pending) {
+        if (event.baud != hostBaud.load()) {
+            hostBaud.store(event.baud);
+            world.HostOpen(event.baud);
+        }
+        if (!event.bytes.empty()) {
+            world.HostWrite(event.bytes.data(), event.bytes.size());
+            fromHost.fetch_add(event.bytes.size());
+        }
     }
 }
 #endif

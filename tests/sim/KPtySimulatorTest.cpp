@@ -121,3 +121,28 @@ TEST_F(PtySimulator, SecondOpenerIsRefusedWhileTheHostHoldsTheDevice) {
 
 } // namespace
 #endif
+#ifndef _WIN32
+namespace {
+
+// A CRS1000 change is not acknowledged: the host writes it and reopens at the new rate soon
+// after (the session only stops its reader thread in between). The command must still go out
+// at the rate it was written at. (A pseudo-terminal cannot order a write against a later
+// tcsetattr that follows within the simulator's wake-up time: the pause stands for the
+// session's own.)
+TEST_F(PtySimulator, BytesWrittenJustBeforeAReopenKeepTheirRate) {
+    StartDevice(KLeicaDevice::Model::CRS1000, 2400);
+    OpenAt(2400);
+    const Bytes change = KSimLB2Parser::Frame({0x80, 0x00, 0x0A, 0x00, 0xFF, 0xFF});
+    ASSERT_TRUE(link.Write(change.data(), static_cast<uint32_t>(change.size())));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    link.Close();
+    link.BaudRate = 115200;
+    ASSERT_TRUE(link.Open(0));
+    ASSERT_TRUE(WaitFor([&] { return sim->World().WithDevice([](KSimDevice& d) { return d.Baud(); }) == 115200u; }, 3000));
+    Send(kPing);
+    EXPECT_EQ(Collect(3000, 0x85).size(), 1u);
+    link.Close();
+}
+
+} // namespace
+#endif
