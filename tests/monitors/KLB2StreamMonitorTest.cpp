@@ -325,7 +325,7 @@ TEST(LB2Framer, CanBeDestroyedWhileItsReaderThreadHunts) {
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(LB2Corpus, SeedStreamsHoldWhatTheyShould) {
+TEST(LB2FuzzSeeds, FrameAsExpected) {
     const Bytes ping = Hex("9C AE 0C 00 82 00 00 C8 85 00 00 00 25 FE");
     const Bytes inner = lb2::FrameOfSize(15, 7);
     const std::vector<Bytes> streams = {
@@ -335,7 +335,7 @@ TEST(LB2Corpus, SeedStreamsHoldWhatTheyShould) {
     };
     const std::vector<size_t> delivered = {3, 2, 2};
     const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
-    const char* target = std::getenv("VELINOR_WRITE_CORPUS");
+    const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
     for (size_t i = 0; i < streams.size(); ++i) {
         KLB2StreamMonitor monitor;
         EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);

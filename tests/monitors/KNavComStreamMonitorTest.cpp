@@ -370,7 +370,7 @@ TEST(NavComFramer, CanBeDestroyedWhileItsReaderThreadHunts) {
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(NavComCorpus, SeedStreamsHoldWhatTheyShould) {
+TEST(NavComFuzzSeeds, FrameAsExpected) {
     const Bytes inner = navcom::FrameOfSize(20, 0x44);
     const std::vector<Bytes> streams = {
         Concat({navcom::Frame(0x21, {}), navcom::FrameOfSize(60), navcom::FrameOfSize(300)}),
@@ -380,7 +380,7 @@ TEST(NavComCorpus, SeedStreamsHoldWhatTheyShould) {
     };
     const std::vector<size_t> delivered = {3, 2, 2};
     const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
-    const char* target = std::getenv("VELINOR_WRITE_CORPUS");
+    const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
     for (size_t i = 0; i < streams.size(); ++i) {
         KNavComStreamMonitor monitor;
         EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);

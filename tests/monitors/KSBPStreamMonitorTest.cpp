@@ -345,7 +345,7 @@ TEST(SirfFramer, CanBeDestroyedWhileItsReaderThreadHunts) {
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(SirfCorpus, SeedStreamsHoldWhatTheyShould) {
+TEST(SirfFuzzSeeds, FrameAsExpected) {
     const Bytes inner = sirf::FrameOfSize(20, 4);
     const std::vector<Bytes> streams = {
         Concat({sirf::Frame({}), sirf::Frame(Hex("29")), sirf::FrameOfSize(60), sirf::FrameOfSize(300)}),
@@ -355,7 +355,7 @@ TEST(SirfCorpus, SeedStreamsHoldWhatTheyShould) {
     };
     const std::vector<size_t> delivered = {4, 2, 2};
     const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
-    const char* target = std::getenv("VELINOR_WRITE_CORPUS");
+    const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
     for (size_t i = 0; i < streams.size(); ++i) {
         KSBPStreamMonitor monitor;
         EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);
