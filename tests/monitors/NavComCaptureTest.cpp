@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "comm/KMemoryComm.h"
+#include "comm/KRecordedComm.h"
 #include "monitors/KNavComStreamMonitor.h"
 #include "support/ChunkedFraming.h"
 #include "support/FramerHarness.h"
@@ -133,4 +134,22 @@ TEST(NavComCapture, MessagesAfterTheCutFrameAreRecoveredFromIt) {
     std::vector<std::string> errors = SkipLines(scan);
     errors.push_back("Navcom - Invalid ETX");
     ExpectFramed<KNavComStreamMonitor>(Concat({file, added}), expected, errors);
+}
+
+// Played back from the file as a recorded link, the framer reads it in place.
+TEST(NavComCapture, ARecordedLinkOverTheFileGivesTheSameFrames) {
+    Bytes file;
+    if (!LoadCapture(file)) GTEST_SKIP() << "capture not found: " << kCapture;
+    const Scan scan = ScanFile(file);
+    std::string error;
+    KRecordedComm link = KRecordedComm::FromFile(kCapture.string(), error);
+    ASSERT_TRUE(error.empty()) << error;
+    link.Open(0);
+    KNavComStreamMonitor monitor;
+    monitor.Start(&link, false, "Test");
+    const std::vector<Bytes> messages = DrainFramer(monitor);
+    ASSERT_EQ(messages.size(), scan.frames.size());
+    for (size_t i = 0; i < messages.size(); ++i)
+        EXPECT_EQ(messages[i], Slice(file, scan.frames[i].start, scan.frames[i].start + scan.frames[i].size));
+    EXPECT_EQ(link.Remaining(), file.size() - scan.partialStart - 6);
 }
