@@ -41,15 +41,24 @@ bool KLB2StreamMonitor::ReadStep() {
 }
 
 // Slides a two-byte window over the stream, as many bytes as have arrived, within one step.
+// The window lives in locals while the loop runs and is written back at every exit: loading a
+// byte back right after its one-byte store by the link would stall the processor on every byte.
 bool KLB2StreamMonitor::Hunt() {
-    if (!Read(&buffer[1], 1)) return false;
+    uint8_t older = buffer[0];
+    uint8_t newer;
+    if (!Read(&newer, 1)) return false;
     uint32_t scanned = 0;
     for (;;) {
         ++count;
         ++scanned;
-        if (StopSignalled()) return false;
-        if (boundedScan && scanned > static_cast<uint32_t>(kScanLimit)) return false;
-        if (buffer[0] == kSync0 && buffer[1] == kSync1) {
+        if (StopSignalled() || (boundedScan && scanned > static_cast<uint32_t>(kScanLimit))) {
+            buffer[0] = older;
+            buffer[1] = newer;
+            return false;
+        }
+        if (older == kSync0 && newer == kSync1) {
+            buffer[0] = older;
+            buffer[1] = newer;
             if (count > 2)
                 StreamErrorLog(this, "LB2 - skipped %d bytes to find sync marker",
                                static_cast<int>(count - 2));
@@ -57,8 +66,13 @@ bool KLB2StreamMonitor::Hunt() {
             count = 2;
             return true;
         }
-        buffer[0] = buffer[1];
-        if (!Read(&buffer[1], 1)) return false;
+        older = newer;
+        if (!Read(&newer, 1)) {
+            // As after a failed read into the window: the slid byte is in both places.
+            buffer[0] = older;
+            buffer[1] = older;
+            return false;
+        }
     }
 }
 

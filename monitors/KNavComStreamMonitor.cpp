@@ -61,13 +61,22 @@ bool KNavComStreamMonitor::ReadStep() {
     }
 }
 
-// One byte per step through a three-byte window at the front of the buffer.
+// One byte per step through a three-byte window at the front of the buffer. The window is
+// loaded and stored as one four-byte block (the fourth byte unchanged): piecemeal byte stores
+// reloaded as a wider word right after would stall the processor on every byte.
 bool KNavComStreamMonitor::Hunt() {
-    if (!Read(&buffer[2], 1)) return false;
+    uint8_t incoming;
+    if (!Read(&incoming, 1)) return false;
+    uint8_t window[4];
+    std::memcpy(window, buffer, sizeof window);
+    window[2] = incoming;
     ++count;
-    if (StopSignalled()) return false;
-    if (boundedScan && count > static_cast<uint32_t>(kScanLimit)) return false;
-    if (SyncAt(buffer)) {
+    if (StopSignalled() || (boundedScan && count > static_cast<uint32_t>(kScanLimit))) {
+        std::memcpy(buffer, window, sizeof window);
+        return false;
+    }
+    if (SyncAt(window)) {
+        std::memcpy(buffer, window, sizeof window);
         if (count > 3)
             StreamErrorLog(this, "Navcom - Skipped %d bytes to find sync marker", static_cast<int>(count - 3));
         state = kReadingHeader;
@@ -75,8 +84,9 @@ bool KNavComStreamMonitor::Hunt() {
         headerNeed = 3;
         return true;
     }
-    buffer[0] = buffer[1];
-    buffer[1] = buffer[2];
+    window[0] = window[1];
+    window[1] = window[2];
+    std::memcpy(buffer, window, sizeof window);
     return true;
 }
 

@@ -60,13 +60,22 @@ bool KSBPStreamMonitor::ReadStep() {
     }
 }
 
-// One byte per step through a two-byte window at the front of the buffer.
+// One byte per step through a two-byte window at the front of the buffer. The window is
+// loaded and stored as one two-byte block: piecemeal byte stores reloaded as a wider word right
+// after would stall the processor on every byte.
 bool KSBPStreamMonitor::Hunt() {
-    if (!Read(&buffer[1], 1)) return false;
+    uint8_t incoming;
+    if (!Read(&incoming, 1)) return false;
+    uint8_t window[2];
+    std::memcpy(window, buffer, sizeof window);
+    window[1] = incoming;
     ++count;
-    if (StopSignalled()) return false;
-    if (boundedScan && count > static_cast<uint32_t>(kScanLimit)) return false;
-    if (StartAt(buffer)) {
+    if (StopSignalled() || (boundedScan && count > static_cast<uint32_t>(kScanLimit))) {
+        std::memcpy(buffer, window, sizeof window);
+        return false;
+    }
+    if (StartAt(window)) {
+        std::memcpy(buffer, window, sizeof window);
         if (count > 2)
             StreamErrorLog(this, "SBP - skipped %d bytes to find sync marker", static_cast<int>(count - 2));
         state = kReadingLength;
@@ -74,7 +83,8 @@ bool KSBPStreamMonitor::Hunt() {
         count = 2;
         return true;
     }
-    buffer[0] = buffer[1];
+    window[0] = window[1];
+    std::memcpy(buffer, window, sizeof window);
     return true;
 }
 

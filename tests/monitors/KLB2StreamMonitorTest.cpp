@@ -9,23 +9,13 @@
 #include <random>
 
 #include "comm/KMemoryComm.h"
+#include "support/ChunkedFraming.h"
 #include "support/FramerHarness.h"
 #include "support/LB2Frames.h"
 #include "support/LogCapture.h"
 #include "support/StopGateComm.h"
 
 namespace {
-
-constexpr Chunking kAllChunkings[] = {Chunking::OneByte, Chunking::Random, Chunking::AllAtOnce};
-
-const char* Name(Chunking chunking) {
-    switch (chunking) {
-    case Chunking::OneByte: return "one byte";
-    case Chunking::Random: return "random";
-    case Chunking::AllAtOnce: return "all at once";
-    }
-    return "?";
-}
 
 class LB2Probe : public KLB2StreamMonitor {
 public:
@@ -43,35 +33,6 @@ std::string Recovered(int i) { return "LB2 - rewind sync recovered at " + std::t
 std::string BadRewoundLength(int n) { return "LB2 - invalid rewound message length - " + std::to_string(n); }
 const std::string kBadCrc = "LB2 - invalid CRC";
 const std::string kNoSync = "LB2 - unable to rewind, sync not found";
-
-// Runs the stream in every chunking and expects the same messages and log lines each time.
-void ExpectFramed(const Bytes& stream, const std::vector<Bytes>& messages,
-                  const std::vector<std::string>& errors) {
-    for (Chunking chunking : kAllChunkings) {
-        for (uint32_t seed = 1; seed <= (chunking == Chunking::Random ? 3u : 1u); ++seed) {
-            SCOPED_TRACE(std::string(Name(chunking)) + " seed " + std::to_string(seed));
-            KLB2StreamMonitor monitor;
-            const FramedRun run = RunFramer(monitor, stream, chunking, seed);
-            ASSERT_EQ(run.messages.size(), messages.size());
-            for (size_t i = 0; i < messages.size(); ++i)
-                EXPECT_EQ(ToHex(run.messages[i]), ToHex(messages[i])) << "message " << i;
-            EXPECT_EQ(run.errors, errors);
-        }
-    }
-}
-
-// Steps the monitor until it makes no progress and hands back what it queued.
-std::vector<Bytes> Drain(KStreamMonitor& monitor) {
-    while (monitor.ReadStep()) {}
-    std::vector<Bytes> out;
-    while (auto message = monitor.PopMessage())
-        out.emplace_back(message->data.get(), message->data.get() + message->length);
-    return out;
-}
-
-Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(to));
-}
 
 // A bad frame that carries the first `carried` bytes of `inner` as its own last bytes, after
 // `prefix`. Its checksum is whatever those bytes make it, which must fail.
@@ -101,7 +62,7 @@ TEST(LB2Framer, DeliversTheLeicaCommandFramesWhateverTheChunking) {
         frames.push_back(Hex(frame));
         stream = Concat({stream, Hex(frame)});
     }
-    ExpectFramed(stream, frames, {});
+    ExpectFramed<KLB2StreamMonitor>(stream, frames, {});
 }
 
 TEST(LB2Framer, DeliversFramesOfEverySizeBackToBack) {
@@ -112,13 +73,13 @@ TEST(LB2Framer, DeliversFramesOfEverySizeBackToBack) {
         frames.push_back(lb2::FrameOfSize(size, seed++));
         stream = Concat({stream, frames.back()});
     }
-    ExpectFramed(stream, frames, {});
+    ExpectFramed<KLB2StreamMonitor>(stream, frames, {});
 }
 
 TEST(LB2Framer, RefusesLengthsOutsideSevenTo4096AndHuntsOn) {
     const Bytes a = lb2::FrameOfSize(7), b = lb2::FrameOfSize(4096), c = lb2::FrameOfSize(30);
     // L = 4 is one short of the smallest message, L = 4095 one past the buffer.
-    ExpectFramed(Concat({lb2::Header(4), a, lb2::Header(4095), b, lb2::Header(0), c, lb2::Header(0xFFFF), a}),
+    ExpectFramed<KLB2StreamMonitor>(Concat({lb2::Header(4), a, lb2::Header(4095), b, lb2::Header(0), c, lb2::Header(0xFFFF), a}),
                  {a, b, c, a}, {BadLength(6), BadLength(4097), BadLength(2), BadLength(65537)});
 }
 
@@ -127,21 +88,21 @@ TEST(LB2Framer, CountsJunkBeforeEachSync) {
     Bytes junk300(300);
     for (size_t i = 0; i < junk300.size(); ++i) junk300[i] = static_cast<uint8_t>(i * 31 % 0x9C);
     // A junk run that ends in a first sync byte, and lone AE bytes, are skipped like any junk.
-    ExpectFramed(Concat({Hex("01 02 03 04 9C"), a, junk300, b, Hex("9C 9C"), a, Hex("AE"), b, a}),
+    ExpectFramed<KLB2StreamMonitor>(Concat({Hex("01 02 03 04 9C"), a, junk300, b, Hex("9C 9C"), a, Hex("AE"), b, a}),
                  {a, b, a, b, a}, {Skipped(5), Skipped(300), Skipped(2), Skipped(1)});
 }
 
 TEST(LB2Framer, BadChecksumWithoutAnInnerSyncHuntsAfresh) {
     const Bytes bad = lb2::WithBadChecksum(lb2::FrameOfSize(20));
     const Bytes good = lb2::FrameOfSize(9);
-    ExpectFramed(Concat({bad, good}), {good}, {kBadCrc, Attempt(20), kNoSync});
+    ExpectFramed<KLB2StreamMonitor>(Concat({bad, good}), {good}, {kBadCrc, Attempt(20), kNoSync});
 }
 
 TEST(LB2Framer, RewindDeliversAnInnerMessageEndingWithTheBadOneWithoutReadingMore) {
     const Bytes inner = lb2::FrameOfSize(15, 7);
     const Bytes outer = OuterCarrying(Hex("11 22 33"), inner, inner.size());
     const Bytes next = lb2::FrameOfSize(8);
-    ExpectFramed(Concat({outer, next}), {inner, next}, {kBadCrc, Attempt(22), Recovered(7)});
+    ExpectFramed<KLB2StreamMonitor>(Concat({outer, next}), {inner, next}, {kBadCrc, Attempt(22), Recovered(7)});
 
     // Only the bad frame's bytes have arrived: the inner message comes out all the same.
     LogCapture capture;
@@ -150,7 +111,7 @@ TEST(LB2Framer, RewindDeliversAnInnerMessageEndingWithTheBadOneWithoutReadingMor
     LB2Probe monitor;
     monitor.Start(&link, false, "Test");
     link.Feed(outer);
-    const std::vector<Bytes> got = Drain(monitor);
+    const std::vector<Bytes> got = DrainFramer(monitor);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0], inner);
     EXPECT_EQ(monitor.State(), 1);
@@ -163,7 +124,7 @@ TEST(LB2Framer, RewindReadsWhatAnInnerMessageStillLacks) {
     for (size_t carried : {4u, 5u, 12u, 29u}) {
         SCOPED_TRACE("carried " + std::to_string(carried));
         const Bytes outer = OuterCarrying(Hex("00 00 00 00 00"), inner, carried);
-        ExpectFramed(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next},
+        ExpectFramed<KLB2StreamMonitor>(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next},
                      {kBadCrc, Attempt(static_cast<int>(outer.size())), Recovered(9)});
     }
 }
@@ -171,7 +132,7 @@ TEST(LB2Framer, RewindReadsWhatAnInnerMessageStillLacks) {
 TEST(LB2Framer, RewindOnASyncInTheThirdLastByteReadsTheLengthFirst) {
     const Bytes inner = lb2::FrameOfSize(10, 9);
     const Bytes outer = OuterCarrying(Hex("55 66"), inner, 3);  // ends 9C AE <low length byte>
-    ExpectFramed(Concat({outer, Slice(inner, 3, inner.size())}), {inner},
+    ExpectFramed<KLB2StreamMonitor>(Concat({outer, Slice(inner, 3, inner.size())}), {inner},
                  {kBadCrc, Attempt(9), Recovered(6)});
 
     LogCapture capture;
@@ -180,7 +141,7 @@ TEST(LB2Framer, RewindOnASyncInTheThirdLastByteReadsTheLengthFirst) {
     LB2Probe monitor;
     monitor.Start(&link, false, "Test");
     link.Feed(outer);
-    EXPECT_TRUE(Drain(monitor).empty());
+    EXPECT_TRUE(DrainFramer(monitor).empty());
     EXPECT_EQ(monitor.State(), 2);  // three bytes held: the length is not complete
     EXPECT_EQ(monitor.Count(), 3u);
 }
@@ -190,7 +151,7 @@ TEST(LB2Framer, SyncInTheLastTwoBytesOfABadFrameIsNotLookedFor) {
     const Bytes outer = OuterCarrying(Hex("55 66 77"), inner, 2);
     const Bytes next = lb2::FrameOfSize(8);
     // The inner message's sync went with the bad frame, so its rest is junk to the hunt.
-    ExpectFramed(Concat({outer, Slice(inner, 2, inner.size()), next}), {next},
+    ExpectFramed<KLB2StreamMonitor>(Concat({outer, Slice(inner, 2, inner.size()), next}), {next},
                  {kBadCrc, Attempt(9), kNoSync, Skipped(8)});
 }
 
@@ -200,17 +161,17 @@ TEST(LB2Framer, RewindGivesUpOnAnInnerMessageThatEndsInsideTheBadOne) {
     ASSERT_EQ(outer.size(), 22u);
     ASSERT_FALSE(lb2::IsValid(outer));
     const Bytes next = lb2::FrameOfSize(8);
-    ExpectFramed(Concat({outer, next}), {next}, {kBadCrc, Attempt(22), Recovered(5), BadRewoundLength(9)});
+    ExpectFramed<KLB2StreamMonitor>(Concat({outer, next}), {next}, {kBadCrc, Attempt(22), Recovered(5), BadRewoundLength(9)});
 }
 
 TEST(LB2Framer, RewindRefusesAnInnerLengthOutOfRange) {
     const Bytes next = lb2::FrameOfSize(8);
     const Bytes tooShort = Concat({lb2::Header(12), Hex("01 02"), lb2::Header(4), Hex("03 04 05 06")});
     ASSERT_FALSE(lb2::IsValid(tooShort));
-    ExpectFramed(Concat({tooShort, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(6)});
+    ExpectFramed<KLB2StreamMonitor>(Concat({tooShort, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(6)});
     const Bytes tooLong = Concat({lb2::Header(12), Hex("01 02"), lb2::Header(4095), Hex("03 04 05 06")});
     ASSERT_FALSE(lb2::IsValid(tooLong));
-    ExpectFramed(Concat({tooLong, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(4097)});
+    ExpectFramed<KLB2StreamMonitor>(Concat({tooLong, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(4097)});
 }
 
 TEST(LB2Framer, ARewoundMessageThatFailsItsChecksumIsRewoundInTurn) {
@@ -219,7 +180,7 @@ TEST(LB2Framer, ARewoundMessageThatFailsItsChecksumIsRewoundInTurn) {
     const Bytes middle = OuterCarrying(Hex("21 22 23 24 25 26"), inner, inner.size());
     const Bytes outer = OuterCarrying(Hex("31 32"), middle, 10);
     const Bytes next = lb2::FrameOfSize(7);
-    ExpectFramed(Concat({outer, Slice(middle, 10, middle.size()), next}), {inner, next},
+    ExpectFramed<KLB2StreamMonitor>(Concat({outer, Slice(middle, 10, middle.size()), next}), {inner, next},
                  {kBadCrc, Attempt(16), Recovered(6), kBadCrc, Attempt(22), Recovered(10)});
 }
 
@@ -255,7 +216,7 @@ TEST(LB2Framer, BoundedScanGivesUpWithinOneStepAfterTheScanLimit) {
     link.Feed(Concat({Bytes(8190, 0x00), frame}));
     EXPECT_TRUE(monitor.ReadStep());
     EXPECT_EQ(monitor.State(), 2);
-    EXPECT_EQ(Drain(monitor), std::vector<Bytes>{frame});
+    EXPECT_EQ(DrainFramer(monitor), std::vector<Bytes>{frame});
     EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(8190)});
 }
 
@@ -285,7 +246,7 @@ TEST(LB2Framer, RestartForgetsAHalfReadMessage) {
     const Bytes half = lb2::FrameOfSize(40, 1);
     const Bytes whole = lb2::FrameOfSize(40, 2);
     link.Feed(Slice(half, 0, 25));
-    EXPECT_TRUE(Drain(monitor).empty());
+    EXPECT_TRUE(DrainFramer(monitor).empty());
     EXPECT_EQ(monitor.State(), 3);
     monitor.Stop();
     monitor.Start(&link, false, "Test");
@@ -293,7 +254,7 @@ TEST(LB2Framer, RestartForgetsAHalfReadMessage) {
     EXPECT_EQ(monitor.Count(), 0u);
     // Without the reset these bytes would complete the half message.
     link.Feed(Concat({Slice(half, 25, half.size()), whole}));
-    EXPECT_EQ(Drain(monitor), std::vector<Bytes>{whole});
+    EXPECT_EQ(DrainFramer(monitor), std::vector<Bytes>{whole});
     // The 21 body bytes that waited in the link are junk to the new hunt, with the 15 after them.
     EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(36)});
 }
@@ -343,12 +304,12 @@ TEST(LB2Framer, RandomStreamsFrameTheSameWhateverTheChunking) {
             }
         }
         std::vector<std::string> errors;
-        for (Chunking chunking : kAllChunkings) {
+        for (Chunking chunking : {Chunking::OneByte, Chunking::Random, Chunking::AllAtOnce}) {
             KLB2StreamMonitor monitor;
             const FramedRun run = RunFramer(monitor, stream, chunking, round);
-            EXPECT_EQ(run.messages, expected) << Name(chunking) << " round " << round;
+            EXPECT_EQ(run.messages, expected) << ChunkingName(chunking) << " round " << round;
             if (chunking == Chunking::OneByte) errors = run.errors;
-            else EXPECT_EQ(run.errors, errors) << Name(chunking) << " round " << round;
+            else EXPECT_EQ(run.errors, errors) << ChunkingName(chunking) << " round " << round;
         }
     }
 }
@@ -364,7 +325,7 @@ TEST(LB2Framer, CanBeDestroyedWhileItsReaderThreadHunts) {
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(LB2Corpus, SeedStreamsHoldWhatTheyShould) {
+TEST(LB2FuzzSeeds, FrameAsExpected) {
     const Bytes ping = Hex("9C AE 0C 00 82 00 00 C8 85 00 00 00 25 FE");
     const Bytes inner = lb2::FrameOfSize(15, 7);
     const std::vector<Bytes> streams = {
@@ -374,7 +335,7 @@ TEST(LB2Corpus, SeedStreamsHoldWhatTheyShould) {
     };
     const std::vector<size_t> delivered = {3, 2, 2};
     const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
-    const char* target = std::getenv("VELINOR_WRITE_CORPUS");
+    const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
     for (size_t i = 0; i < streams.size(); ++i) {
         KLB2StreamMonitor monitor;
         EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);

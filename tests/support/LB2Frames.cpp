@@ -1,5 +1,6 @@
 #include "support/LB2Frames.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace lb2 {
@@ -16,8 +17,13 @@ Bytes Header(uint16_t lengthField) {
 
 Bytes Frame(const Bytes& payload) {
     if (payload.size() + 4 > 0xFFFF) throw std::invalid_argument("LB2 payload too long");
-    Bytes frame = Header(static_cast<uint16_t>(payload.size() + 4));
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    const auto field = static_cast<uint16_t>(payload.size() + 4);
+    Bytes frame(payload.size() + 4);
+    frame[0] = 0x9C;
+    frame[1] = 0xAE;
+    frame[2] = static_cast<uint8_t>(field & 0xFF);
+    frame[3] = static_cast<uint8_t>(field >> 8);
+    std::copy(payload.begin(), payload.end(), frame.begin() + 4);
     const uint16_t checksum = Checksum(frame);
     frame.push_back(static_cast<uint8_t>(checksum & 0xFF));
     frame.push_back(static_cast<uint8_t>(checksum >> 8));

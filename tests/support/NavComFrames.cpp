@@ -1,5 +1,6 @@
 #include "support/NavComFrames.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace navcom {
@@ -17,8 +18,10 @@ uint8_t Checksum(const Bytes& frame, size_t n) {
 Bytes Frame(uint8_t id, const Bytes& payload) {
     if (payload.size() + 4 > 0xFFFF) throw std::invalid_argument("NavCom payload too long");
     const auto n = static_cast<uint16_t>(payload.size() + 4);
-    Bytes frame = Header(id, n);
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    Bytes frame(payload.size() + 6);
+    const Bytes header = Header(id, n);
+    std::copy(header.begin(), header.end(), frame.begin());
+    std::copy(payload.begin(), payload.end(), frame.begin() + 6);
     frame.push_back(Checksum(frame, n));
     frame.push_back(0x03);
     return frame;

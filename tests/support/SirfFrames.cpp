@@ -1,5 +1,6 @@
 #include "support/SirfFrames.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace sirf {
@@ -16,8 +17,10 @@ Bytes Header(uint16_t payloadLength) {
 
 Bytes Frame(const Bytes& payload) {
     if (payload.size() > 0xFFFF) throw std::invalid_argument("SiRF payload too long");
-    Bytes frame = Header(static_cast<uint16_t>(payload.size()));
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    Bytes frame(payload.size() + 4);
+    const Bytes header = Header(static_cast<uint16_t>(payload.size()));
+    std::copy(header.begin(), header.end(), frame.begin());
+    std::copy(payload.begin(), payload.end(), frame.begin() + 4);
     const uint16_t checksum = Checksum(payload);
     frame.push_back(static_cast<uint8_t>(checksum >> 8));
     frame.push_back(static_cast<uint8_t>(checksum & 0xFF));
