@@ -12,6 +12,14 @@ KRecordedComm::KRecordedComm(std::vector<uint8_t> data, std::string linkLabel)
     linkName = "recorded";
 }
 
+KRecordedComm::KRecordedComm(KRecordedComm&& other) noexcept
+    : bytes(std::move(other.bytes)), name(std::move(other.name)), position(other.position) {
+    linkType = other.linkType;
+    linkName = other.linkName;
+    isOpen = other.isOpen;
+    other.position = 0;
+}
+
 KRecordedComm KRecordedComm::FromFile(const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {

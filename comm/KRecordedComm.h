@@ -25,7 +25,8 @@ public:
     size_t Size() const { return bytes.size(); }
     size_t Remaining() const { return bytes.size() - position; }
 
-    KRecordedComm(KRecordedComm&&) = default;
+    // The link base cannot be copied or moved, so the move is spelled out.
+    KRecordedComm(KRecordedComm&& other) noexcept;
 
 private:
     std::vector<uint8_t> bytes;

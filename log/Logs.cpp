@@ -66,7 +66,7 @@ std::string LocalStamp(const LocalTime& t) {
     return text;
 }
 
-std::string FormatMessage(const char* format, va_list args) {
+VELINOR_PRINTF(1, 0) std::string FormatMessage(const char* format, va_list args) {
     char text[kMessageMax + 1];
     std::vsnprintf(text, sizeof text, format, args);  // longer messages are cut at 2047
     return text;

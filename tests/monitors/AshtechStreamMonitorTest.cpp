@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "comm/KMemoryComm.h"
@@ -413,3 +416,30 @@ TEST(AshtechStreamMonitor, StopInterruptsALongHunt) {
 }
 
 } // namespace
+
+// Writes the fuzz seed corpus (fuzz/corpus/ashtech); run on demand, see fuzz/corpus/README.ashtech.md.
+TEST(AshtechFuzzSeeds, DISABLED_Write) {
+    const char* root = std::getenv("VELINOR_FUZZ_CORPUS");
+    if (!root) GTEST_SKIP() << "set VELINOR_FUZZ_CORPUS to the corpus folder";
+    const std::filesystem::path dir = std::filesystem::path(root) / "ashtech";
+    std::filesystem::create_directories(dir);
+    auto write = [&](const std::string& name, uint8_t chunkSeed, bool bounded, const Bytes& stream) {
+        std::ofstream out(dir / name, std::ios::binary);
+        const Bytes prefix = {chunkSeed, static_cast<uint8_t>(bounded ? 1 : 0)};
+        out.write(reinterpret_cast<const char*>(prefix.data()), 2);
+        out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    };
+    const Bytes fixed = Concat({AshtechFixed("MPC", 1), AshtechFixed("PBN", 2), AshtechFixed("GBN", 3),
+                                AshtechFixed("SNV", 4), AshtechFixed("MCA", 5)});
+    write("fixed-whole", 0, false, fixed);
+    write("fixed-chunks", 9, false, fixed);
+    write("text", 4, false,
+          Concat({Text("$GPGGA,1,2,3*00\r\n"), PashrLine("PRT,A,9600"), PashrLine("ACK"),
+                  Text("$PASHR,AB\r\n"), GpxdrSentence("C,20.5,C,AIRTEMP"), GpxdrWithCheck("A,1", "ZZ"),
+                  GpxdrSentence("C,20.5,C,AIRTEMP", true)}));
+    write("bad-fixed", 13, false,
+          Concat({FlipByte(AshtechFixed("MPC", 6), 50), SetByte(AshtechFixed("MCA", 7), 48, ' '),
+                  PashrLine("ACK")}));
+    write("long-line", 63, false, Concat({Text("$GPXDR,"), Repeat('b', 4200), PashrLine("ACK")}));
+    write("bounded", 30, true, Concat({Repeat('$', 300), PashrLine("ACK")}));
+}

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "comm/KMemoryComm.h"
@@ -453,3 +456,40 @@ TEST(TopconStreamMonitor, StopInterruptsALongHunt) {
 }
 
 } // namespace
+
+// Writes the fuzz seed corpus (fuzz/corpus/topcon); run on demand, see fuzz/corpus/README.topcon.md.
+TEST(TopconFuzzSeeds, DISABLED_Write) {
+    const char* root = std::getenv("VELINOR_FUZZ_CORPUS");
+    if (!root) GTEST_SKIP() << "set VELINOR_FUZZ_CORPUS to the corpus folder";
+    const std::filesystem::path dir = std::filesystem::path(root) / "topcon";
+    std::filesystem::create_directories(dir);
+    auto write = [&](const std::string& name, uint8_t chunkSeed, bool bounded, const Bytes& stream) {
+        std::ofstream out(dir / name, std::ios::binary);
+        const Bytes prefix = {chunkSeed, static_cast<uint8_t>(bounded ? 1 : 0)};
+        out.write(reinterpret_cast<const char*>(prefix.data()), 2);
+        out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    };
+    const Bytes mixed = Concat({WithCrLf(TopconChecked("~~", Str("\x10\x20\x30\x40"))),
+                                WithCrLf(TopconChecked("rM", PseudoRandomBytes(30, 1))),
+                                WithCrLf(TopconChecked("GE", PseudoRandomBytes(20, 2))),
+                                WithCrLf(TopconChecked(">>", Str("reply"))),
+                                TopconChecked("NE", Str("no line end")), TopconChecked("PO", Str("po")),
+                                Str("\r\r\n"), WithCrLf(TopconMessage("==", Str("x")))});
+    write("mixed-whole", 0, false, mixed);
+    write("mixed-chunks", 7, false, mixed);
+    write("comments", 3, false,
+          Concat({Str("# a comment RE005hello\n# \n"), WithCrLf(TopconMessage("RE", Str("%reset%"))),
+                  Str("# x\n"), WithCrLf(TopconMessage("GT", Str("time")))}));
+    Bytes outer = TopconMessage("~~", Concat({Str("a."), TopconMessage("RE", Str("hello")),
+                                              Str("\r\nqrstuvwxyzqrstuvwx")}));
+    outer.back() ^= 0x5A;
+    write("rewind", 11, false, Concat({WithCrLf(outer), Str("~~00Ax.RE00Ehello world 12\r\n")}));
+    write("bad-checks", 5, false,
+          Concat({WithCrLf(SwapLastTwo(TopconChecked("rM", Str("raw data")))),
+                  WithCrLf(LowerCaseCheckDigits(TopconChecked(">>", Str("reply text")))),
+                  WithCrLf(TopconMessage("RE", Str("after")))}));
+    write("full-buffer", 40, false,
+          Concat({TopconMessage("RE", PseudoRandomBytes(0xFFF, 3)), Repeat(0x0D, 96), Str("x"),
+                  WithCrLf(TopconMessage("GT", Str("time")))}));
+    write("identifiers", 2, true, Str("12005abcde\r\nA=005abcde\r\n==005abcde\r\nRE000\r\n1A002ab\r\n"));
+}
