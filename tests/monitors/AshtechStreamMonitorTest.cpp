@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -443,3 +444,55 @@ TEST(AshtechFuzzSeeds, DISABLED_Write) {
     write("long-line", 63, false, Concat({Text("$GPXDR,"), Repeat('b', 4200), PashrLine("ACK")}));
     write("bounded", 30, true, Concat({Repeat('$', 300), PashrLine("ACK")}));
 }
+
+namespace {
+
+// Reaches the framer's state from outside, as nothing else can.
+class AshtechProbe : public KAshtechStreamMonitor {
+public:
+    void ForceState(int32_t value) { state = value; }
+};
+
+TEST(AshtechStreamMonitor, UnknownStateResetsToHuntingWithoutReading) {
+    KMemoryComm link;
+    link.Open(0);
+    AshtechProbe monitor;
+    monitor.Start(&link, false, "Test");
+    link.Feed(Text("$PASH"));
+    while (monitor.ReadStep()) {}
+    EXPECT_EQ(monitor.HeldBytes(), 5u);
+    monitor.ForceState(0);
+    link.Feed(PashrLine("ACK"));
+    EXPECT_FALSE(monitor.ReadStep());
+    EXPECT_EQ(monitor.FramerState(), 1);
+    EXPECT_EQ(monitor.HeldBytes(), 0u);
+    EXPECT_EQ(link.Readable(), 12u);
+    while (monitor.ReadStep()) {}
+    EXPECT_EQ(monitor.PopMessage()->length, 12);
+}
+
+TEST(AshtechStreamMonitor, ReaderThreadDeliversWhatArrivesInPieces) {
+    KMemoryComm link;
+    link.Open(0);
+    KAshtechStreamMonitor monitor;
+    std::vector<Bytes> sent;
+    Bytes stream;
+    const char* types[] = {"MPC", "PBN", "GBN", "SNV", "MCA"};
+    for (uint32_t i = 0; i < 50; ++i) {
+        sent.push_back(i % 2 ? AshtechFixed(types[i % 5], i) : PashrLine("PRT,A," + std::to_string(i)));
+        stream = Concat({stream, sent.back(), Text("$GPGGA,junk*00\r\n")});
+    }
+    link.Stage(stream, {1, 7, 64, 3});
+    monitor.Start(&link, true, "Test");
+    std::vector<Bytes> received;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (received.size() < sent.size() && std::chrono::steady_clock::now() < deadline) {
+        link.DeliverNext();
+        while (auto m = monitor.PopMessage()) received.emplace_back(m->data.get(), m->data.get() + m->length);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    monitor.Stop();
+    EXPECT_EQ(received, sent);
+}
+
+} // namespace

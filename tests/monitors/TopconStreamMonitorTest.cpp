@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -493,3 +494,54 @@ TEST(TopconFuzzSeeds, DISABLED_Write) {
                   WithCrLf(TopconMessage("GT", Str("time")))}));
     write("identifiers", 2, true, Str("12005abcde\r\nA=005abcde\r\n==005abcde\r\nRE000\r\n1A002ab\r\n"));
 }
+
+namespace {
+
+// Reaches the framer's state from outside, as nothing else can.
+class TopconProbe : public KTopconStreamMonitor {
+public:
+    void ForceState(int32_t value) { state = value; }
+};
+
+TEST(TopconStreamMonitor, UnknownStateResetsToHuntingWithoutReading) {
+    KMemoryComm link;
+    link.Open(0);
+    TopconProbe monitor;
+    monitor.Start(&link, false, "Test");
+    link.Feed(Str("RE00"));
+    while (monitor.ReadStep()) {}
+    EXPECT_EQ(monitor.HeldBytes(), 4u);
+    monitor.ForceState(7);
+    link.Feed(WithCrLf(TopconMessage("RE", Str("hello"))));
+    EXPECT_FALSE(monitor.ReadStep());
+    EXPECT_EQ(monitor.FramerState(), 1);
+    EXPECT_EQ(monitor.HeldBytes(), 0u);
+    EXPECT_EQ(link.Readable(), 12u);
+    while (monitor.ReadStep()) {}
+    EXPECT_EQ(monitor.PopMessage()->length, 12);
+}
+
+TEST(TopconStreamMonitor, ReaderThreadDeliversWhatArrivesInPieces) {
+    KMemoryComm link;
+    link.Open(0);
+    KTopconStreamMonitor monitor;
+    std::vector<Bytes> sent;
+    Bytes stream;
+    for (uint32_t i = 0; i < 50; ++i) {
+        sent.push_back(WithCrLf(TopconChecked(i % 3 ? "rM" : "~~", PseudoRandomBytes(20 + i, i))));
+        stream = Concat({stream, sent.back(), Str("\x01\x02")});
+    }
+    link.Stage(stream, {1, 7, 64, 3});
+    monitor.Start(&link, true, "Test");
+    std::vector<Bytes> received;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (received.size() < sent.size() && std::chrono::steady_clock::now() < deadline) {
+        link.DeliverNext();
+        while (auto m = monitor.PopMessage()) received.emplace_back(m->data.get(), m->data.get() + m->length);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    monitor.Stop();
+    EXPECT_EQ(received, sent);
+}
+
+} // namespace
