@@ -57,15 +57,17 @@ void KTopconStreamMonitor::ResetFramer() {
 void KTopconStreamMonitor::OnStop() {}
 
 bool KTopconStreamMonitor::ParseHeader(const uint8_t* at, uint32_t& length) {
+    // The length digits first: in a hunt they turn most windows away soonest.
+    const int low = kHexValue[at[4]];
+    if (low < 0) return false;
+    const int high = kHexValue[at[2]];
+    const int middle = kHexValue[at[3]];
+    if ((high | middle) < 0) return false;
     const uint8_t first = at[0];
     const uint8_t second = at[1];
     if (!IsIdChar(first) || !IsIdChar(second)) return false;
     if (second == '=' && first != '=') return false;
     if (IsDigit(first) && IsDigit(second)) return false;
-    const int high = kHexValue[at[2]];
-    const int middle = kHexValue[at[3]];
-    const int low = kHexValue[at[4]];
-    if ((high | middle | low) < 0) return false;
     const uint32_t value = static_cast<uint32_t>((high << 8) | (middle << 4) | low);
     if (value == 0) return false;
     length = value;
@@ -136,24 +138,46 @@ bool KTopconStreamMonitor::ReadStep() {
 }
 
 bool KTopconStreamMonitor::Hunt() {
+    // The window is the first five bytes held. Rather than moving the held bytes down after
+    // every byte, the hunt lets the window's start walk along the buffer and moves what it
+    // holds to the front only when it leaves (or reaches the buffer's end); between steps the
+    // held bytes are always at the front.
+    uint32_t start = 0;
+    uint32_t held = count;
+    auto settle = [&] {
+        if (start != 0) std::memmove(buffer, buffer + start, held);
+        count = held;
+    };
+    const bool bounded = boundedScan;
     uint32_t scanned = 0;
-    if (!Read(buffer + count, 1)) return false;
+    uint8_t byte = 0;
+    if (!Read(&byte, 1)) return false;
     for (;;) {
-        ++count;
+        if (start + held == kBufferSize) {
+            std::memmove(buffer, buffer + start, held);
+            start = 0;
+        }
+        buffer[start + held] = byte;
+        ++held;
         ++scanned;
-        if (StopSignalled()) return false;
-        if (boundedScan && scanned > static_cast<uint32_t>(kScanLimit)) return false;
+        if (StopSignalled() || (bounded && scanned > static_cast<uint32_t>(kScanLimit))) {
+            settle();
+            return false;
+        }
         // Normally the window holds exactly five bytes here. A bounded scan that gave up left
         // its last byte unexamined, so the next step may hold one more: every window is still
         // looked at and every held byte slides along.
-        while (count >= kHeaderSize) {
+        while (held >= kHeaderSize) {
+            const uint8_t* window = buffer + start;
             uint32_t length = 0;
-            if (ParseHeader(buffer, length)) {
+            if (ParseHeader(window, length)) {
+                settle();
                 bodyLength = length;
                 state = kBody;
                 return true;
             }
-            if (buffer[0] == '#' && buffer[1] == ' ') {
+            if (window[0] == '#' && window[1] == ' ') {
+                settle();
                 // A comment line short enough to end inside the window ends here; skipping to
                 // the next line end would swallow the line after it.
                 for (uint32_t i = 2; i < count; ++i) {
@@ -166,10 +190,13 @@ bool KTopconStreamMonitor::Hunt() {
                 state = kSkipLine;
                 return true;
             }
-            std::memmove(buffer, buffer + 1, count - 1);
-            --count;
+            ++start;
+            --held;
         }
-        if (!Read(buffer + count, 1)) return false;
+        if (!Read(&byte, 1)) {
+            settle();
+            return false;
+        }
     }
 }
 

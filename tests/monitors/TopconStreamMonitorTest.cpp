@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "comm/KMemoryComm.h"
@@ -450,6 +454,94 @@ TEST(TopconStreamMonitor, StopInterruptsALongHunt) {
     monitor.Stop();  // the hunt sees the stop after its next byte
     EXPECT_LT(link.served.load(), link.cap);
     EXPECT_FALSE(monitor.IsStarted());
+}
+
+} // namespace
+
+// Writes the fuzz seed corpus (fuzz/corpus/topcon); run on demand, see fuzz/corpus/README.topcon.md.
+TEST(TopconFuzzSeeds, DISABLED_Write) {
+    const char* root = std::getenv("VELINOR_FUZZ_CORPUS");
+    if (!root) GTEST_SKIP() << "set VELINOR_FUZZ_CORPUS to the corpus folder";
+    const std::filesystem::path dir = std::filesystem::path(root) / "topcon";
+    std::filesystem::create_directories(dir);
+    auto write = [&](const std::string& name, uint8_t chunkSeed, bool bounded, const Bytes& stream) {
+        std::ofstream out(dir / name, std::ios::binary);
+        const Bytes prefix = {chunkSeed, static_cast<uint8_t>(bounded ? 1 : 0)};
+        out.write(reinterpret_cast<const char*>(prefix.data()), 2);
+        out.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    };
+    const Bytes mixed = Concat({WithCrLf(TopconChecked("~~", Str("\x10\x20\x30\x40"))),
+                                WithCrLf(TopconChecked("rM", PseudoRandomBytes(30, 1))),
+                                WithCrLf(TopconChecked("GE", PseudoRandomBytes(20, 2))),
+                                WithCrLf(TopconChecked(">>", Str("reply"))),
+                                TopconChecked("NE", Str("no line end")), TopconChecked("PO", Str("po")),
+                                Str("\r\r\n"), WithCrLf(TopconMessage("==", Str("x")))});
+    write("mixed-whole", 0, false, mixed);
+    write("mixed-chunks", 7, false, mixed);
+    write("comments", 3, false,
+          Concat({Str("# a comment RE005hello\n# \n"), WithCrLf(TopconMessage("RE", Str("%reset%"))),
+                  Str("# x\n"), WithCrLf(TopconMessage("GT", Str("time")))}));
+    Bytes outer = TopconMessage("~~", Concat({Str("a."), TopconMessage("RE", Str("hello")),
+                                              Str("\r\nqrstuvwxyzqrstuvwx")}));
+    outer.back() ^= 0x5A;
+    write("rewind", 11, false, Concat({WithCrLf(outer), Str("~~00Ax.RE00Ehello world 12\r\n")}));
+    write("bad-checks", 5, false,
+          Concat({WithCrLf(SwapLastTwo(TopconChecked("rM", Str("raw data")))),
+                  WithCrLf(LowerCaseCheckDigits(TopconChecked(">>", Str("reply text")))),
+                  WithCrLf(TopconMessage("RE", Str("after")))}));
+    write("full-buffer", 40, false,
+          Concat({TopconMessage("RE", PseudoRandomBytes(0xFFF, 3)), Repeat(0x0D, 96), Str("x"),
+                  WithCrLf(TopconMessage("GT", Str("time")))}));
+    write("identifiers", 2, true, Str("12005abcde\r\nA=005abcde\r\n==005abcde\r\nRE000\r\n1A002ab\r\n"));
+}
+
+namespace {
+
+// Reaches the framer's state from outside, as nothing else can.
+class TopconProbe : public KTopconStreamMonitor {
+public:
+    void ForceState(int32_t value) { state = value; }
+};
+
+TEST(TopconStreamMonitor, UnknownStateResetsToHuntingWithoutReading) {
+    KMemoryComm link;
+    link.Open(0);
+    TopconProbe monitor;
+    monitor.Start(&link, false, "Test");
+    link.Feed(Str("RE00"));
+    while (monitor.ReadStep()) {}
+    EXPECT_EQ(monitor.HeldBytes(), 4u);
+    monitor.ForceState(7);
+    link.Feed(WithCrLf(TopconMessage("RE", Str("hello"))));
+    EXPECT_FALSE(monitor.ReadStep());
+    EXPECT_EQ(monitor.FramerState(), 1);
+    EXPECT_EQ(monitor.HeldBytes(), 0u);
+    EXPECT_EQ(link.Readable(), 12u);
+    while (monitor.ReadStep()) {}
+    EXPECT_EQ(monitor.PopMessage()->length, 12);
+}
+
+TEST(TopconStreamMonitor, ReaderThreadDeliversWhatArrivesInPieces) {
+    KMemoryComm link;
+    link.Open(0);
+    KTopconStreamMonitor monitor;
+    std::vector<Bytes> sent;
+    Bytes stream;
+    for (uint32_t i = 0; i < 50; ++i) {
+        sent.push_back(WithCrLf(TopconChecked(i % 3 ? "rM" : "~~", PseudoRandomBytes(20 + i, i))));
+        stream = Concat({stream, sent.back(), Str("\x01\x02")});
+    }
+    link.Stage(stream, {1, 7, 64, 3});
+    monitor.Start(&link, true, "Test");
+    std::vector<Bytes> received;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (received.size() < sent.size() && std::chrono::steady_clock::now() < deadline) {
+        link.DeliverNext();
+        while (auto m = monitor.PopMessage()) received.emplace_back(m->data.get(), m->data.get() + m->length);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    monitor.Stop();
+    EXPECT_EQ(received, sent);
 }
 
 } // namespace

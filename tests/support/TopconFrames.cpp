@@ -1,5 +1,6 @@
 #include "support/TopconFrames.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
@@ -25,8 +26,9 @@ Bytes TopconMessage(const std::string& id, const Bytes& body) {
     if (id.size() != 2 || body.size() > 0xFFF) throw std::invalid_argument("bad GRIL message");
     char header[8];
     std::snprintf(header, sizeof header, "%s%03X", id.c_str(), static_cast<unsigned>(body.size()));
-    Bytes out(header, header + 5);
-    out.insert(out.end(), body.begin(), body.end());
+    Bytes out(5 + body.size());
+    for (size_t i = 0; i < 5; ++i) out[i] = static_cast<uint8_t>(header[i]);
+    std::copy(body.begin(), body.end(), out.begin() + 5);
     return out;
 }
 
