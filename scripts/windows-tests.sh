@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows cross build (the `windows` preset) and runs all its test programs under Wine,
-# with COM1 mapped to a pseudo-terminal whose other end is held by a native peer program.
+# with COM1 and COM12 mapped to a pseudo-terminal whose other end is held by a native peer program.
 #
 #   scripts/windows-tests.sh [extra ctest arguments]
 #
@@ -95,9 +95,13 @@ if [[ ! -s "$WORK/pty-name" ]]; then
 fi
 PTS="$(cat "$WORK/pty-name")"
 
-log "creating a fresh Wine prefix with COM1 on $PTS"
+log "creating a fresh Wine prefix with COM1 and COM12 on $PTS"
 # Wine takes COM ports from this key when it starts; a dosdevices link alone is rewritten.
-if ! wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$PTS" /f >"$WORK/wine-setup.log" 2>&1; then
+# COM12 leads to the same terminal: past COM9 a port opens only by its device-namespace name.
+printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"COM1"="%s"\n"COM12"="%s"\n' \
+    "$PTS" "$PTS" >"$WORK/ports.reg"
+REG_FILE="Z:${WORK//\//\\}\\ports.reg"  # the same file through Wine's Z: drive
+if ! wine reg import "$REG_FILE" >"$WORK/wine-setup.log" 2>&1; then
     cat "$WORK/wine-setup.log" >&2
     exit 1
 fi
@@ -105,12 +109,16 @@ wineserver -w
 # One server for the whole run, so each test program does not pay for a Wine start.
 wineserver -p
 wine cmd /c exit >>"$WORK/wine-setup.log" 2>&1 || true
+mapped() {
+    [[ "$(readlink "$WINEPREFIX/dosdevices/com1" 2>/dev/null)" == "$PTS" &&
+       "$(readlink "$WINEPREFIX/dosdevices/com12" 2>/dev/null)" == "$PTS" ]]
+}
 for _ in $(seq 100); do
-    [[ "$(readlink "$WINEPREFIX/dosdevices/com1" 2>/dev/null)" == "$PTS" ]] && break
+    mapped && break
     sleep 0.1
 done
-if [[ "$(readlink "$WINEPREFIX/dosdevices/com1" 2>/dev/null)" != "$PTS" ]]; then
-    echo "windows-tests: Wine did not map COM1 to $PTS" >&2
+if ! mapped; then
+    echo "windows-tests: Wine did not map COM1 and COM12 to $PTS" >&2
     ls -l "$WINEPREFIX/dosdevices" >&2 || true
     cat "$WORK/wine-setup.log" >&2
     exit 1
@@ -118,5 +126,5 @@ fi
 
 # --- tests -----------------------------------------------------------------------------------
 log "running the Windows tests under Wine"
-export VELINOR_COM1_PTY_PEER=1
+export VELINOR_PTY_PEER=1
 ctest --preset windows --timeout 600 "$@"
