@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
     if (command == "sim") return RunSim(args);
     if (command == "receivers") return RunReceivers(args);
     if (command == "ports") return RunPorts(args);
+    if (command == "frame") return RunFrame(args);
     std::fprintf(stderr, "velinor: unknown command '%s'\n\n", command.c_str());
     PrintUsage(stderr);
     return kExitUsage;
