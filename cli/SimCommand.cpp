@@ -27,8 +27,10 @@ constexpr const char* kHelp =
     "  --baud RATE         the rate the simulated receiver runs at now\n"
     SIM_FAULT_HELP;
 
+#ifndef _WIN32
 std::atomic<bool> interrupted{false};
 void OnInterrupt() { interrupted.store(true); }
+#endif
 
 } // namespace
 
