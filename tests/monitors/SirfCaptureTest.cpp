@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 
 #include "monitors/KSBPStreamMonitor.h"
 #include "support/ChunkedFraming.h"
@@ -58,6 +59,8 @@ struct Recording {
     const char* name;
     size_t bytes;  // as recorded in the captures' sources
 };
+
+void PrintTo(const Recording& recording, std::ostream* out) { *out << recording.name; }
 
 class SirfCapture : public ::testing::TestWithParam<Recording> {};
 
