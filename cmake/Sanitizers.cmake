@@ -6,3 +6,8 @@ if(VELINOR_SANITIZE)
         add_compile_options(-fno-sanitize-recover=undefined)
     endif()
 endif()
+# The fuzz targets need coverage feedback from the library code they drive, not only from their
+# own files; the libFuzzer runtime itself is linked into the targets alone.
+if(VELINOR_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -1,9 +1,11 @@
 // The SiRF binary framer over real receiver recordings, checked against a plain scan of each file.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 
 #include "monitors/KSBPStreamMonitor.h"
 #include "support/ChunkedFraming.h"
@@ -54,14 +56,17 @@ Scan ScanFile(const Bytes& file) {
     return scan;
 }
 
-struct Recording {
+} // namespace
+
+// Outside the anonymous namespace: the test factory holds one as a member.
+struct SirfRecording {
     const char* name;
     size_t bytes;  // as recorded in the captures' sources
 };
 
-class SirfCapture : public ::testing::TestWithParam<Recording> {};
+void PrintTo(const SirfRecording& recording, std::ostream* out) { *out << recording.name; }
 
-} // namespace
+class SirfCapture : public ::testing::TestWithParam<SirfRecording> {};
 
 TEST_P(SirfCapture, EveryFrameOfTheRecordingIsDeliveredWhateverTheChunking) {
     Bytes file;
@@ -77,11 +82,11 @@ TEST_P(SirfCapture, EveryFrameOfTheRecordingIsDeliveredWhateverTheChunking) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, SirfCapture,
-                         ::testing::Values(Recording{"gpsd_sirf2.bin", 367237}, Recording{"gpsd_sirfstarv.bin", 52812},
-                                           Recording{"gpsd_ublox-sirf1.bin", 2988},
-                                           Recording{"gpsd_bu303b-nofix.bin", 2927},
-                                           Recording{"gpsd_bu303-moving.bin", 4870}),
-                         [](const ::testing::TestParamInfo<Recording>& param) {
+                         ::testing::Values(SirfRecording{"gpsd_sirf2.bin", 367237}, SirfRecording{"gpsd_sirfstarv.bin", 52812},
+                                           SirfRecording{"gpsd_ublox-sirf1.bin", 2988},
+                                           SirfRecording{"gpsd_bu303b-nofix.bin", 2927},
+                                           SirfRecording{"gpsd_bu303-moving.bin", 4870}),
+                         [](const ::testing::TestParamInfo<SirfRecording>& param) {
                              std::string name = param.param.name;
                              for (char& c : name)
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
