@@ -1,8 +1,7 @@
 // Ashtech framer throughput: ReadStep driven in one thread over a recorded stream, frames
 // popped and freed as they come.
-#include <benchmark/benchmark.h>
+#include "FramerBench.h"
 
-#include "comm/KRecordedComm.h"
 #include "monitors/KAshtechStreamMonitor.h"
 #include "support/AshtechFrames.h"
 #include "support/TopconFrames.h"
@@ -34,33 +33,16 @@ Bytes ValidStream() {
     return stream;
 }
 
-void Drive(benchmark::State& state, const Bytes& stream) {
-    KRecordedComm link(stream, "bench");
-    link.Open(0);
-    KAshtechStreamMonitor monitor;
-    size_t frames = 0;
-    for (auto _ : state) {
-        link.Seek(0, 0);
-        monitor.Start(&link, false, "Bench");
-        // A recording has everything arrived: a step without progress means the end.
-        while (monitor.ReadStep()) {
-            while (auto frame = monitor.PopMessage()) ++frames;
-        }
-        monitor.Stop();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
-    state.counters["frames"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-}
 
 void BM_AshtechValid(benchmark::State& state) {
     static const Bytes stream = ValidStream();
-    Drive(state, stream);
+    FrameRecording<KAshtechStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_AshtechValid)->Unit(benchmark::kMillisecond);
 
 void BM_AshtechNoise(benchmark::State& state) {
-    static const Bytes stream = PseudoRandomBytes(kStreamSize, 12345);
-    Drive(state, stream);
+    static const Bytes stream = NoiseStream(kStreamSize, 12345);
+    FrameRecording<KAshtechStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_AshtechNoise)->Unit(benchmark::kMillisecond);
 

@@ -1,10 +1,9 @@
 // SiRF binary framer throughput: ReadStep driven in one thread over a recorded stream, the messages
 // popped and freed as a receiver would.
-#include <benchmark/benchmark.h>
+#include "FramerBench.h"
 
 #include <random>
 
-#include "comm/KRecordedComm.h"
 #include "monitors/KSBPStreamMonitor.h"
 #include "support/SirfFrames.h"
 
@@ -24,42 +23,17 @@ Bytes ValidStream() {
     return stream;
 }
 
-Bytes Noise() {
-    std::mt19937 random(2);
-    Bytes stream(kStreamBytes);
-    for (uint8_t& b : stream) b = static_cast<uint8_t>(random());
-    return stream;
-}
 
-void Frame(benchmark::State& benchState, const Bytes& stream) {
-    KRecordedComm link(stream);
-    link.Open(0);
-    size_t messages = 0;
-    for (auto _ : benchState) {
-        link.Seek(0, 0);
-        KSBPStreamMonitor monitor;
-        monitor.Start(&link, false, "Bench");
-        uint32_t steps = 0;
-        while (monitor.ReadStep()) {
-            if ((++steps & 255) == 0)
-                while (auto message = monitor.PopMessage()) ++messages;
-        }
-        while (auto message = monitor.PopMessage()) ++messages;
-        monitor.Stop();
-    }
-    benchState.SetBytesProcessed(static_cast<int64_t>(benchState.iterations() * stream.size()));
-    benchState.counters["messages"] = benchmark::Counter(static_cast<double>(messages), benchmark::Counter::kAvgIterations);
-}
 
 void BM_SirfValidStream(benchmark::State& state) {
     static const Bytes stream = ValidStream();
-    Frame(state, stream);
+    FrameRecording<KSBPStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_SirfValidStream)->Unit(benchmark::kMillisecond);
 
 void BM_SirfNoise(benchmark::State& state) {
-    static const Bytes stream = Noise();
-    Frame(state, stream);
+    static const Bytes stream = NoiseStream(kStreamBytes, 2);
+    FrameRecording<KSBPStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_SirfNoise)->Unit(benchmark::kMillisecond);
 

@@ -1,8 +1,7 @@
 // Topcon framer throughput: ReadStep driven in one thread over a recorded stream, messages
 // popped and freed as they come.
-#include <benchmark/benchmark.h>
+#include "FramerBench.h"
 
-#include "comm/KRecordedComm.h"
 #include "monitors/KTopconStreamMonitor.h"
 #include "support/TopconFrames.h"
 
@@ -42,33 +41,16 @@ Bytes ValidStream() {
     return stream;
 }
 
-void Drive(benchmark::State& state, const Bytes& stream) {
-    KRecordedComm link(stream, "bench");
-    link.Open(0);
-    KTopconStreamMonitor monitor;
-    size_t messages = 0;
-    for (auto _ : state) {
-        link.Seek(0, 0);
-        monitor.Start(&link, false, "Bench");
-        // A recording has everything arrived: a step without progress means the end.
-        while (monitor.ReadStep()) {
-            while (auto message = monitor.PopMessage()) ++messages;
-        }
-        monitor.Stop();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
-    state.counters["messages"] = benchmark::Counter(static_cast<double>(messages), benchmark::Counter::kIsRate);
-}
 
 void BM_TopconValid(benchmark::State& state) {
     static const Bytes stream = ValidStream();
-    Drive(state, stream);
+    FrameRecording<KTopconStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_TopconValid)->Unit(benchmark::kMillisecond);
 
 void BM_TopconNoise(benchmark::State& state) {
-    static const Bytes stream = PseudoRandomBytes(kStreamSize, 12345);
-    Drive(state, stream);
+    static const Bytes stream = NoiseStream(kStreamSize, 12345);
+    FrameRecording<KTopconStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_TopconNoise)->Unit(benchmark::kMillisecond);
 

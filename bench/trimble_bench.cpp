@@ -1,10 +1,9 @@
 // Trimble framer throughput, one thread driving ReadStep over a recorded stream (no reader
 // thread), popping and freeing each delivered packet as a receiver would.
-#include <benchmark/benchmark.h>
+#include "FramerBench.h"
 
 #include <random>
 
-#include "comm/KRecordedComm.h"
 #include "monitors/KTrimbleStreamMonitor.h"
 #include "support/TrimbleFrames.h"
 
@@ -28,40 +27,15 @@ Bytes ValidStream() {
     return stream;
 }
 
-Bytes Noise() {
-    std::mt19937 random(2);
-    Bytes stream(kStreamBytes);
-    for (auto& b : stream) b = static_cast<uint8_t>(random());
-    return stream;
-}
 
-void Frame(benchmark::State& state, const Bytes& stream) {
-    KRecordedComm link(stream);
-    link.Open(0);
-    KTrimbleStreamMonitor monitor;
-    size_t messages = 0;
-    for (auto _ : state) {
-        link.Seek(0, 0);
-        monitor.Start(&link, false, "Bench");
-        size_t steps = 0;
-        while (monitor.ReadStep()) {
-            if ((++steps & 1023) == 0)
-                while (auto message = monitor.PopMessage()) ++messages;
-        }
-        while (auto message = monitor.PopMessage()) ++messages;
-        monitor.Stop();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
-    state.counters["messages"] = benchmark::Counter(static_cast<double>(messages) / static_cast<double>(state.iterations()));
-}
 
 void BM_TrimbleValidPackets(benchmark::State& state) {
     static const Bytes stream = ValidStream();
-    Frame(state, stream);
+    FrameRecording<KTrimbleStreamMonitor>(state, stream);
 }
 void BM_TrimbleNoise(benchmark::State& state) {
-    static const Bytes stream = Noise();
-    Frame(state, stream);
+    static const Bytes stream = NoiseStream(kStreamBytes, 2);
+    FrameRecording<KTrimbleStreamMonitor>(state, stream);
 }
 
 } // namespace
