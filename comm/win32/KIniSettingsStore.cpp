@@ -80,15 +80,3 @@ std::string KIniSettingsStore::ReadString(int32_t /*context*/, const char* secti
                                           const char* key, const std::string& defaultValue) {
     return ReadProfile(section, key, defaultValue.c_str(), FullPath(path));
 }
-
-int32_t KIniParseInt(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    uint32_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        magnitude = magnitude * 10u + static_cast<uint32_t>(text[i] - '0');
-    if (negative) magnitude = 0u - magnitude;
-    return static_cast<int32_t>(magnitude);
-}
