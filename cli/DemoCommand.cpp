@@ -5,6 +5,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
+#include "cli/ReceiverChoice.h"
 #include "cli/SessionRunner.h"
 #include "cli/SimFaultOptions.h"
 #include "cli/StatusLine.h"
@@ -68,8 +69,8 @@ int RunDemo(const Words& words) {
 
     int32_t type = std::uniform_int_distribution<int32_t>(4, 7)(random);
     if (args.Has("--receiver")) {
-        type = KSimFactory::TypeIdOf(args.Value("--receiver"));
-        if (!type) return Usage("no receiver type matches '" + args.Value("--receiver") + "'");
+        type = ChooseReceiver(args.Value("--receiver"), error);
+        if (!type) return Usage(error);
         if (!KSimFactory::IsSimulated(type)) return Usage(KSimFactory::ReceiverName(type) + " is not simulated yet");
     }
     long long target = 115200;

@@ -20,7 +20,10 @@ int RunReceivers(const Words& words) {
     for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
         if (row.displayName[0] == '\0') break;
         const bool built = CreateReceiver(row.typeId) != nullptr;
-        std::printf("%3d  %-20s%s\n", row.typeId, row.displayName, built ? "" : "  (not supported yet)");
+        if (built)
+            std::printf("%3d  %s\n", row.typeId, row.displayName);
+        else
+            std::printf("%3d  %-20s  (not supported yet)\n", row.typeId, row.displayName);
     }
     return kExitConfirmed;
 }

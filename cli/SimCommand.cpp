@@ -6,6 +6,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
+#include "cli/ReceiverChoice.h"
 #include "comm/KConsole.h"
 #include "sim/KSimFactory.h"
 #include "cli/SimFaultOptions.h"
@@ -52,10 +53,18 @@ int RunSim(const Words& words) {
         std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
         return kExitUsage;
     }
-    const int32_t type = KSimFactory::TypeIdOf(args.Value("--receiver"));
-    long long baud = 0;
-    if (!type || !ParseInt(args.Value("--baud"), 1, 10000000, baud)) {
+    if (!args.Has("--receiver") || !args.Has("--baud")) {
         std::fprintf(stderr, "velinor sim: needs --receiver NAME and --baud RATE\n(see 'velinor sim --help')\n");
+        return kExitUsage;
+    }
+    const int32_t type = ChooseReceiver(args.Value("--receiver"), error);
+    if (!type) {
+        std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    long long baud = 0;
+    if (!ParseInt(args.Value("--baud"), 1, 10000000, baud)) {
+        std::fprintf(stderr, "velinor sim: --baud takes a rate in bits per second\n");
         return kExitUsage;
     }
 #ifdef _WIN32
@@ -77,6 +86,7 @@ int RunSim(const Words& words) {
         return kExitPortError;
     }
     std::printf("%s\n", simulator.SlavePath().c_str());
+    std::fflush(stdout);
     std::fprintf(stderr, "Simulated %s at %lld baud on %s (Ctrl-C ends it)\n", name.c_str(), baud,
                  simulator.SlavePath().c_str());
     std::fflush(stdout);
