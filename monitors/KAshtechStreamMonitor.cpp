@@ -116,59 +116,20 @@ bool KAshtechStreamMonitor::ReadStep() {
 }
 
 bool KAshtechStreamMonitor::Hunt() {
-    // The window is the first ten bytes held. Rather than moving the held bytes down after
-    // every byte, the hunt lets the window's start walk along the buffer and moves what it
-    // holds to the front only when it leaves (or reaches the buffer's end); between steps the
-    // held bytes are always at the front.
-    uint32_t start = 0;
-    uint32_t held = count;
-    auto settle = [&] {
-        if (start != 0) std::memmove(buffer, buffer + start, held);
-        count = held;
-    };
-    const bool bounded = boundedScan;
-    uint32_t scanned = 0;
-    uint8_t byte = 0;
-    if (!Read(&byte, 1)) return false;
-    for (;;) {
-        if (start + held == kBufferSize) {
-            std::memmove(buffer, buffer + start, held);
-            start = 0;
-        }
-        buffer[start + held] = byte;
-        ++held;
-        ++scanned;
-        if (StopSignalled() || (bounded && scanned > static_cast<uint32_t>(kScanLimit))) {
-            settle();
-            return false;
-        }
-        // Normally the window holds exactly ten bytes here. A bounded scan that gave up left
-        // its last byte unexamined, so the next step may hold one more: every window is still
-        // looked at and every held byte slides along.
-        while (held >= kWindowSize) {
-            const uint8_t* window = buffer + start;
-            if (window[0] == '$') {
-                if (Begins(window, "$PASHR,")) {
-                    settle();
-                    expectedLength = FixedLength(buffer + 7);
-                    state = expectedLength != 0 ? kFixed : kLine;
-                    return true;
-                }
-                if (Begins(window, "$GPXDR,")) {
-                    settle();
-                    expectedLength = 0;
-                    state = kLine;
-                    return true;
-                }
-            }
-            ++start;
-            --held;
-        }
-        if (!Read(&byte, 1)) {
-            settle();
-            return false;
-        }
-    }
+    enum { kReply = 1, kTransducer = 2 };
+    return HuntInWindow(
+        buffer, kBufferSize, count, kWindowSize,
+        [](const uint8_t* window) {
+            if (window[0] != '$') return 0;
+            if (Begins(window, "$PASHR,")) return static_cast<int>(kReply);
+            if (Begins(window, "$GPXDR,")) return static_cast<int>(kTransducer);
+            return 0;
+        },
+        [this](int kind) {
+            expectedLength = kind == kReply ? FixedLength(buffer + 7) : 0;
+            state = expectedLength != 0 ? kFixed : kLine;
+            return true;
+        });
 }
 
 bool KAshtechStreamMonitor::ReadFixed() {

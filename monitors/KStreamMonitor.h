@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -55,6 +56,57 @@ protected:
     bool StopSignalled() const { return stopEvent.load(std::memory_order_relaxed); }
     bool Read(uint8_t* destination, uint32_t count) {
         return link != nullptr && link->ReadExact(destination, count);
+    }
+
+    // The hunt of the framers whose message start is recognised in a window of their first
+    // `windowSize` held bytes (Topcon, Ashtech): within one step, bytes are read one at a time and
+    // the window slides by one byte while `classify(window)` answers 0; the step gives up on a
+    // stop or once a bounded scan has read more than the scan limit. When `classify` answers a
+    // kind, the held bytes are settled at the front of `buffer` (`count` set) and the step answers
+    // `found(kind)`. Rather than moving the held bytes down after every byte, the window's start
+    // walks along the buffer and they are moved to the front only when the step ends (or the
+    // buffer's end is reached): between steps the held bytes are always at the front.
+    template <typename Classify, typename Found>
+    bool HuntInWindow(uint8_t* buffer, uint32_t bufferSize, uint32_t& count, uint32_t windowSize,
+                      Classify classify, Found found) {
+        uint32_t start = 0;
+        uint32_t held = count;
+        auto settle = [&] {
+            if (start != 0) std::memmove(buffer, buffer + start, held);
+            count = held;
+        };
+        const bool bounded = boundedScan;
+        uint32_t scanned = 0;
+        uint8_t byte = 0;
+        if (!Read(&byte, 1)) return false;
+        for (;;) {
+            if (start + held == bufferSize) {
+                std::memmove(buffer, buffer + start, held);
+                start = 0;
+            }
+            buffer[start + held] = byte;
+            ++held;
+            ++scanned;
+            if (StopSignalled() || (bounded && scanned > static_cast<uint32_t>(kScanLimit))) {
+                settle();
+                return false;
+            }
+            // Normally the window is exactly full here. A bounded scan that gave up left its last
+            // byte unexamined, so the next step may hold one more: every window is still looked at
+            // and every held byte slides along.
+            while (held >= windowSize) {
+                if (const int kind = classify(buffer + start)) {
+                    settle();
+                    return found(kind);
+                }
+                ++start;
+                --held;
+            }
+            if (!Read(&byte, 1)) {
+                settle();
+                return false;
+            }
+        }
     }
 
     KComm* link = nullptr;

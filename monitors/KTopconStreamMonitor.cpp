@@ -138,66 +138,33 @@ bool KTopconStreamMonitor::ReadStep() {
 }
 
 bool KTopconStreamMonitor::Hunt() {
-    // The window is the first five bytes held. Rather than moving the held bytes down after
-    // every byte, the hunt lets the window's start walk along the buffer and moves what it
-    // holds to the front only when it leaves (or reaches the buffer's end); between steps the
-    // held bytes are always at the front.
-    uint32_t start = 0;
-    uint32_t held = count;
-    auto settle = [&] {
-        if (start != 0) std::memmove(buffer, buffer + start, held);
-        count = held;
-    };
-    const bool bounded = boundedScan;
-    uint32_t scanned = 0;
-    uint8_t byte = 0;
-    if (!Read(&byte, 1)) return false;
-    for (;;) {
-        if (start + held == kBufferSize) {
-            std::memmove(buffer, buffer + start, held);
-            start = 0;
-        }
-        buffer[start + held] = byte;
-        ++held;
-        ++scanned;
-        if (StopSignalled() || (bounded && scanned > static_cast<uint32_t>(kScanLimit))) {
-            settle();
-            return false;
-        }
-        // Normally the window holds exactly five bytes here. A bounded scan that gave up left
-        // its last byte unexamined, so the next step may hold one more: every window is still
-        // looked at and every held byte slides along.
-        while (held >= kHeaderSize) {
-            const uint8_t* window = buffer + start;
-            uint32_t length = 0;
-            if (ParseHeader(window, length)) {
-                settle();
+    enum { kHeader = 1, kComment = 2 };
+    uint32_t length = 0;
+    return HuntInWindow(
+        buffer, kBufferSize, count, kHeaderSize,
+        [&length](const uint8_t* window) {
+            if (ParseHeader(window, length)) return static_cast<int>(kHeader);
+            if (window[0] == '#' && window[1] == ' ') return static_cast<int>(kComment);
+            return 0;
+        },
+        [&](int kind) {
+            if (kind == kHeader) {
                 bodyLength = length;
                 state = kBody;
                 return true;
             }
-            if (window[0] == '#' && window[1] == ' ') {
-                settle();
-                // A comment line short enough to end inside the window ends here; skipping to
-                // the next line end would swallow the line after it.
-                for (uint32_t i = 2; i < count; ++i) {
-                    if (buffer[i] == kLF) {
-                        DropFront(i + 1, count);
-                        count -= i + 1;
-                        return true;
-                    }
+            // A comment line short enough to end inside the window ends here; skipping to the
+            // next line end would swallow the line after it.
+            for (uint32_t i = 2; i < count; ++i) {
+                if (buffer[i] == kLF) {
+                    DropFront(i + 1, count);
+                    count -= i + 1;
+                    return true;
                 }
-                state = kSkipLine;
-                return true;
             }
-            ++start;
-            --held;
-        }
-        if (!Read(&byte, 1)) {
-            settle();
-            return false;
-        }
-    }
+            state = kSkipLine;
+            return true;
+        });
 }
 
 bool KTopconStreamMonitor::SkipCommentLine() {
