@@ -16,6 +16,20 @@ inline Bytes NoiseStream(size_t size, uint32_t seed) {
     return stream;
 }
 
+// A stream of `size` bytes of valid messages of typical sizes: mostly tens of bytes, now and then
+// a few hundred. `frame(size, random)` builds one message of about `size` bytes.
+template <typename Build>
+Bytes TypicalMessages(size_t size, Build frame) {
+    std::mt19937 random(1);
+    Bytes stream;
+    while (stream.size() < size) {
+        const size_t length = random() % 8 == 0 ? 200 + random() % 400 : 12 + random() % 80;
+        const Bytes message = frame(length, random);
+        stream.insert(stream.end(), message.begin(), message.end());
+    }
+    return stream;
+}
+
 template <typename Monitor>
 void FrameRecording(benchmark::State& state, const Bytes& stream) {
     KRecordedComm link(stream, "bench");

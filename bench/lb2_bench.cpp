@@ -11,19 +11,10 @@ namespace {
 
 constexpr size_t kStreamBytes = 8 << 20;
 
-// Leica replies and position messages: mostly tens of bytes, now and then a few hundred.
+// Leica replies and position messages.
 Bytes ValidStream() {
-    std::mt19937 random(1);
-    Bytes stream;
-    while (stream.size() < kStreamBytes) {
-        const size_t size = random() % 8 == 0 ? 200 + random() % 400 : 12 + random() % 80;
-        const Bytes frame = lb2::FrameOfSize(size, static_cast<uint8_t>(random()));
-        stream.insert(stream.end(), frame.begin(), frame.end());
-    }
-    return stream;
+    return TypicalMessages(kStreamBytes, [](size_t size, std::mt19937& random) { return lb2::FrameOfSize(size, static_cast<uint8_t>(random())); });
 }
-
-
 
 void BM_LB2ValidStream(benchmark::State& state) {
     static const Bytes stream = ValidStream();

@@ -303,14 +303,7 @@ TEST(LB2Framer, RandomStreamsFrameTheSameWhateverTheChunking) {
                 break;
             }
         }
-        std::vector<std::string> errors;
-        for (Chunking chunking : {Chunking::OneByte, Chunking::Random, Chunking::AllAtOnce}) {
-            KLB2StreamMonitor monitor;
-            const FramedRun run = RunFramer(monitor, stream, chunking, round);
-            EXPECT_EQ(run.messages, expected) << ChunkingName(chunking) << " round " << round;
-            if (chunking == Chunking::OneByte) errors = run.errors;
-            else EXPECT_EQ(run.errors, errors) << ChunkingName(chunking) << " round " << round;
-        }
+        ExpectSameInEveryChunking<KLB2StreamMonitor>(stream, expected, round);
     }
 }
 

@@ -348,14 +348,7 @@ TEST(NavComFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
                 break;
             }
         }
-        std::vector<std::string> errors;
-        for (Chunking chunking : {Chunking::OneByte, Chunking::Random, Chunking::AllAtOnce}) {
-            KNavComStreamMonitor monitor;
-            const FramedRun run = RunFramer(monitor, stream, chunking, round);
-            EXPECT_EQ(run.messages, expected) << ChunkingName(chunking) << " round " << round;
-            if (chunking == Chunking::OneByte) errors = run.errors;
-            else EXPECT_EQ(run.errors, errors) << ChunkingName(chunking) << " round " << round;
-        }
+        ExpectSameInEveryChunking<KNavComStreamMonitor>(stream, expected, round);
     }
 }
 

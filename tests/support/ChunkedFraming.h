@@ -36,6 +36,21 @@ void ExpectFramed(const Bytes& stream, const std::vector<Bytes>& messages,
     }
 }
 
+// Runs `stream` through a new `Monitor` in each chunking and expects exactly `messages` every time
+// and the same stream errors whatever the chunking (when the errors themselves are not known).
+template <typename Monitor>
+void ExpectSameInEveryChunking(const Bytes& stream, const std::vector<Bytes>& messages, uint32_t seed) {
+    std::vector<std::string> errors;
+    for (Chunking chunking : {Chunking::OneByte, Chunking::Random, Chunking::AllAtOnce}) {
+        SCOPED_TRACE(std::string(ChunkingName(chunking)) + ", seed " + std::to_string(seed));
+        Monitor monitor;
+        const FramedRun run = RunFramer(monitor, stream, chunking, seed);
+        EXPECT_EQ(run.messages, messages);
+        if (chunking == Chunking::OneByte) errors = run.errors;
+        else EXPECT_EQ(run.errors, errors);
+    }
+}
+
 // Steps an attached monitor until it makes no progress; hands back what it queued.
 inline std::vector<Bytes> DrainFramer(KStreamMonitor& monitor) {
     while (monitor.ReadStep()) {}
