@@ -10,6 +10,8 @@
 #include "cli/SimFaultOptions.h"
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
+#include "receivers/KReceiverCatalogue.h"
+#include "session/KBaudRates.h"
 #include "sim/KSimComm.h"
 #include "sim/KSimFactory.h"
 #ifdef _WIN32
@@ -28,19 +30,11 @@ constexpr const char* kHelp =
     "until it is confirmed at the wanted rate. On Linux the receiver sits behind a\n"
     "pseudo-terminal opened by the real serial link; on Windows it runs in-process.\n"
     "\n"
-    "  --receiver NAME     a Leica type (default: one at random)\n"
+    "  --receiver NAME     any type of 'velinor receivers' that is simulated (default: one at random)\n"
     "  --baud RATE         the wanted rate (default 115200)\n"
     "  --start-baud RATE   the simulated receiver's rate at the start (default: one at random)\n"
     "  --timeout S         give up after S seconds (default 180)\n"
     SIM_FAULT_HELP;
-
-constexpr int32_t kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-
-bool IsRate(long long rate) {
-    for (int32_t r : kRates)
-        if (r == rate) return true;
-    return false;
-}
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor demo: %s\n(see 'velinor demo --help')\n", message.c_str());
@@ -67,19 +61,21 @@ int RunDemo(const Words& words) {
     std::random_device entropy;
     std::mt19937 random(args.Has("--seed") ? static_cast<uint32_t>(line.seed) : entropy());
 
-    int32_t type = std::uniform_int_distribution<int32_t>(4, 7)(random);
+    const std::vector<int32_t> simulated = KSimFactory::SimulatedTypes();
+    int32_t type = simulated[std::uniform_int_distribution<size_t>(0, simulated.size() - 1)(random)];
     if (args.Has("--receiver")) {
         type = ChooseReceiver(args.Value("--receiver"), error);
         if (!type) return Usage(error);
-        if (!KSimFactory::IsSimulated(type)) return Usage(KSimFactory::ReceiverName(type) + " is not simulated yet");
+        if (!KSimFactory::IsSimulated(type))
+            return Usage(std::string(FindCatalogueRow(type)->displayName) + " is not simulated yet");
     }
     long long target = 115200;
-    if (args.Has("--baud") && (!ParseInt(args.Value("--baud"), 1, 10000000, target) || !IsRate(target)))
-        return Usage("--baud must be one of 1200 2400 4800 9600 19200 38400 57600 115200");
+    if (args.Has("--baud") && (!ParseInt(args.Value("--baud"), 1, 10000000, target) || !IsBaudRate(target)))
+        return Usage("--baud must be one of " + BaudRatesText());
     long long start = target;
-    while (start == target) start = kRates[std::uniform_int_distribution<int>(0, 7)(random)];
-    if (args.Has("--start-baud") && (!ParseInt(args.Value("--start-baud"), 1, 10000000, start) || !IsRate(start)))
-        return Usage("--start-baud must be one of the eight rates");
+    while (start == target) start = kBaudRates[std::uniform_int_distribution<size_t>(0, kBaudRates.size() - 1)(random)];
+    if (args.Has("--start-baud") && (!ParseInt(args.Value("--start-baud"), 1, 10000000, start) || !IsBaudRate(start)))
+        return Usage("--start-baud must be one of " + BaudRatesText());
     long long timeout = 180;
     if (args.Has("--timeout") && !ParseInt(args.Value("--timeout"), 1, 86400, timeout))
         return Usage("--timeout takes whole seconds");

@@ -5,6 +5,7 @@
 #include "comm/KPortRegistry.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
+#include "receivers/KReceiverFamily.h"
 
 int RunReceivers(const Words& words) {
     const CliArgs args(words, {}, {"--help"});
@@ -13,17 +14,14 @@ int RunReceivers(const Words& words) {
         return kExitUsage;
     }
     if (args.Flag("--help")) {
-        std::puts("usage: velinor receivers\n\nLists the receiver types by id and name, and whether this build drives them.\n"
+        std::puts("usage: velinor receivers\n\nLists the receiver types by id, name and family (the protocol it speaks).\n"
                   "Either the id or the name (or an unambiguous part of it) is accepted by --receiver.");
         return kExitConfirmed;
     }
     for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
         if (row.displayName[0] == '\0') break;
-        const bool built = CreateReceiver(row.typeId) != nullptr;
-        if (built)
-            std::printf("%3d  %s\n", row.typeId, row.displayName);
-        else
-            std::printf("%3d  %-20s  (not supported yet)\n", row.typeId, row.displayName);
+        const KReceiverFamily* family = FamilyOfType(row.typeId);
+        std::printf("%3d  %-20s  %s\n", row.typeId, row.displayName, family ? family->name : "(not supported yet)");
     }
     return kExitConfirmed;
 }

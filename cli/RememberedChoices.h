@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
-// The last receiver, port and rate, kept like the dialog keeps them (section "BaudSet", keys
-// "LastRcvr", "LastPort", "LastBaud"), plus the device path beside the port index so a named
+// The last receiver, port and rate, kept in the Windows program's settings layout (section
+// "BaudSet", keys "LastRcvr", "LastPort", "LastBaud"), plus the device path beside the port index so a named
 // device is found again.
 struct RememberedChoices {
     int32_t receiverType = 2;

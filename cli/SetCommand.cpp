@@ -13,6 +13,7 @@
 #include "log/Logs.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
+#include "session/KBaudRates.h"
 
 namespace {
 
@@ -35,12 +36,6 @@ constexpr const char* kHelp =
     "\n"
     "Receiver, port and rate default to the last ones used. Exit codes: 0 confirmed at RATE,\n"
     "1 not confirmed, 2 usage error, 3 port error.\n";
-
-bool IsListedRate(long long rate) {
-    for (long long r : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
-        if (r == rate) return true;
-    return false;
-}
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", message.c_str());
@@ -80,20 +75,20 @@ int RunSet(const Words& words) {
 
     long long baud = 0;
     if (args.Has("--baud")) {
-        if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !IsListedRate(baud))
-            return Usage("--baud must be one of 1200 2400 4800 9600 19200 38400 57600 115200");
-    } else if (remembered.found && IsListedRate(remembered.baud)) {
+        if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !IsBaudRate(baud))
+            return Usage("--baud must be one of " + BaudRatesText());
+    } else if (remembered.found && IsBaudRate(remembered.baud)) {
         baud = remembered.baud;
     } else {
         return Usage("--baud is needed");
     }
     plan.targetBaud = static_cast<int32_t>(baud);
 
-    // Like the dialog: the rate last set is where the first detection pass starts.
-    long long lastBaud = remembered.found && IsListedRate(remembered.baud) ? remembered.baud : 0;
+    // The rate last set is where the first detection pass starts.
+    long long lastBaud = remembered.found && IsBaudRate(remembered.baud) ? remembered.baud : 0;
     if (args.Has("--last-baud")) {
-        if (!ParseInt(args.Value("--last-baud"), 0, 10000000, lastBaud) || (lastBaud != 0 && !IsListedRate(lastBaud)))
-            return Usage("--last-baud must be 0 (unknown) or one of the eight rates");
+        if (!ParseInt(args.Value("--last-baud"), 0, 10000000, lastBaud) || (lastBaud != 0 && !IsBaudRate(lastBaud)))
+            return Usage("--last-baud must be 0 (unknown) or one of " + BaudRatesText());
     }
     plan.lastKnownBaud = static_cast<int32_t>(lastBaud);
 
@@ -115,7 +110,7 @@ int RunSet(const Words& words) {
     if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
     if (args.Flag("--stream-errors")) SetStreamErrorLogEnabled(true);
 
-    // Remembered as the dialog does at the press of Set Baud.
+    // Remembered at the start, whatever the outcome: the choices are what was asked for.
     remembered.receiverType = plan.receiverType;
     remembered.portNumber = plan.port.portNumber;
     remembered.device = plan.port.devicePath;

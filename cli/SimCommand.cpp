@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
 #include "comm/KConsole.h"
+#include "receivers/KReceiverCatalogue.h"
 #include "sim/KSimFactory.h"
 #include "cli/SimFaultOptions.h"
 #ifndef _WIN32
@@ -22,7 +23,7 @@ constexpr const char* kHelp =
     "Exposes a simulated receiver on a pseudo-terminal and prints the device path to open, e.g.\n"
     "  velinor set --receiver NAME --port /dev/pts/N --baud 115200\n"
     "The line model garbles bytes when the two sides' rates differ, as a real UART would.\n"
-    "Runs until Ctrl-C. Simulated so far: the Leica types (CRS1000, GMX900, GPS1200, System 500).\n"
+    "Runs until Ctrl-C.\n"
     "\n"
     "  --receiver NAME     receiver type, as in 'velinor receivers'\n"
     "  --baud RATE         the rate the simulated receiver runs at now\n"
@@ -39,6 +40,9 @@ int RunSim(const Words& words) {
     const CliArgs args(words, SimValuedOptions({"--receiver", "--baud"}), SimFlagOptions({"--help"}));
     if (args.Flag("--help")) {
         std::fputs(kHelp, stdout);
+        std::fputs("\nSimulated receivers:\n", stdout);
+        for (int32_t type : KSimFactory::SimulatedTypes())
+            std::printf("  %-20s  at %s baud\n", FindCatalogueRow(type)->displayName, KSimFactory::RatesText(type).c_str());
         return kExitConfirmed;
     }
     if (!args.Ok() || !args.Positionals().empty()) {

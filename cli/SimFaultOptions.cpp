@@ -5,12 +5,12 @@
 #include "cli/CliArgs.h"
 
 std::set<std::string> SimValuedOptions(std::set<std::string> others) {
-    others.insert({"--slow", "--revert-after", "--noise", "--seed"});
+    others.insert({"--slow", "--revert-after", "--noise", "--seed", "--receiver-port"});
     return others;
 }
 
 std::set<std::string> SimFlagOptions(std::set<std::string> others) {
-    others.insert({"--silent", "--never-switches", "--quiet-output"});
+    others.insert({"--silent", "--never-switches", "--quiet-output", "--refuse-rate", "--misses-first-try"});
     return others;
 }
 
@@ -19,6 +19,9 @@ bool ParseSimFaults(const CliArgs& args, KSimDeviceOptions& device, KSimWorldOpt
     device.silent = args.Flag("--silent");
     device.neverSwitches = args.Flag("--never-switches");
     device.streaming = !args.Flag("--quiet-output");
+    device.refusesRateChange = args.Flag("--refuse-rate");
+    device.missesFirstTry = args.Flag("--misses-first-try");
+    device.receiverPort = args.Value("--receiver-port");
     if (args.Has("--slow")) {
         if (!ParseInt(args.Value("--slow"), 0, 600000, value)) {
             error = "--slow takes milliseconds (0 to 600000)";

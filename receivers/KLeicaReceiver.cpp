@@ -8,7 +8,6 @@
 #include "monitors/KLB2StreamMonitor.h"
 #include "receivers/KLeicaCRS1000Receiver.h"
 #include "receivers/KLeicaRS500Receiver.h"
-#include "receivers/KReceiverCatalogue.h"
 #include "time/KClock.h"
 
 namespace {
@@ -27,11 +26,14 @@ KLeicaReceiver::KLeicaReceiver(bool readerThread) : KReceiver(readerThread) {
 
 KLeicaReceiver::~KLeicaReceiver() = default;
 
-void KLeicaReceiver::RegisterFamilies() {
-    RegisterFamily(4, []() -> std::unique_ptr<KReceiver> { return std::make_unique<KLeicaCRS1000Receiver>(); });
-    RegisterFamily(5, []() -> std::unique_ptr<KReceiver> { return std::make_unique<KLeicaCRS1000Receiver>(); });
-    RegisterFamily(6, []() -> std::unique_ptr<KReceiver> { return std::make_unique<KLeicaRS500Receiver>(); });
-    RegisterFamily(7, []() -> std::unique_ptr<KReceiver> { return std::make_unique<KLeicaRS500Receiver>(); });
+std::unique_ptr<KReceiver> KLeicaReceiver::Create(int32_t typeId, bool runReaderThread) {
+    switch (typeId) {
+    case 4:
+    case 5: return std::make_unique<KLeicaCRS1000Receiver>(runReaderThread);
+    case 6:
+    case 7: return std::make_unique<KLeicaRS500Receiver>(runReaderThread);
+    default: return nullptr;
+    }
 }
 
 bool KLeicaReceiver::SendFrame(const uint8_t* payload, uint16_t payloadLength) {

@@ -23,8 +23,8 @@ public:
     bool SendQuery(uint8_t code);
     bool SendControlCommand(int32_t command, bool waitForReply);
 
-    // Registers the catalogue types 4 to 7.
-    static void RegisterFamilies();
+    // The receiver of catalogue types 4 and 5 (CRS1000) and 6 and 7 (RS500); nullptr otherwise.
+    static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
 
 protected:
     // Replies are matched on their first payload bytes (frame offset 4 on), which must exist.

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <new>
 
-#include "receivers/KLeicaReceiver.h"
 #include "receivers/KReceiver.h"
+#include "receivers/KReceiverFamily.h"
 
 const ReceiverCatalogueRow ReceiverCatalogue[15] = {
     {1, "Ashtech Z"},
@@ -39,18 +39,27 @@ std::array<KReceiverCreator, kMaxTypeId + 1>& Entries() {
     return entries;
 }
 
-// The families built into the program register here, once, before the first creation.
+// The families of the family list enter their types once, before the first creation or
+// registration (so that a registration made afterwards replaces the list's entry).
 void RegisterBuiltInFamilies() {
     static std::once_flag once;
-    std::call_once(once, [] { KLeicaReceiver::RegisterFamilies(); });
+    std::call_once(once, [] {
+        for (const KReceiverFamily& family : ReceiverFamilies())
+            for (int32_t typeId : family.typeIds) {
+                if (typeId < 1 || typeId > kMaxTypeId) continue;
+                auto* create = family.createReceiver;
+                Entries()[static_cast<size_t>(typeId)] = [create, typeId] { return create(typeId, true); };
+            }
+    });
 }
 
 } // namespace
 
 void RegisterFamily(int32_t typeId, KReceiverCreator create) {
+    RegisterBuiltInFamilies();
     if (typeId < 1 || typeId > kMaxTypeId) return;
     std::lock_guard<std::mutex> guard(EntriesLock());
-    Entries()[static_cast<size_t>(typeId)] = create;
+    Entries()[static_cast<size_t>(typeId)] = std::move(create);
 }
 
 std::unique_ptr<KReceiver> CreateReceiver(int32_t typeId) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class KReceiver;
@@ -13,9 +14,10 @@ struct ReceiverCatalogueRow {
 // The fourteen types in display order, ended by a row with an empty name.
 extern const ReceiverCatalogueRow ReceiverCatalogue[15];
 
-using KReceiverCreator = std::unique_ptr<KReceiver> (*)();
+using KReceiverCreator = std::function<std::unique_ptr<KReceiver>()>;
 
-// The creation entry of one type id; each family registers the types it serves.
+// The creation entry of one type id. The families of the family list are entered before the
+// first creation; an entry registered here replaces the list's (an empty one removes it).
 void RegisterFamily(int32_t typeId, KReceiverCreator create);
 
 // A new receiver of the family that serves `typeId`, or none when no family serves it.

@@ -8,6 +8,7 @@
 #include "receivers/KLeicaReceiver.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
+#include "session/KSessionTimings.h"
 #include "time/KClock.h"
 
 namespace {
@@ -15,12 +16,7 @@ constexpr int32_t kStepPauseMs = 250;
 constexpr int32_t kSettleMs = 2000;
 constexpr int32_t kPingingMs = 2000;
 constexpr int32_t kMonitoringMs = 1000;
-constexpr int32_t kDetectMs = 1000;
-constexpr int32_t kSlowTrimbleDetectMs = 3000;
-constexpr int32_t kGmx900DetectMs = 5000;
-constexpr int32_t kGmx900PauseMs = 2000;
 constexpr int32_t kStopWaitMs = 10000;
-constexpr int32_t kGmx900 = 5;
 
 enum State : int32_t { Pinging = 0, Monitoring = 1, Detecting = 2 };
 } // namespace
@@ -134,11 +130,11 @@ void KBaudSession::Teardown() {
 void KBaudSession::Step() {
     switch (state) {
     case Pinging:
-        Report(0, currentBaud, 0);
+        Report(kStatusPinging, currentBaud, 0);
         state = receiver->Ping(kPingingMs) ? Monitoring : Detecting;
         break;
     case Monitoring:
-        Report(1, currentBaud, 1);
+        Report(kStatusMonitoring, currentBaud, 1);
         if (receiver->Ping(kMonitoringMs)) {
             baudConfirmed.store(true);
             failedPings = 0;
@@ -155,11 +151,10 @@ void KBaudSession::Step() {
         const int32_t found = Detect();
         if (found == 0) break;
         receiver->ChangeBaud(targetBaud);
-        if (receiverType == kGmx900) {
-            if (auto* leica = dynamic_cast<KLeicaReceiver*>(receiver.get()))
-                leica->SendControlCommand(4, true);
-            KClock::Current().Sleep(kGmx900PauseMs);
-        }
+        const KSessionTimings& timings = SessionTimingsOf(receiverType);
+        if (timings.controlCommandAfterChange)
+            if (auto* leica = dynamic_cast<KLeicaReceiver*>(receiver.get())) leica->SendControlCommand(4, true);
+        if (timings.pauseAfterChangeMs > 0) KClock::Current().Sleep(timings.pauseAfterChangeMs);
         Reopen(targetBaud);
         currentBaud = targetBaud;
         state = Pinging;
@@ -179,11 +174,8 @@ int32_t KBaudSession::Detect() {
             lastKnownBaud = 0;
         }
         Reopen(entry);
-        Report(2, entry, 0);
-        int32_t timeout = kDetectMs;
-        if (i <= 2 && receiverType >= 12 && receiverType <= 14) timeout = kSlowTrimbleDetectMs;
-        if (receiverType == kGmx900) timeout = kGmx900DetectMs;
-        if (receiver->Ping(timeout)) return entry;
+        Report(kStatusDetecting, entry, 0);
+        if (receiver->Ping(SessionTimingsOf(receiverType).detectPingMs[static_cast<size_t>(i)])) return entry;
     }
     return 0;
 }

@@ -10,8 +10,17 @@
 class KSerialComm;
 class KReceiver;
 
-// Progress of a session: kind 0 pinging (value 0), 1 monitoring (value 1), 2 auto-detecting the
-// rate `baud` (value 0). Called on the session's worker thread.
+#include "session/KBaudRates.h"
+
+// What a status report says.
+enum KStatusKind : int32_t {
+    kStatusPinging = 0,     // checking the receiver at the current rate (value 0)
+    kStatusMonitoring = 1,  // the receiver answered at the current rate; checking it again (value 1)
+    kStatusDetecting = 2,   // trying one rate of the detection table (value 0)
+};
+
+// Progress of a session: a KStatusKind, the rate it concerns and its value. Called on the
+// session's worker thread.
 using StatusCallback = void (*)(void* user, int32_t kind, int32_t baud, int32_t value);
 
 // Finds the rate a receiver talks at, commands it to the wanted rate, and keeps checking it
@@ -21,7 +30,9 @@ public:
     using LinkFactory = std::function<std::unique_ptr<KSerialComm>()>;
     using ReceiverFactory = std::function<std::unique_ptr<KReceiver>(int32_t receiverType)>;
 
-    static constexpr int32_t detectBauds[9] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 0};
+    // The rates tried by detection, ended by 0.
+    static constexpr int32_t detectBauds[9] = {kBaudRates[0], kBaudRates[1], kBaudRates[2], kBaudRates[3],
+                                               kBaudRates[4], kBaudRates[5], kBaudRates[6], kBaudRates[7], 0};
     static constexpr const char* kClientName = "Trevask";
 
     KBaudSession();

@@ -1,11 +1,11 @@
 #pragma once
 #include <cstdint>
-#include <map>
-#include <string>
+#include <memory>
+#include <span>
 #include <vector>
 
-#include "sim/KSimDevice.h"
 #include "sim/KSimLB2Parser.h"
+#include "sim/KSimReceiverDevice.h"
 
 // A simulated Leica receiver speaking LB2 (see KSimLB2Parser for the frame). After power-up it
 // sends a position-like frame (payload 50 ...) every output period until either stop payload
@@ -20,30 +20,24 @@
 //   GPS1200/S500  FB FA 07 00 C8 01 00 00 (time)           -> FA 07 h m s hh D M YY (UTC)
 //   GPS1200/S500  FA 82 00 c 00 08 01 00 (rate code 0..10) -> FC FA 82 c 00, then switches when
 //                                                             that acknowledgement has left the
-//                                                             wire; an unknown code -> FC FA 81 c 00
+//                                                             wire; an unknown code (or any,
+//                                                             when refusing) -> FC FA 81 c 00
 // Rate codes: 0 150, 1 300, 2 600, 3 1200, 4 2400, 5 4800, 6 9600, 7 19200, 8 38400, 9 57600,
 // 10 115200. Wall time comes from the process clock (KClock); the hundredths and tenths of a
 // second from the world's time line.
-class KLeicaDevice : public KSimDevice {
+class KLeicaDevice : public KSimReceiverDevice {
 public:
     enum class Model { CRS1000, GMX900, GPS1200, System500 };
 
     KLeicaDevice(Model model, uint32_t baud, const KSimDeviceOptions& options = {});
 
-    void Attach(KSimDeviceLink* link, int64_t nowNs) override;
-    void OnByte(int64_t timeNs, uint8_t byte) override;
-    int64_t NextWakeNs() const override;
-    void Wake(int64_t timeNs) override;
-    uint32_t Baud() const override { return baud; }
-    std::string Name() const override;
+    // The model of a catalogue type (4 CRS1000, 5 GMX900, 6 GPS1200, 7 System 500).
+    static std::unique_ptr<KSimDevice> Create(int32_t typeId, uint32_t baud, const KSimDeviceOptions& options);
+    // The rates a model of that type can run at.
+    static std::span<const uint32_t> Rates(int32_t typeId);
 
     Model GetModel() const { return model; }
     bool UsesRS500Commands() const { return model == Model::GPS1200 || model == Model::System500; }
-    bool Streaming() const { return streaming; }
-    // Payloads of every intact frame received, oldest first (silent devices record them too).
-    const std::vector<std::vector<uint8_t>>& Requests() const { return requests; }
-    uint32_t RateSwitches() const { return rateSwitches; }
-    uint64_t FramesSent() const { return framesSent; }
 
     // The rate of a rate code (0 when unknown), and the code of a rate (-1 when none) for the
     // RS500 commands (codes 0..10) or the CRS1000 ones (codes 3..10).
@@ -53,31 +47,14 @@ public:
     static bool SupportsBaud(Model model, uint32_t baud);
 
 private:
-    enum class Action { Send, SendTimeOfWeek, SendCalendar, Switch, SwitchWhenFree, Revert };
-    struct Event {
-        Action action;
-        std::vector<uint8_t> payload;  // Send
-        uint32_t baud = 0;             // Switch, SwitchWhenFree, Revert
-    };
-
-    void Handle(int64_t timeNs, const std::vector<uint8_t>& payload);
-    void Reply(int64_t timeNs, std::vector<uint8_t> payload, Action action = Action::Send);
-    void SwitchTo(int64_t timeNs, uint32_t newBaud);
-    void SendPosition(int64_t timeNs);
-    std::vector<uint8_t> TimeOfWeekReply(int64_t timeNs) const;
-    std::vector<uint8_t> CalendarReply(int64_t timeNs) const;
+    void Read(uint8_t byte, std::vector<Bytes>& out) override;
+    void Handle(int64_t timeNs, const Bytes& payload) override;
+    void SendOutput(int64_t timeNs) override;
+    Bytes TimeOfWeekReply(int64_t timeNs) const;
+    Bytes CalendarReply(int64_t timeNs) const;
     uint8_t ModelCode() const;
 
     Model model;
-    uint32_t baud;
-    KSimDeviceOptions options;
-    KSimDeviceLink* link = nullptr;
     KSimLB2Parser parser;
-    bool streaming;
-    int64_t nextOutputNs = KSimDevice::kNever;
-    std::multimap<int64_t, Event> events;  // FIFO among equal times
-    std::vector<std::vector<uint8_t>> requests;
-    uint32_t rateSwitches = 0;
-    uint64_t framesSent = 0;
     uint32_t outputCount = 0;
 };

@@ -21,6 +21,16 @@ struct KSimDeviceOptions {
     int32_t revertAfterMs = 0;
     // Seconds that GPS time runs ahead of UTC, for answers given as GPS time.
     int32_t gpsLeapSeconds = 18;
+
+    // Faults and set-ups that only some families have (the others ignore them):
+    // Refuses rate changes it is asked for (a negative acknowledgement where the protocol has one).
+    bool refusesRateChange = false;
+    // Misses the first of every two requests that a receiver is asked again when it gives no
+    // answer (Ashtech's port query): the second try is answered.
+    bool missesFirstTry = false;
+    // The receiver's own name of the port the cable is on ("A".."D" for Ashtech, "1".."4" or
+    // "18" for Trimble); empty for the family's usual one. Odd values test the host's checks.
+    std::string receiverPort;
 };
 
 // A receiver model at the far end of a simulated serial line. The world calls it in time

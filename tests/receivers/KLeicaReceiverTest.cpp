@@ -1,51 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <map>
-
-#include "comm/KMemoryComm.h"
 #include "receivers/KLeicaCRS1000Receiver.h"
 #include "receivers/KLeicaRS500Receiver.h"
-#include "sim/KVirtualClock.h"
-#include "support/FramerHarness.h"
 #include "support/LB2Frames.h"
+#include "support/ReceiverRig.h"
 
 namespace {
 
-// A Leica receiver on a memory link, in virtual time: replies are fed at chosen virtual times
-// and the monitor is pumped after every slice of a sleep, as a reader thread would.
-class LeicaReceiver : public ::testing::Test {
+// A Leica receiver against scripted LB2 replies, in virtual time.
+class LeicaReceiver : public ::testing::Test, protected ScriptedReceiverRig {
 protected:
-    // 2009-06-17 (a Wednesday) 12:00:00 UTC.
-    static constexpr int64_t kWall = 1245240000;
+    static constexpr int64_t kWall = kRigWallSeconds;  // 2009-06-17 (a Wednesday) 12:00:00 UTC
 
-    void SetUp() override {
-        link.Open(0);
-        hook = clock.AddTickHook([this](int64_t now) {
-            for (auto it = replies.begin(); it != replies.end() && it->first <= now; it = replies.erase(it))
-                link.Feed(it->second);
-            Pump();
-        });
-    }
-    void TearDown() override { clock.RemoveTickHook(hook); }
-
-    void Use(KLeicaReceiver& r) {
-        current = &r;
-        r.Attach(&link, "Trevask");
-    }
-    void Pump() {
-        if (current && current->Monitor()->IsStarted())
-            while (current->Monitor()->ReadStep()) {
-            }
-    }
-    void ReplyAt(int64_t ms, const Bytes& payload) { replies.emplace(ms, lb2::Frame(payload)); }
-    Bytes Written() { return link.TakeWritten(); }
-
-    KVirtualClock clock{kWall};
-    KScopedClock scope{clock};
-    KMemoryComm link;
-    std::multimap<int64_t, Bytes> replies;
-    KLeicaReceiver* current = nullptr;
-    int32_t hook = 0;
+    void ReplyAt(int64_t ms, const Bytes& payload) { ScriptedReceiverRig::ReplyAt(ms, lb2::Frame(payload)); }
 };
 
 TEST_F(LeicaReceiver, SendsTheFramesOfTheProtocolByteForByte) {

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "receivers/KLeicaCRS1000Receiver.h"
-#include "receivers/KLeicaRS500Receiver.h"
+#include "receivers/KReceiverFamily.h"
 #include "session/KBaudSession.h"
-#include "sim/KLeicaDevice.h"
 #include "sim/KSimComm.h"
 #include "sim/KSimFactory.h"
+#include "sim/KSimReceiverDevice.h"
 #include "sim/KSimWorld.h"
 #include "sim/KVirtualClock.h"
+#include "support/ReceiverRig.h"
 
 struct StatusReport {
     int64_t atMs;
@@ -33,12 +33,13 @@ inline void PrintTo(const StatusReport& r, std::ostream* os) {
     *os << "{" << r.atMs << " ms: kind " << r.kind << ", " << r.baud << ", " << r.value << "}";
 }
 
-// A receiver of the family under test that clears the rig's pointer when it is deleted.
-template <typename Base>
-class TrackedReceiver : public Base {
+// The session's link to the simulated line. The session deletes its link right before its
+// receiver (and after detaching it), so the link's end is where the rig stops pumping the
+// receiver's monitor.
+class RigLink : public KSimComm {
 public:
-    explicit TrackedReceiver(std::atomic<KReceiver*>& tracker) : Base(false), slot(tracker) { slot.store(this); }
-    ~TrackedReceiver() override { slot.store(nullptr); }
+    RigLink(KSimWorld& line, std::atomic<KReceiver*>& tracker) : KSimComm(line), slot(tracker) {}
+    ~RigLink() override { slot.store(nullptr); }
 
 private:
     std::atomic<KReceiver*>& slot;
@@ -53,25 +54,19 @@ public:
         EXPECT_NE(world, nullptr) << error;
         hook = clock.AddTickHook([this](int64_t nowMs) {
             if (world) world->AdvanceTo(nowMs * 1000000);
-            if (KReceiver* r = current.load()) {
-                KStreamMonitor* m = r->Monitor();
-                if (m && m->IsStarted())
-                    while (m->ReadStep()) {
-                    }
-            }
+            PumpMonitor(current.load());
         });
         session.SetLinkFactory([this]() -> std::unique_ptr<KSerialComm> {
             ++linksMade;
-            return std::make_unique<KSimComm>(*world);
+            return std::make_unique<RigLink>(*world, current);
         });
+        // The catalogue's receivers, without reader threads: the clock pumps their monitors.
         session.SetReceiverFactory([this](int32_t t) -> std::unique_ptr<KReceiver> {
-            switch (t) {
-            case 4:
-            case 5: return std::make_unique<TrackedReceiver<KLeicaCRS1000Receiver>>(current);
-            case 6:
-            case 7: return std::make_unique<TrackedReceiver<KLeicaRS500Receiver>>(current);
-            default: return nullptr;
-            }
+            const KReceiverFamily* family = FamilyOfType(t);
+            if (!family) return nullptr;
+            std::unique_ptr<KReceiver> receiver = family->createReceiver(t, false);
+            current.store(receiver.get());
+            return receiver;
         });
         session.statusCallback = &SessionRig::OnStatus;
         session.statusUser = this;
@@ -100,7 +95,7 @@ public:
 
     uint32_t DeviceBaud() { return world->WithDevice([](KSimDevice& d) { return d.Baud(); }); }
     std::vector<std::vector<uint8_t>> DeviceRequests() {
-        return world->WithDevice([](KSimDevice& d) { return static_cast<KLeicaDevice&>(d).Requests(); });
+        return world->WithDevice([](KSimDevice& d) { return dynamic_cast<KSimReceiverDevice&>(d).Requests(); });
     }
 
     KVirtualClock clock{1245240000, 5};

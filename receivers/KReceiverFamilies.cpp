@@ -1,0 +1,30 @@
+// The one list of receiver families. Adding a family is its own files plus one row here.
+#include "receivers/KLeicaReceiver.h"
+#include "receivers/KReceiverFamily.h"
+#include "sim/KLeicaDevice.h"
+
+const std::vector<KReceiverFamily>& ReceiverFamilies() {
+    static const std::vector<KReceiverFamily> families = {
+        // name, protocol, catalogue types, receiver, simulated receiver and its rates, time query, time scan
+        {"Leica", "lb2", {4, 5, 6, 7}, &KLeicaReceiver::Create, &KLeicaDevice::Create, &KLeicaDevice::Rates, true, false},
+    };
+    return families;
+}
+
+bool KReceiverFamily::Serves(int32_t typeId) const {
+    for (int32_t id : typeIds)
+        if (id == typeId) return true;
+    return false;
+}
+
+bool KReceiverFamily::DeviceRunsAt(int32_t typeId, uint32_t baud) const {
+    for (uint32_t rate : deviceRates(typeId))
+        if (rate == baud) return true;
+    return false;
+}
+
+const KReceiverFamily* FamilyOfType(int32_t typeId) {
+    for (const KReceiverFamily& family : ReceiverFamilies())
+        if (family.Serves(typeId)) return &family;
+    return nullptr;
+}

@@ -1,0 +1,28 @@
+#include "session/KSessionTimings.h"
+
+namespace {
+
+struct Row {
+    int32_t firstType;
+    int32_t lastType;
+    KSessionTimings timings;
+};
+
+// Detection pings at 1200 .. 115200 baud.
+constexpr KSessionTimings kUsual = {{1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000}, false, 0};
+
+constexpr Row kRows[] = {
+    // Leica GMX900: slow to answer at every rate, and needs control command 4 and a pause
+    // after a rate change.
+    {5, 5, {{5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000}, true, 2000}},
+    // Trimble 4000 SSi, 47/48/5700 and NetR5: slow to answer at the three slowest rates.
+    {12, 14, {{3000, 3000, 3000, 1000, 1000, 1000, 1000, 1000}, false, 0}},
+};
+
+} // namespace
+
+const KSessionTimings& SessionTimingsOf(int32_t receiverType) {
+    for (const Row& row : kRows)
+        if (receiverType >= row.firstType && receiverType <= row.lastType) return row.timings;
+    return kUsual;
+}
