@@ -32,14 +32,49 @@ bool KReceiver::Detach() {
 
 std::unique_ptr<StreamMessage> KReceiver::WaitForReply(
     const std::function<bool(const StreamMessage&)>& match, int32_t budgetMs) {
+    return WaitForVerdict(
+        [&match](const StreamMessage& message) { return match(message) ? Verdict::Take : Verdict::Discard; },
+        budgetMs);
+}
+
+std::unique_ptr<StreamMessage> KReceiver::WaitForVerdict(
+    const std::function<Verdict(const StreamMessage&)>& judge, int32_t budgetMs) {
     if (!monitor) return nullptr;
     int32_t spent = 0;
     for (;;) {
         while (std::unique_ptr<StreamMessage> message = monitor->PopMessage()) {
-            if (match(*message)) return message;
+            switch (judge(*message)) {
+            case Verdict::Take: return message;
+            case Verdict::Fail: return nullptr;
+            case Verdict::Discard: break;
+            }
         }
         if (spent >= budgetMs) return nullptr;
         KClock::Current().Sleep(kPollMs);
         spent += kPollMs;
     }
+}
+
+bool KReceiver::ScanRecording(int32_t limit, const std::function<bool(const StreamMessage&)>& first,
+                              const bool& gotFirst, const std::function<void(const StreamMessage&)>& last) {
+    if (!monitor || !link) return false;
+    int32_t counted = 0;
+    monitor->boundedScan = true;
+    for (;;) {
+        if (!monitor->ReadStep() && monitor->MessageCount() == 0) break;
+        const std::unique_ptr<StreamMessage> message = monitor->PopMessage();
+        if (!message) continue;
+        ++counted;
+        if (first(*message) || counted > limit) break;
+    }
+    monitor->boundedScan = false;
+    if (counted == 0) return false;
+    if (!gotFirst) return true;
+    if (!link->Seek(-kScanLimit, 2)) return true;
+    for (;;) {
+        const bool progressed = monitor->ReadStep();
+        while (const std::unique_ptr<StreamMessage> message = monitor->PopMessage()) last(*message);
+        if (!progressed && monitor->MessageCount() == 0) break;
+    }
+    return true;
 }

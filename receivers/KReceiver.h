@@ -44,6 +44,21 @@ protected:
     std::unique_ptr<StreamMessage> WaitForReply(
         const std::function<bool(const StreamMessage&)>& match, int32_t budgetMs);
 
+    // The same wait for protocols whose receiver can refuse: a message judged `Fail` (a negative
+    // acknowledgement) ends the wait at once with none.
+    enum class Verdict { Discard, Take, Fail };
+    std::unique_ptr<StreamMessage> WaitForVerdict(
+        const std::function<Verdict(const StreamMessage&)>& judge, int32_t budgetMs);
+
+    // The common shape of ScanTimeSpan, for a link holding a recorded stream read by the calling
+    // thread. First pass (a bounded scan): each message is counted and handed to `first`, until
+    // `first` answers true or more than `limit` messages have been counted. Unless `gotFirst` is
+    // then true, that is all. Otherwise the link seeks to the scan limit before its end and every
+    // message from there to the end goes to `last`. False when the first pass counted nothing
+    // (or there is no link or monitor); a link that cannot seek ends the scan after the first pass.
+    bool ScanRecording(int32_t limit, const std::function<bool(const StreamMessage&)>& first,
+                       const bool& gotFirst, const std::function<void(const StreamMessage&)>& last);
+
     std::string clientName;
     KComm* link = nullptr;
     std::unique_ptr<KStreamMonitor> monitor;  // created by the family's constructor
