@@ -18,3 +18,5 @@ int RunReceivers(const Words& args);
 int RunPorts(const Words& args);
 int RunSim(const Words& args);
 int RunDemo(const Words& args);
+int RunScan(const Words& args);
+int RunTime(const Words& args);

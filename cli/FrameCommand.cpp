@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -55,7 +56,7 @@ int RunFrame(const Words& words) {
     size_t bytes = 0;
     std::string line;
     static const char digits[] = "0123456789abcdef";
-    size_t stalledAt = static_cast<size_t>(-1);
+    uint64_t stalledAt = UINT64_MAX;
     for (;;) {
         const bool progressed = monitor->ReadStep();
         while (auto message = monitor->PopMessage()) {

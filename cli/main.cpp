@@ -19,6 +19,8 @@ void PrintUsage(std::FILE* out) {
         "  receivers  list the receiver types\n"
         "  ports      list the serial ports found\n"
         "  frame      frame a recorded receiver stream and print its messages\n"
+        "  scan       the first and last GPS time of a recorded receiver stream\n"
+        "  time       ask the receiver its GPS time and compare it with this computer's clock\n"
         "\n"
         "Only use this tool when connected directly to the receiver via serial cable: used\n"
         "through a modem or similar device it will lose communication with the receiver.\n"
@@ -51,6 +53,8 @@ int main(int argc, char** argv) {
     if (command == "receivers") return RunReceivers(args);
     if (command == "ports") return RunPorts(args);
     if (command == "frame") return RunFrame(args);
+    if (command == "scan") return RunScan(args);
+    if (command == "time") return RunTime(args);
     std::fprintf(stderr, "velinor: unknown command '%s'\n\n", command.c_str());
     PrintUsage(stderr);
     return kExitUsage;

@@ -20,6 +20,7 @@ void KStreamMonitor::Start(KComm* newLink, bool runReaderThread, const char* nam
     if (!newLink || !newLink->IsOpen() || !name) return;
     boundedScan = false;
     ResetFramer();
+    framed.store(0, std::memory_order_relaxed);
     started = true;
     link = newLink;
     clientName = name;
@@ -84,6 +85,7 @@ void KStreamMonitor::Stop() {
 void KStreamMonitor::PushMessage(std::unique_ptr<StreamMessage> message) {
     if (!message) return;  // a queued null would read as an empty queue to the receiver
     std::unique_ptr<StreamMessage> dropped;  // freed outside the lock
+    framed.fetch_add(1, std::memory_order_relaxed);
     std::lock_guard<std::mutex> guard(queueLock);
     queue.push_back(std::move(message));
     while (queue.size() > kQueueCapacity) {

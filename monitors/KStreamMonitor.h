@@ -46,6 +46,8 @@ public:
     virtual void OnStop() = 0;
 
     bool IsStarted() const { return started; }
+    // Messages framed and queued since the last Start.
+    uint64_t MessagesFramed() const { return framed.load(std::memory_order_relaxed); }
     const char* ClientName() const { return started ? clientName.c_str() : nullptr; }
 
     // While set, a hunt gives up after kScanLimit bytes (its counter is the framer's own).
@@ -119,6 +121,7 @@ private:
     std::thread readerThread;
     std::atomic<bool> stopEvent{false};
     bool started = false;
+    std::atomic<uint64_t> framed{0};
 
     std::mutex queueLock;
     std::deque<std::unique_ptr<StreamMessage>> queue;

@@ -139,3 +139,52 @@ TEST(KRecordedComm, MovingKeepsTheRecordingAndItsPosition) {
 }
 
 } // namespace
+
+namespace {
+
+// A file several windows long is read through one window: every read, whatever its size and
+// wherever it falls against the window's edges, gives the file's bytes, and memory stays at the
+// window (or the largest single read) whatever the file's size.
+TEST(KRecordedComm, AFileIsStreamedThroughOneWindow) {
+    TempDir dir;
+    const std::string path = dir.File("long.bin");
+    const size_t total = 3 * KRecordedComm::kWindowBytes + 1234;
+    std::vector<uint8_t> content(total);
+    for (size_t i = 0; i < total; ++i) content[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
+                                                static_cast<std::streamsize>(total));
+
+    for (const uint32_t step : {1u, 7u, 4096u, static_cast<uint32_t>(KRecordedComm::kWindowBytes) + 5}) {
+        std::string error;
+        KRecordedComm link = KRecordedComm::FromFile(path, error);
+        ASSERT_TRUE(error.empty()) << error;
+        ASSERT_EQ(link.Size(), total);
+        link.Open(0);
+        std::vector<uint8_t> read;
+        std::vector<uint8_t> buffer(step);
+        while (link.ReadExact(buffer.data(), step)) read.insert(read.end(), buffer.begin(), buffer.end());
+        // What is left is shorter than a step: all or nothing.
+        EXPECT_EQ(link.Remaining(), total % step) << step;
+        EXPECT_TRUE(std::equal(read.begin(), read.end(), content.begin())) << step;
+        EXPECT_LE(link.BytesHeld(), std::max<size_t>(KRecordedComm::kWindowBytes, step)) << step;
+    }
+
+    // Seeks anywhere, back and forth, then reads what is there.
+    std::string error;
+    KRecordedComm link = KRecordedComm::FromFile(path, error);
+    link.Open(0);
+    for (const int64_t at : {int64_t{0}, static_cast<int64_t>(total) - 8192, int64_t{5},
+                             static_cast<int64_t>(2 * KRecordedComm::kWindowBytes) - 2}) {
+        ASSERT_TRUE(link.Seek(static_cast<int32_t>(at), 0));
+        uint8_t bytes[16];
+        ASSERT_TRUE(link.ReadExact(bytes, sizeof bytes)) << at;
+        EXPECT_TRUE(std::equal(bytes, bytes + sizeof bytes, content.begin() + at)) << at;
+    }
+    ASSERT_TRUE(link.Seek(-8192, 2));
+    uint8_t tail[8192];
+    EXPECT_EQ(link.ReadAvailable(tail, sizeof tail), 8192);
+    EXPECT_TRUE(std::equal(tail, tail + sizeof tail, content.end() - 8192));
+    EXPECT_EQ(link.Remaining(), 0u);
+}
+
+} // namespace

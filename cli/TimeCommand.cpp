@@ -1,0 +1,98 @@
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "cli/CliArgs.h"
+#include "cli/Commands.h"
+#include "cli/PortChoice.h"
+#include "cli/ReceiverChoice.h"
+#include "cli/SessionRunner.h"
+#include "cli/TimeText.h"
+#include "comm/KSerialComm.h"
+#include "log/DebugTrace.h"
+#include "receivers/KReceiver.h"
+#include "receivers/KReceiverCatalogue.h"
+#include "receivers/KReceiverFamily.h"
+#include "session/KBaudRates.h"
+#include "time/KLeapSeconds.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: velinor time --receiver NAME|ID --port PORT --baud RATE [--verbose]\n"
+    "\n"
+    "Asks the receiver for its GPS time at the rate it runs at now and prints it with its\n"
+    "difference to this computer's clock. The receiver's periodic output is stopped first, as a\n"
+    "session does; its rate is not changed. Exit codes: 0 the receiver answered, 1 it did not\n"
+    "(or its family cannot be asked the time), 2 usage error, 3 port error.\n";
+
+constexpr int32_t kSettleMs = 2000;
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "velinor time: %s\n(see 'velinor time --help')\n", message.c_str());
+    return kExitUsage;
+}
+
+} // namespace
+
+int RunTime(const Words& words) {
+    const CliArgs args(words, {"--receiver", "--port", "--baud"}, {"--help", "--verbose"});
+    if (args.Flag("--help")) {
+        std::fputs(kHelp, stdout);
+        return kExitConfirmed;
+    }
+    if (!args.Ok()) return Usage(args.Error());
+    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
+    if (!args.Has("--receiver") || !args.Has("--port") || !args.Has("--baud"))
+        return Usage("needs --receiver NAME, --port PORT and --baud RATE");
+    std::string error;
+    const int32_t type = ChooseReceiver(args.Value("--receiver"), error);
+    if (!type) return Usage(error);
+    long long baud = 0;
+    if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !IsBaudRate(baud))
+        return Usage("--baud must be one of " + BaudRatesText());
+    const std::string name = FindCatalogueRow(type)->displayName;
+    const KReceiverFamily* family = FamilyOfType(type);
+    if (!family) return Usage("receiver type \"" + name + "\" is not supported by this build yet");
+    if (!family->queriesTime) {
+        std::printf("%s receivers cannot be asked their time: their protocol has no time query.\n", name.c_str());
+        return kExitNotConfirmed;
+    }
+    PortChoice port;
+    if (!ChoosePort(args.Value("--port"), port, error)) {
+        std::fprintf(stderr, "velinor time: %s\n", error.c_str());
+        return kExitPortError;
+    }
+    if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+
+    ReportOpenFailuresOnConsole();
+    KSerialComm link;
+    link.PortNumber = port.portNumber;
+    link.DevicePath = port.devicePath;
+    link.BaudRate = static_cast<int32_t>(baud);
+    if (!link.Open(0)) return kExitPortError;  // the failure was reported with its reason
+    auto receiver = family->createReceiver(type, true);
+    receiver->Attach(&link, "Trevask");
+    receiver->StopAllBroadcast(kSettleMs);
+    KGPSTime answer(KGPSTime::kGpsEpoch);
+    const bool answered = receiver->QueryTime(answer);
+    // The PC clock to the millisecond (the process clock gives whole seconds only).
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    KGPSTime pc(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count()));
+    pc.nanoseconds = static_cast<int32_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() % 1000000000);
+    receiver->Detach();
+    link.Close();
+
+    if (!answered) {
+        std::printf("%s on %s at %lld baud did not tell its time.\n", name.c_str(), port.display.c_str(), baud);
+        return kExitNotConfirmed;
+    }
+    const int32_t leap = GpsMinusUtcSeconds(pc.utc);
+    std::printf("receiver: %s\n", CalendarText(answer).c_str());
+    std::printf("PC clock: %s.%03d UTC\n", pc.Format().c_str(), pc.nanoseconds / 1000000);
+    std::printf("receiver minus PC clock: %+.3f s\n", SecondsBetween(pc, answer));
+    std::printf("(GPS time runs %d s ahead of UTC: a receiver that answers in GPS time shows about %+d s here\n"
+                "when both clocks are right)\n",
+                leap, leap);
+    return kExitConfirmed;
+}
