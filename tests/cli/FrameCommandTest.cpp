@@ -12,29 +12,13 @@
 
 #include "support/FramerHarness.h"
 #include "support/LB2Frames.h"
+#include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
 namespace {
 
-struct Output {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-Output Frame(const std::string& arguments, const TempDir& dir) {
-    const std::string out = dir.File("stdout"), err = dir.File("stderr");
-    const std::string command = "cd '" + dir.Path() + "' && '" VELINOR_PROGRAM "' frame " + arguments + " >'" + out +
-                                "' 2>'" + err + "'";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+ProgramRun Frame(const std::string& arguments, const TempDir& dir) {
+    return RunVelinor("frame " + arguments, "", dir.Path());
 }
 
 std::string Line(const Bytes& message) {
@@ -52,7 +36,7 @@ TEST(FrameCommand, PrintsEachMessageAsLengthAndLowerCaseHexWithASummary) {
     const Bytes stream = Concat({Hex("00 11 22"), first, lb2::WithBadChecksum(lb2::Frame(Hex("50 01 02"))), second});
     std::ofstream(dir.File("capture.lb2"), std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
                                                                      static_cast<std::streamsize>(stream.size()));
-    const Output run = Frame("--protocol lb2 capture.lb2", dir);
+    const ProgramRun run = Frame("--protocol lb2 capture.lb2", dir);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, Line(first) + Line(second));
     // The junk skipped, the bad checksum, the rewind tried and given up: counted even without
@@ -63,7 +47,7 @@ TEST(FrameCommand, PrintsEachMessageAsLengthAndLowerCaseHexWithASummary) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
         EXPECT_NE(entry.path().filename().string().rfind("QuorvexStreamErrors_", 0), 0u);
 
-    const Output logged = Frame("--protocol lb2 --stream-errors capture.lb2", dir);
+    const ProgramRun logged = Frame("--protocol lb2 --stream-errors capture.lb2", dir);
     EXPECT_EQ(logged.out, run.out);
     bool found = false;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
@@ -75,7 +59,7 @@ TEST(FrameCommand, FramesARealCapture) {
     const std::string captures = VELINOR_CAPTURES;
     if (!std::ifstream(captures + "/SOURCES.md").good()) GTEST_SKIP() << "no captures folder at " << captures;
     TempDir dir;
-    const Output run = Frame("--protocol novatel '" + captures + "/novatel/edie_bestsats.BIN'", dir);
+    const ProgramRun run = Frame("--protocol novatel '" + captures + "/novatel/edie_bestsats.BIN'", dir);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 900);  // 900 BESTSATSB logs
     EXPECT_NE(run.err.find("900 messages, 331136 bytes, 0 errors"), std::string::npos) << run.err;
@@ -86,7 +70,7 @@ TEST(FrameCommand, UsageAndFileErrors) {
     EXPECT_EQ(Frame("--protocol garmin x.bin", dir).exitCode, 2);
     EXPECT_EQ(Frame("x.bin", dir).exitCode, 2);
     EXPECT_EQ(Frame("--protocol lb2", dir).exitCode, 2);
-    const Output missing = Frame("--protocol lb2 nonexistent.bin", dir);
+    const ProgramRun missing = Frame("--protocol lb2 nonexistent.bin", dir);
     EXPECT_EQ(missing.exitCode, 3);
     EXPECT_NE(missing.err.find("nonexistent.bin"), std::string::npos);
 }

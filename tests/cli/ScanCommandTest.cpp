@@ -1,0 +1,72 @@
+// `velinor scan`: the program over recorded streams, for every family.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "receivers/KReceiverFamily.h"
+#include "support/ProgramRun.h"
+#include "support/TempDir.h"
+
+namespace {
+
+const std::string kCaptures = VELINOR_CAPTURES;
+
+// One recording per family that has one (the families' own tests check the times found; here
+// the program's report of them).
+struct Recording {
+    int32_t type;
+    const char* file;
+};
+
+class ScanOfARecording : public ::testing::TestWithParam<Recording> {};
+
+TEST_P(ScanOfARecording, ReportsFirstAndLastTimesAndTheMessagesFramed) {
+    const Recording r = GetParam();
+    if (!FamilyOfType(r.type)) GTEST_SKIP() << "type " << r.type << " is not supported in this build";
+    const std::string path = kCaptures + "/" + r.file;
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "no capture at " << path;
+    const ProgramRun run = RunVelinor("scan --receiver " + std::to_string(r.type) + " '" + path + "'");
+    EXPECT_EQ(run.exitCode, 0) << run.Both();
+    EXPECT_NE(run.out.find("messages framed: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nfirst: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nlast:  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nGPS week: "), std::string::npos) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, ScanOfARecording,
+                         ::testing::Values(Recording{1, "ashtech/gpsd_ac12_binary.bin"},
+                                           Recording{8, "navcom/gpsd_navcom.bin"},
+                                           Recording{9, "novatel/rtklib_oemv_200911218.gps"},
+                                           Recording{10, "sirf/gpsd_sirf2.bin"},
+                                           Recording{11, "topcon/gpsd_greis-raw-2m.bin"}),
+                         [](const ::testing::TestParamInfo<Recording>& param) {
+                             return "type" + std::to_string(param.param.type);
+                         });
+
+TEST(ScanCommand, SaysWhatItCannotDo) {
+    TempDir dir;
+    // A family without a time scan says so plainly.
+    const ProgramRun leica = RunVelinor("scan --receiver 5 '" + dir.File("none.bin") + "'");
+    EXPECT_EQ(leica.exitCode, 1);
+    EXPECT_NE(leica.out.find("Leica GMX900 receivers have no time scan"), std::string::npos) << leica.out;
+
+    for (const KReceiverFamily& family : ReceiverFamilies()) {
+        if (!family.scansTime) continue;
+        const std::string type = std::to_string(family.typeIds.front());
+        const ProgramRun missing = RunVelinor("scan --receiver " + type + " '" + dir.File("none.bin") + "'");
+        EXPECT_EQ(missing.exitCode, 3) << family.name << missing.Both();
+        EXPECT_NE(missing.err.find("none.bin"), std::string::npos) << missing.err;
+
+        std::ofstream(dir.File("noise.bin"), std::ios::binary) << std::string(20000, 'x');
+        const ProgramRun noise = RunVelinor("scan --receiver " + type + " '" + dir.File("noise.bin") + "'");
+        EXPECT_EQ(noise.exitCode, 1) << family.name << noise.Both();
+        EXPECT_NE(noise.out.find("message was framed"), std::string::npos) << noise.out;
+    }
+    EXPECT_EQ(RunVelinor("scan --receiver 8").exitCode, 2);
+    EXPECT_EQ(RunVelinor("scan x.bin").exitCode, 2);
+}
+
+} // namespace
+#endif

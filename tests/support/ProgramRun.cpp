@@ -1,0 +1,32 @@
+#include "support/ProgramRun.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "support/TempDir.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+ProgramRun RunVelinor(const std::string& arguments, const std::string& configDir, const std::string& workDir) {
+    TempDir scratch("velinor-run");
+    const std::string out = scratch.File("stdout"), err = scratch.File("stderr");
+    const std::string config = configDir.empty() ? scratch.Path() : configDir;
+    const std::string dir = workDir.empty() ? scratch.Path() : workDir;
+    const std::string command = "cd '" + dir + "' && XDG_CONFIG_HOME='" + config + "' '" VELINOR_PROGRAM "' " +
+                                arguments + " >'" + out + "' 2>'" + err + "'";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadWholeFile(out), ReadWholeFile(err)};
+}
+#else
+ProgramRun RunVelinor(const std::string&, const std::string&, const std::string&) { return {}; }
+#endif
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}

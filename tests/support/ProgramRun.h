@@ -1,0 +1,17 @@
+#pragma once
+// The velinor program run as a user runs it, for end-to-end tests (not on Windows).
+#include <string>
+
+struct ProgramRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    std::string Both() const { return out + err; }
+};
+
+// Runs `velinor ARGUMENTS` in `workDir` with its settings under `configDir` (each: the test's
+// own folder when empty) and collects its exit code and both outputs.
+ProgramRun RunVelinor(const std::string& arguments, const std::string& configDir = "",
+                      const std::string& workDir = "");
+
+std::string ReadWholeFile(const std::string& path);
