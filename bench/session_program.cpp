@@ -1,17 +1,22 @@
-// How much a real session costs beyond its own waits, and what monitoring costs.
+// How much a real session costs beyond its own waits, how long finding a receiver can take, and
+// what monitoring costs.
 //
-// A simulated receiver runs in a separate `velinor sim` process behind a pseudo-terminal; this
-// process runs a baud session over the real serial link to it. Measured:
-//  - overhead ratio: wall time from Start to the receiver confirmed at the target rate, over the
-//    time the session's own waits account for (every sleep of the session's worker thread:
-//    settle time, reply polls, step pauses), for each Leica type;
-//  - CPU of this process (session worker and monitor reader) per minute of monitoring.
+// 1. Overhead ratio, per simulated receiver type: a simulated receiver runs in a separate
+//    `velinor sim` process behind a pseudo-terminal; this process runs a baud session over the
+//    real serial link to it. Wall time from Start to the receiver confirmed at the target rate,
+//    over the time the session's own waits account for (every sleep of the session's worker
+//    thread: settle time, reply polls, step pauses, the families' own pauses).
+// 2. Worst case to find a receiver whose rate the session is not told, per type, in virtual
+//    time (in-process simulator, deterministic): the receiver runs at 115200, the last rate a
+//    detection pass tries, and the session wants 9600; time from Start to confirmed.
+// 3. CPU of this process (session worker and monitor reader) per minute of monitoring.
 #ifdef _WIN32
 int main() { return 0; }
 #else
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -26,7 +31,13 @@ int main() { return 0; }
 
 #include "comm/KSerialComm.h"
 #include "monitors/KStreamMonitor.h"
+#include "receivers/KReceiver.h"
+#include "receivers/KReceiverCatalogue.h"
+#include "receivers/KReceiverFamily.h"
 #include "session/KBaudSession.h"
+#include "sim/KSimComm.h"
+#include "sim/KSimFactory.h"
+#include "sim/KVirtualClock.h"
 #include "time/KClock.h"
 
 namespace {
@@ -86,21 +97,74 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+struct Case {
+    int type, start, target;
+};
+// Each type from a rate the session is not told.
+constexpr Case kCases[] = {{1, 4800, 115200},  {2, 38400, 9600},  {3, 1200, 57600},  {4, 9600, 115200},
+                           {5, 2400, 115200},  {6, 19200, 57600}, {7, 4800, 115200}, {8, 57600, 19200},
+                           {9, 9600, 115200},  {10, 4800, 57600}, {11, 115200, 9600}, {12, 2400, 38400},
+                           {13, 38400, 115200}, {14, 115200, 57600}};
+
+const char* Name(int type) { return FindCatalogueRow(type)->displayName; }
+
+// Start to confirmed in virtual time, over the in-process simulator; -1 when never confirmed.
+int64_t VirtualTimeToConfirmed(int type, int deviceBaud, int target) {
+    KVirtualClock clock(1700000000, 5);
+    KScopedClock scope(clock);
+    std::string error;
+    auto world = KSimFactory::CreateWorld(type, deviceBaud, {}, {}, error);
+    if (!world) return -1;
+    std::atomic<KReceiver*> current{nullptr};
+    KBaudSession session;
+    int64_t confirmedAt = -1;
+    // Every 5 ms slice of the worker's sleeps: the line and the monitor move on, and the first
+    // slice after the confirming ping notes the time.
+    const int32_t hook = clock.AddTickHook([&](int64_t nowMs) {
+        world->AdvanceTo(nowMs * 1000000);
+        if (KReceiver* r = current.load())
+            if (r->Monitor()->IsStarted())
+                while (r->Monitor()->ReadStep()) {
+                }
+        if (confirmedAt < 0 && session.IsConfirmed()) {
+            confirmedAt = nowMs;
+            session.RequestStop();
+        }
+    });
+    session.SetLinkFactory([&] { return std::make_unique<KSimComm>(*world); });
+    session.SetReceiverFactory([&](int32_t t) {
+        auto receiver = FamilyOfType(t)->createReceiver(t, false);
+        current.store(receiver.get());
+        return receiver;
+    });
+    session.Start(0, target, 0, type);
+    while (!session.WorkerEnded()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    session.Stop();
+    current.store(nullptr);
+    clock.RemoveTickHook(hook);
+    return confirmedAt;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int monitorSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
+
+    std::printf("Worst case to find a receiver not told its rate (at 115200, wanted 9600), virtual time:\n");
+    std::printf("%-20s %14s\n", "receiver", "to confirmed");
+    for (const Case& c : kCases) {
+        if (!KSimFactory::IsSimulated(c.type)) continue;
+        std::printf("%-20s %11lld ms\n", Name(c.type), static_cast<long long>(VirtualTimeToConfirmed(c.type, 115200, 9600)));
+    }
+
     CountingClock clock;
     KClock::Install(&clock);
-    struct Case {
-        int type, start, target;
-        const char* name;
-    } cases[] = {{4, 9600, 115200, "Leica CRS1000"},
-                 {5, 2400, 115200, "Leica GMX900"},
-                 {6, 19200, 57600, "Leica GPS1200"},
-                 {7, 4800, 115200, "Leica System 500"}};
-    std::printf("%-18s %8s %8s %10s %10s %8s\n", "receiver", "from", "to", "wall ms", "waits ms", "ratio");
-    for (const Case& c : cases) {
+    std::printf("\nOverhead over the session's own waits, real serial link to a simulator process:\n");
+    std::printf("%-20s %8s %8s %10s %10s %8s\n", "receiver", "from", "to", "wall ms", "waits ms", "ratio");
+    const Case* last = nullptr;
+    for (const Case& c : kCases) {
+        if (!KSimFactory::IsSimulated(c.type)) continue;
+        last = &c;
         Simulator sim = StartSimulator(c.type, c.start);
         if (sim.path.empty()) {
             std::fprintf(stderr, "could not start the simulator\n");
@@ -120,18 +184,31 @@ int main(int argc, char** argv) {
         const double wall =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         const auto waits = static_cast<double>(clock.sleptMs.load());
-        std::printf("%-18s %8d %8d %10.0f %10.0f %8.3f\n", c.name, c.start, c.target, wall, waits, wall / waits);
+        std::printf("%-20s %8d %8d %10.0f %10.0f %8.3f\n", Name(c.type), c.start, c.target, wall, waits, wall / waits);
         std::fflush(stdout);
+        session.Stop();
+        StopSimulator(sim);
+    }
 
-        if (&c == &cases[3] && monitorSeconds > 0) {
-            const double cpu0 = CpuSeconds();
-            const auto t0 = std::chrono::steady_clock::now();
-            std::this_thread::sleep_for(std::chrono::seconds(monitorSeconds));
-            const double cpu = CpuSeconds() - cpu0;
-            const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            std::printf("monitoring at %d baud for %.0f s: %.3f s CPU = %.2f%% of one core (%.2f s per minute)\n",
-                        c.target, secs, cpu, 100.0 * cpu / secs, cpu * 60.0 / secs);
-        }
+    if (last && monitorSeconds > 0) {
+        Simulator sim = StartSimulator(7, 115200);
+        KBaudSession session;
+        const std::string device = sim.path;
+        session.SetLinkFactory([device] {
+            auto link = std::make_unique<KSerialComm>();
+            link->DevicePath = device;
+            return link;
+        });
+        session.Start(0, 115200, 0, 7);
+        while (!session.IsConfirmed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const double cpu0 = CpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(monitorSeconds));
+        const double cpu = CpuSeconds() - cpu0;
+        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::printf("\nmonitoring a Leica System 500 at 115200 baud for %.0f s: %.3f s CPU = %.2f%% of one core "
+                    "(%.2f s per minute)\n",
+                    secs, cpu, 100.0 * cpu / secs, cpu * 60.0 / secs);
         session.Stop();
         StopSimulator(sim);
     }

@@ -11,8 +11,8 @@ bool IsTerminal(std::FILE* stream);
 bool EnableColours(std::FILE* stream);
 // Calls `handler` on Ctrl-C (and termination requests). The handler must only set flags.
 void OnInterrupt(void (*handler)());
-// Where the command line keeps its remembered choices: beside the program on Windows (as the
-// dialog does), in the user's config folder elsewhere (created if missing); "" when there is none.
+// Where the command line keeps its remembered choices: beside the program on Windows, in the
+// user's config folder elsewhere (created if missing); "" when there is none.
 std::string SettingsFilePath();
 // The OS's words for an error number of the platform (errno, GetLastError()).
 std::string ErrorText(int error);

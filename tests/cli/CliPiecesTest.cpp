@@ -81,7 +81,7 @@ TEST(PortChoice, ComNamesResolveThroughTheRegistryAndPathsAreTakenAsTheyAre) {
     KPortRegistry::Teardown();
 }
 
-TEST(StatusLine, TheDialogsTexts) {
+TEST(StatusLine, ThePagesTexts) {
     EXPECT_EQ(StatusLine::TextFor(0, 9600), "Pinging receiver at 9600 baud");
     EXPECT_EQ(StatusLine::TextFor(1, 115200), "Monitoring receiver at 115200 baud");
     // The detected rate right-aligned in seven characters.

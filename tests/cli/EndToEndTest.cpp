@@ -124,7 +124,7 @@ TEST(EndToEnd, UsageAndPortErrorsHaveTheirOwnExitCodes) {
     const ProgramRun missing = Velinor("set --receiver 7 --port /nonexistent/ttyX --baud 9600", config.Path());
     EXPECT_EQ(missing.exitCode, 3);
     EXPECT_NE(missing.Both().find("no such device"), std::string::npos) << missing.Both();
-    // A device that exists but is no serial port: the open fails with the dialog's text and why.
+    // A device that exists but is no serial port: the open fails with the Windows text and why.
     const ProgramRun notTty = Velinor("set --receiver 7 --port /dev/null --baud 9600 --timeout 5", config.Path());
     EXPECT_EQ(notTty.exitCode, 3) << notTty.Both();
     EXPECT_NE(notTty.Both().find("COM Port Busy Or Not Installed: /dev/null"), std::string::npos) << notTty.Both();
