@@ -90,6 +90,15 @@ void StopSimulator(Simulator& sim) {
     }
 }
 
+// The session opens the simulator's pseudo-terminal with the real serial link.
+void OpenThrough(KBaudSession& session, const std::string& device) {
+    session.SetLinkFactory([device] {
+        auto link = std::make_unique<KSerialComm>();
+        link->DevicePath = device;
+        return link;
+    });
+}
+
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -171,12 +180,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         KBaudSession session;
-        const std::string device = sim.path;
-        session.SetLinkFactory([device] {
-            auto link = std::make_unique<KSerialComm>();
-            link->DevicePath = device;
-            return link;
-        });
+        OpenThrough(session, sim.path);
         clock.sleptMs = 0;
         const auto start = std::chrono::steady_clock::now();
         session.Start(0, c.target, 0, c.type);
@@ -193,12 +197,7 @@ int main(int argc, char** argv) {
     if (last && monitorSeconds > 0) {
         Simulator sim = StartSimulator(7, 115200);
         KBaudSession session;
-        const std::string device = sim.path;
-        session.SetLinkFactory([device] {
-            auto link = std::make_unique<KSerialComm>();
-            link->DevicePath = device;
-            return link;
-        });
+        OpenThrough(session, sim.path);
         session.Start(0, 115200, 0, 7);
         while (!session.IsConfirmed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const double cpu0 = CpuSeconds();
