@@ -24,6 +24,9 @@ public:
     // Sum of status, type, length and data bytes, modulo 256.
     static uint8_t Checksum(const uint8_t* fromStatus, uint32_t size);
 
+    // A time scan starts its byte budget afresh, whatever an earlier read left counted.
+    void ResetScanCount() { scanCount = 0; }
+
 protected:
     bool Hunt();
     bool ReadPacket();
