@@ -21,7 +21,7 @@
 //   $PASHS,SPD,p,c            -> ACK, and when p is its port it switches to the rate of speed
 //                                code c (0..9: 300, 600, ..., 115200) once the ACK has left;
 //                                NAK instead when it refuses rate changes
-//   any other $PASHS setting, or a line with a wrong checksum -> $PASHR,NAK*30
+//   any other $PASHS setting, or a $PASHQ/$PASHS line with a wrong checksum -> $PASHR,NAK*30
 // A port letter p is 'A' to 'D' or its own; settings naming another port are acknowledged and
 // change nothing here. Other lines (queries it does not know, NMEA) get no answer. Output
 // turned off stays off until power-up. Periodic output, each output period: $GPGGA,
