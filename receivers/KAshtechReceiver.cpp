@@ -1,0 +1,185 @@
+#include "receivers/KAshtechReceiver.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "comm/KComm.h"
+#include "log/DebugTrace.h"
+#include "monitors/KAshtechStreamMonitor.h"
+#include "time/KClock.h"
+
+namespace {
+constexpr int32_t kPortReplyMs = 2000;
+constexpr int32_t kScanMessageLimit = 200;
+constexpr const char* kPortQuery = "$PASHQ,PRT\r\n";
+constexpr const char* kPortReply = "$PASHR,PRT";
+constexpr int32_t kLetterOffset = 11; // after "$PASHR,PRT,"
+constexpr const char* kGbn = "$PASHR,GBN";
+constexpr const char* kPbn = "$PASHR,PBN";
+constexpr int32_t kTimeOffset = 11;
+
+struct SpeedEntry {
+    int32_t baud;
+    int32_t code;
+};
+constexpr SpeedEntry kSpeedCodes[] = {{300, 0},  {600, 1},   {1200, 2},  {2400, 3},  {4800, 4},
+                                      {9600, 5}, {19200, 6}, {38400, 7}, {57600, 8}, {115200, 9}};
+
+bool Begins(const StreamMessage& message, const char* prefix) {
+    const size_t length = std::strlen(prefix);
+    return message.length >= 0 && static_cast<size_t>(message.length) >= length &&
+           std::memcmp(message.data.get(), prefix, length) == 0;
+}
+
+// Fields read from a message must lie inside it: a time message cut short yields nothing.
+bool Holds(const StreamMessage& message, int32_t offset, int32_t size) {
+    return message.length >= offset + size;
+}
+
+uint32_t LittleEndian(const uint8_t* p, int bytes) {
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = (value << 8) | p[i];
+    return value;
+}
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// The PBN time of week carries no week: the caller supplies one.
+bool PbnTime(const StreamMessage& message, uint32_t week, KGPSTime& time) {
+    if (!Begins(message, kPbn) || !Holds(message, kTimeOffset, 4)) return false;
+    time = KGPSTime(week, BigEndian32(message.data.get() + kTimeOffset) / 1000.0);
+    return true;
+}
+} // namespace
+
+KAshtechReceiver::KAshtechReceiver(bool readerThread, int32_t mode)
+    : KReceiver(readerThread), outputMode(mode) {
+    monitor = std::make_unique<KAshtechStreamMonitor>();
+}
+
+KAshtechReceiver::~KAshtechReceiver() = default;
+
+std::unique_ptr<KReceiver> KAshtechReceiver::Create(int32_t typeId, bool runReaderThread) {
+    if (typeId < 1 || typeId > 3) return nullptr;
+    return std::make_unique<KAshtechReceiver>(runReaderThread, kAllOff);
+}
+
+int32_t KAshtechReceiver::SpeedCode(int32_t baud) {
+    for (const SpeedEntry& entry : kSpeedCodes)
+        if (entry.baud == baud) return entry.code;
+    return kNoSpeedCode;
+}
+
+void KAshtechReceiver::Send(const char* format, ...) {
+    char text[32];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    // Unacknowledged: whether the write went out is not looked at.
+    if (link && length > 0 && static_cast<size_t>(length) < sizeof text)
+        link->Write(text, static_cast<uint32_t>(length));
+}
+
+std::unique_ptr<StreamMessage> KAshtechReceiver::WaitForReply(const char* prefix,
+                                                              int32_t budgetMs) {
+    return KReceiver::WaitForReply(
+        [prefix](const StreamMessage& message) { return Begins(message, prefix); }, budgetMs);
+}
+
+bool KAshtechReceiver::GetPort(char& letter) {
+    monitor->FlushMessages();
+    Send("%s", kPortQuery);
+    std::unique_ptr<StreamMessage> reply = WaitForReply(kPortReply, kPortReplyMs);
+    if (!reply) {
+        DebugTrace("ASHTECH: Get Current Port failed on Try 1\n");
+        // The answer to the first query may still be on its way: nothing is flushed here.
+        Send("%s", kPortQuery);
+        reply = WaitForReply(kPortReply, kPortReplyMs);
+        if (!reply) {
+            DebugTrace("ASHTECH: Get Current Port failed on Try 2\n");
+            return false;
+        }
+    }
+    letter = Holds(*reply, kLetterOffset, 1) ? static_cast<char>(reply->data[kLetterOffset]) : '\0';
+    return letter >= 'A' && letter <= 'D';
+}
+
+bool KAshtechReceiver::StopAllBroadcast(int32_t settleMs) {
+    char letter = '\0';
+    if (!GetPort(letter)) {
+        DebugTrace("ASHTECH: Stop All Broadcast - GetPort FAIL\n");
+        return false;
+    }
+    switch (outputMode) {
+    case kRawOff:
+        Send("$PASHS,RAW,ALL,%c,OFF\r\n", letter);
+        break;
+    case kNmeaOff:
+        Send("$PASHS,NME,ALL,%c,OFF\r\n", letter);
+        break;
+    case kAllOff:
+        Send("$PASHS,OUT,%c\r\n", letter);
+        break;
+    default:
+        return false;
+    }
+    Send("$PASHS,NME,XDR,%c,OFF\r\n", letter);
+    KClock::Current().Sleep(settleMs);
+    monitor->FlushMessages();
+    return true;
+}
+
+bool KAshtechReceiver::Ping(int32_t) {
+    char letter = '\0';
+    if (GetPort(letter)) return true;
+    DebugTrace("Ashtech Receiver: Ping failed ...\n");
+    return false;
+}
+
+bool KAshtechReceiver::ChangeBaud(int32_t baud) {
+    char letter = '\0';
+    // Only a missing answer stops the change: a letter the receiver should not have is still used.
+    GetPort(letter);
+    if (letter == '\0') {
+        DebugTrace("Ashtech Receiver::Change baud - could not get port...FAIL\n");
+        return false;
+    }
+    const int32_t code = SpeedCode(baud);
+    if (code == kNoSpeedCode) {
+        DebugTrace("Ashtech receiver:  Couldn't set baud - no command byte found... \n");
+        return false;
+    }
+    Send("$PASHS,SPD,%c,%d\r\n", letter, code);
+    return true;
+}
+
+bool KAshtechReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
+                                    bool& weekUnknown) {
+    gotFirst = false;
+    gotLast = false;
+    first = KGPSTime(KGPSTime::kGpsEpoch);
+    last = KGPSTime(KGPSTime::kGpsEpoch);
+    weekUnknown = true;
+    auto firstTime = [&](const StreamMessage& message) {
+        if (Begins(message, kGbn) && Holds(message, kTimeOffset, 6)) {
+            const uint8_t* p = message.data.get() + kTimeOffset;
+            const uint32_t week = LittleEndian(p, 2);
+            const auto towMs = static_cast<int32_t>(LittleEndian(p + 2, 4));
+            first = KGPSTime(week, static_cast<double>(towMs / 1000));
+            weekUnknown = false;
+            gotFirst = true;
+        } else if (PbnTime(message, 0, first)) {
+            gotFirst = true;
+        }
+        return gotFirst;
+    };
+    auto lastTime = [&](const StreamMessage& message) {
+        if (PbnTime(message, first.GetGPSWeek(), last)) gotLast = true;
+    };
+    return ScanRecording(kScanMessageLimit, firstTime, gotFirst, lastTime);
+}
