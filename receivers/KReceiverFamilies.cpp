@@ -1,12 +1,15 @@
 // The one list of receiver families. Adding a family is its own files plus one row here.
 #include "receivers/KLeicaReceiver.h"
+#include "receivers/KNavComReceiver.h"
 #include "receivers/KReceiverFamily.h"
 #include "sim/KLeicaDevice.h"
+#include "sim/KNavComDevice.h"
 
 const std::vector<KReceiverFamily>& ReceiverFamilies() {
     static const std::vector<KReceiverFamily> families = {
         // name, protocol, catalogue types, receiver, simulated receiver and its rates, time query, time scan
         {"Leica", "lb2", {4, 5, 6, 7}, &KLeicaReceiver::Create, &KLeicaDevice::Create, &KLeicaDevice::Rates, true, false},
+        {"NavCom", "navcom", {8}, &KNavComReceiver::Create, &KNavComDevice::Create, &KNavComDevice::Rates, true, true},
     };
     return families;
 }
