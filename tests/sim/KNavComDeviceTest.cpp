@@ -66,11 +66,7 @@ protected:
     KScopedClock scoped{clock};
 };
 
-TEST(KSimNavComParser, BuildsPacketsAndFindsThemInGarbage) {
-    EXPECT_EQ(ToHex(KSimNavComParser::Packet(0x11, Hex("04 06 00 07 00 00"))), "02 99 66 11 0A 00 04 06 00 07 00 00 1E 03");
-    EXPECT_EQ(ToHex(KSimNavComParser::Packet(0x15, {})), "02 99 66 15 04 00 11 03");
-    EXPECT_EQ(KSimNavComParser::Packet(0xB0, Bytes(5000, 1)).size(), KSimNavComParser::kMaxPacket);
-
+TEST(KSimNavComParser, FindsIntactPacketsInGarbage) {
     const Bytes ping = OutputRequest(0x11), stop = OutputRequest(0);
     const Bytes stream = Concat({
         Hex("02 99 66 20 FF FF"),        // a length beyond any packet
@@ -142,11 +138,6 @@ TEST_F(NavComDevice, AcknowledgesNewPortSettingsAtTheOldRateThenSwitches) {
         EXPECT_EQ(rig.DeviceBaud(), from);
         EXPECT_EQ(rig.Run(20), std::vector<std::string>{"06: 11 00"});
         EXPECT_EQ(rig.DeviceBaud(), rates[i]);
-
-        rig.world->HostOpen(rates[i]);
-        rig.Send(OutputRequest(0x11));
-        ASSERT_EQ(rig.Run(500).size(), 2u) << rates[i];
-        EXPECT_EQ(rig.payloads.back(), (Bytes{0x04, uint8_t(2 * i), 0x00, uint8_t(2 * i + 1), 0x00, 0x00}));
     }
 
 }
