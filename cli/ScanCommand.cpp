@@ -66,13 +66,14 @@ int RunScan(const Words& words) {
     const uint64_t framed = receiver->Monitor()->MessagesFramed();
     receiver->Detach();
 
-    std::printf("%s: %llu bytes, read as %s (%s)\n", path.c_str(), static_cast<unsigned long long>(link.Size()),
-                name.c_str(), family->name);
+    std::printf("%s: %llu bytes, read as %s (%s family)\n", path.c_str(),
+                static_cast<unsigned long long>(link.Size()), name.c_str(), family->name);
     if (!framedAny) {
         std::printf("No %s message was framed.\n", family->name);
         return kExitNotConfirmed;
     }
-    std::printf("messages framed: %llu\n", static_cast<unsigned long long>(framed));
+    std::printf("messages framed: %llu (from the start up to the first time, and in the last 8 KiB)\n",
+                static_cast<unsigned long long>(framed));
     if (!gotFirst) {
         std::printf("No time-tagged message in the first part of the recording.\n");
         return kExitConfirmed;

@@ -10,7 +10,7 @@ std::set<std::string> SimValuedOptions(std::set<std::string> others) {
 }
 
 std::set<std::string> SimFlagOptions(std::set<std::string> others) {
-    others.insert({"--silent", "--never-switches", "--quiet-output", "--refuse-rate", "--misses-first-try"});
+    others.insert({"--silent", "--never-switches", "--quiet-output", "--refuse-rate", "--misses-first-try", "--wrong-ack"});
     return others;
 }
 
@@ -21,6 +21,7 @@ bool ParseSimFaults(const CliArgs& args, KSimDeviceOptions& device, KSimWorldOpt
     device.streaming = !args.Flag("--quiet-output");
     device.refusesRateChange = args.Flag("--refuse-rate");
     device.missesFirstTry = args.Flag("--misses-first-try");
+    device.wrongAcknowledgements = args.Flag("--wrong-ack");
     device.receiverPort = args.Value("--receiver-port");
     if (args.Has("--slow")) {
         if (!ParseInt(args.Value("--slow"), 0, 600000, value)) {

@@ -28,6 +28,9 @@ struct KSimDeviceOptions {
     // Misses the first of every two requests that a receiver is asked again when it gives no
     // answer (Ashtech's port query): the second try is answered.
     bool missesFirstTry = false;
+    // Acknowledges requests wrongly where its protocol acknowledges them (a response that is not
+    // "OK", an acknowledgement of another message): hosts must not take it for an answer.
+    bool wrongAcknowledgements = false;
     // The receiver's own name of the port the cable is on ("A".."D" for Ashtech, "1".."4" or
     // "18" for Trimble); empty for the family's usual one. Odd values test the host's checks.
     std::string receiverPort;
