@@ -36,6 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             lastEnd = end;
         }
     }
-    if (taken > size || parser.Packets() * KSimNavComParser::kOverhead > size) std::abort();
+    if (taken > size || parser.Frames() * KSimNavComParser::kOverhead > size) std::abort();
     return 0;
 }

@@ -23,57 +23,17 @@ std::vector<uint8_t> KSimLB2Parser::Frame(const std::vector<uint8_t>& payload) {
     return frame;
 }
 
-void KSimLB2Parser::Feed(uint8_t byte) {
-    buffer.push_back(byte);
-    const size_t size = buffer.size();
-    if (size >= 2 && buffer[size - 2] == 0x9C && buffer[size - 1] == 0xAE) syncs.push_back(size - 2);
-
-    // Each candidate start either completes exactly here, stays pending, or is dropped.
-    for (size_t i = 0; i < syncs.size();) {
-        const size_t start = syncs[i];
-        if (size - start < 4) {
-            ++i;
-            continue;
-        }
-        const size_t total = static_cast<size_t>(buffer[start + 2] | (buffer[start + 3] << 8)) + 2;
-        if (total <= 6 || total > kMaxFrame || size - start > total) {
-            syncs.erase(syncs.begin() + static_cast<std::ptrdiff_t>(i));
-            continue;
-        }
-        if (size - start < total) {
-            ++i;
-            continue;
-        }
-        const uint8_t* frame = buffer.data() + start;
-        const uint16_t stated = static_cast<uint16_t>(frame[total - 2] | (frame[total - 1] << 8));
-        if (Checksum(frame + 2, total - 4) == stated) {
-            ready.emplace_back(frame + 4, frame + total - 2);
-            ++frames;
-            buffer.clear();
-            syncs.clear();
-            return;
-        }
-        ++badChecksums;
-        syncs.erase(syncs.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-
-    // Bytes before the oldest candidate can never be part of a frame.
-    const size_t keepFrom = syncs.empty() ? size - 1 : syncs.front();
-    if (keepFrom > 0) {
-        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(keepFrom));
-        for (size_t& s : syncs) s -= keepFrom;
-    }
+size_t KSimLB2Parser::FrameLength(const uint8_t* frame, size_t held) const {
+    if (held < 4) return kNeedMore;
+    const size_t total = static_cast<size_t>(frame[2] | (frame[3] << 8)) + 2;
+    return total <= 6 || total > kMaxFrame ? kNoFrame : total;
 }
 
-bool KSimLB2Parser::Next(std::vector<uint8_t>& payload) {
-    if (ready.empty()) return false;
-    payload = std::move(ready.front());
-    ready.pop_front();
-    return true;
+bool KSimLB2Parser::Intact(const uint8_t* frame, size_t length) const {
+    const uint16_t stated = static_cast<uint16_t>(frame[length - 2] | (frame[length - 1] << 8));
+    return Checksum(frame + 2, length - 4) == stated;
 }
 
-void KSimLB2Parser::Clear() {
-    buffer.clear();
-    syncs.clear();
-    ready.clear();
+std::vector<uint8_t> KSimLB2Parser::Deliver(const uint8_t* frame, size_t length) const {
+    return {frame + 4, frame + length - 2};
 }

@@ -92,7 +92,7 @@ TEST(KSimLB2Parser, FindsFramesInGarbageAndRejectsBadChecksums) {
     ASSERT_TRUE(parser.Next(p));
     EXPECT_EQ(p, kPing);
     EXPECT_FALSE(parser.Next(p));
-    EXPECT_EQ(parser.BadChecksums(), 1u);
+    EXPECT_EQ(parser.Rejected(), 1u);
 }
 
 TEST_F(LeicaDevice, AnswersThePingAtItsRateOnly) {

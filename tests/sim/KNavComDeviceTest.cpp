@@ -82,7 +82,7 @@ TEST(KSimNavComParser, FindsIntactPacketsInGarbage) {
         for (Bytes p; parser.Next(p);) found.push_back(p);
     }
     EXPECT_EQ(found, (std::vector<Bytes>{ping, stop}));
-    EXPECT_EQ(parser.BadPackets(), 2u);
+    EXPECT_EQ(parser.Rejected(), 2u);
 }
 
 TEST_F(NavComDevice, StreamsItsTimeEverySecondUntilAskedForMessageZero) {
