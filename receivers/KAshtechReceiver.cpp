@@ -6,6 +6,7 @@
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
+#include "receivers/KByteFields.h"
 #include "monitors/KAshtechStreamMonitor.h"
 #include "time/KClock.h"
 
@@ -37,21 +38,10 @@ bool Holds(const StreamMessage& message, int32_t offset, int32_t size) {
     return message.length >= offset + size;
 }
 
-uint32_t LittleEndian(const uint8_t* p, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | p[i];
-    return value;
-}
-
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // The PBN time of week carries no week: the caller supplies one.
 bool PbnTime(const StreamMessage& message, uint32_t week, KGPSTime& time) {
     if (!Begins(message, kPbn) || !Holds(message, kTimeOffset, 4)) return false;
-    time = KGPSTime(week, BigEndian32(message.data.get() + kTimeOffset) / 1000.0);
+    time = KGPSTime(week, KByteFields::BigEndian(message.data.get() + kTimeOffset, 4) / 1000.0);
     return true;
 }
 } // namespace
@@ -160,16 +150,12 @@ bool KAshtechReceiver::ChangeBaud(int32_t baud) {
 
 bool KAshtechReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                                     bool& weekUnknown) {
-    gotFirst = false;
-    gotLast = false;
-    first = KGPSTime(KGPSTime::kGpsEpoch);
-    last = KGPSTime(KGPSTime::kGpsEpoch);
-    weekUnknown = true;
+    ClearTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
     auto firstTime = [&](const StreamMessage& message) {
         if (Begins(message, kGbn) && Holds(message, kTimeOffset, 6)) {
             const uint8_t* p = message.data.get() + kTimeOffset;
-            const uint32_t week = LittleEndian(p, 2);
-            const auto towMs = static_cast<int32_t>(LittleEndian(p + 2, 4));
+            const auto week = static_cast<uint32_t>(KByteFields::LittleEndian(p, 2));
+            const auto towMs = static_cast<int32_t>(KByteFields::LittleEndian(p + 2, 4));
             first = KGPSTime(week, static_cast<double>(towMs / 1000));
             weekUnknown = false;
             gotFirst = true;

@@ -4,6 +4,7 @@
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
+#include "receivers/KByteFields.h"
 #include "monitors/KNavComStreamMonitor.h"
 #include "time/KClock.h"
 
@@ -32,21 +33,6 @@ uint8_t IdOf(const StreamMessage& message) {
 // checksum and ETX, let alone past the message.
 bool Holds(const StreamMessage& message, size_t offset, size_t width) {
     return message.length >= 0 && offset + width + kTrailerBytes <= static_cast<size_t>(message.length);
-}
-
-uint32_t ReadLE(const uint8_t* bytes, size_t width) {
-    uint32_t value = 0;
-    for (size_t i = width; i-- > 0;) value = value << 8 | bytes[i];
-    return value;
-}
-
-double ReadDoubleLE(const uint8_t* bytes) {
-    uint64_t bits = 0;
-    for (size_t i = 8; i-- > 0;) bits = bits << 8 | bytes[i];
-    double value;
-    static_assert(sizeof value == sizeof bits);
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
 }
 
 // The bytes a wanted reply must hold to be read: an acknowledgement names the acknowledged ID,
@@ -132,7 +118,7 @@ bool KNavComReceiver::QueryTime(KGPSTime& time) {
     const std::unique_ptr<StreamMessage> answer = WaitForReply(kIdTime, 0, kTimeReplyMs);
     if (!answer) return false;
     const uint8_t* fields = answer->data.get() + kPayloadOffset;
-    time = KGPSTime(ReadLE(fields, 2), ReadDoubleLE(fields + 2));
+    time = KGPSTime(static_cast<uint32_t>(KByteFields::LittleEndian(fields, 2)), KByteFields::DoubleLittleEndian(fields + 2));
     return true;
 }
 
@@ -172,20 +158,16 @@ bool KNavComReceiver::DecodeNavComTime(const StreamMessage* message, KGPSTime& t
     }
     if (!Holds(*message, weekOffset, 2 + 4)) return false;
     const uint8_t* fields = message->data.get() + weekOffset;
-    const uint32_t timeOfWeek = ReadLE(fields + 2, 4);
+    const auto timeOfWeek = static_cast<uint32_t>(KByteFields::LittleEndian(fields + 2, 4));
     // 0xB0 counts milliseconds of the week, the others whole seconds.
     const double seconds = id == kIdTimeTagged ? timeOfWeek / 1000.0 : static_cast<double>(timeOfWeek);
-    time = KGPSTime(ReadLE(fields, 2), seconds);
+    time = KGPSTime(static_cast<uint32_t>(KByteFields::LittleEndian(fields, 2)), seconds);
     return true;
 }
 
 bool KNavComReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                                    bool& weekUnknown) {
-    gotFirst = false;
-    gotLast = false;
-    first = KGPSTime(KGPSTime::kGpsEpoch);
-    last = KGPSTime(KGPSTime::kGpsEpoch);
-    weekUnknown = true;
+    ClearTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
     // Only 0xB0 messages tag this scan's times; one too short for its time is not one.
     auto isTimeTagged = [](const StreamMessage& message) { return IdOf(message) == kIdTimeTagged; };
     return ScanRecording(

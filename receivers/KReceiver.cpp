@@ -55,6 +55,14 @@ std::unique_ptr<StreamMessage> KReceiver::WaitForVerdict(
     }
 }
 
+void KReceiver::ClearTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last, bool& weekUnknown) {
+    gotFirst = false;
+    gotLast = false;
+    first = KGPSTime(KGPSTime::kGpsEpoch);
+    last = KGPSTime(KGPSTime::kGpsEpoch);
+    weekUnknown = true;
+}
+
 bool KReceiver::ScanRecording(int32_t limit, const std::function<bool(const StreamMessage&)>& first,
                               const bool& gotFirst, const std::function<void(const StreamMessage&)>& last) {
     if (!monitor || !link) return false;

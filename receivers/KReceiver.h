@@ -50,6 +50,10 @@ protected:
     std::unique_ptr<StreamMessage> WaitForVerdict(
         const std::function<Verdict(const StreamMessage&)>& judge, int32_t budgetMs);
 
+    // The outputs of ScanTimeSpan before anything is found: nothing got, both times the GPS
+    // epoch, the week unknown.
+    static void ClearTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last, bool& weekUnknown);
+
     // The common shape of ScanTimeSpan, for a link holding a recorded stream read by the calling
     // thread. First pass (a bounded scan): each message is counted and handed to `first`, until
     // `first` answers true or more than `limit` messages have been counted. Unless `gotFirst` is

@@ -1,12 +1,12 @@
 #include "receivers/KTrimbleReceiver.h"
 
 #include <algorithm>
-#include <bit>
 #include <iterator>
 #include <vector>
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
+#include "receivers/KByteFields.h"
 #include "monitors/KTrimbleStreamMonitor.h"
 #include "time/KClock.h"
 
@@ -45,9 +45,7 @@ bool IsSerialPort(uint32_t port) { return (port >= 1 && port <= 4) || port == 18
 bool RecordSecond(const StreamMessage& message, double& secondOfWeek) {
     if (TypeOf(message) != KTrimbleReceiver::kRawData || !Holds(message, kRecordTimeOffset + 8)) return false;
     if (message.data[4] != 0 || (message.data[5] >> 4) != 1) return false;
-    uint64_t bits = 0;
-    for (uint32_t i = 0; i < 8; ++i) bits = (bits << 8) | message.data[kRecordTimeOffset + i];
-    const double ms = std::bit_cast<double>(bits);
+    const double ms = KByteFields::DoubleBigEndian(message.data.get() + kRecordTimeOffset);
     // Not a number, or a negative time, is no time of the week either.
     if (!(ms >= 0.0) || ms > kMsPerWeek) return false;
     secondOfWeek = ms / 1000.0;
@@ -148,11 +146,7 @@ bool KTrimbleReceiver::ChangeBaud(int32_t baud) {
 
 bool KTrimbleReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                                     bool& weekUnknown) {
-    gotFirst = false;
-    gotLast = false;
-    first = KGPSTime(KGPSTime::kGpsEpoch);
-    last = KGPSTime(KGPSTime::kGpsEpoch);
-    weekUnknown = true;
+    ClearTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
     framer->ResetScanCount();
     // A raw-data record gives the first second but the pass goes on for a week; the week text
     // record ends the pass.

@@ -7,9 +7,12 @@
 #include <type_traits>
 
 #include "receivers/KReceiverCatalogue.h"
+#include "sim/KSimBytes.h"
 #include "sim/KSimTime.h"
 
 namespace {
+using KSimBytes::PutBigEndian;
+using KSimBytes::PutDoubleBigEndian;
 constexpr std::array<uint32_t, 10> kRates = {300,  600,   1200,  2400,  4800,
                                              9600, 19200, 38400, 57600, 115200};
 
@@ -46,15 +49,6 @@ std::vector<std::string> Split(std::string_view text) {
         if (comma == std::string_view::npos) return fields;
         start = comma + 1;
     }
-}
-
-// Big-endian, as the receiver's binary responses are.
-template <typename T> void PutBig(std::vector<uint8_t>& out, T value) {
-    using Word = std::conditional_t<sizeof(T) == 8, uint64_t,
-                                    std::conditional_t<sizeof(T) == 4, uint32_t, uint16_t>>;
-    const Word bits = std::bit_cast<Word>(value);
-    for (int i = static_cast<int>(sizeof bits) - 1; i >= 0; --i)
-        out.push_back(static_cast<uint8_t>((bits >> (8 * i)) & 0xFF));
 }
 
 std::string UtcOfDay(int64_t timeNs) {
@@ -219,23 +213,23 @@ void KAshtechDevice::SendOutput(int64_t timeNs) {
 KAshtechDevice::Bytes KAshtechDevice::PbnResponse(int64_t timeNs) const {
     const KSimTime::Gps gps = KSimTime::GpsNow(Options().gpsLeapSeconds);
     Bytes body;
-    PutBig(body,
-           static_cast<uint32_t>(gps.secondOfWeek * 1000 + KSimTime::MillisecondOfSecond(timeNs)));
+    // Big-endian, as the receiver's binary responses are.
+    PutBigEndian(body, static_cast<uint64_t>(gps.secondOfWeek * 1000 + KSimTime::MillisecondOfSecond(timeNs)), 4);
     body.insert(body.end(), {'V', 'L', 'N', 'R'}); // site name
     for (double axis : kEcef)
-        PutBig(body, axis);
-    PutBig(body, 12.5f); // clock offset, metres
+        PutDoubleBigEndian(body, axis);
+    PutBigEndian(body, std::bit_cast<uint32_t>(12.5f), 4); // clock offset, metres
     for (int i = 0; i < 3; ++i)
-        PutBig(body, 0.0f);                  // velocity: standing still
-    PutBig(body, 0.25f);                     // clock drift, metres per second
-    PutBig(body, static_cast<uint16_t>(18)); // PDOP, tenths
+        PutBigEndian(body, std::bit_cast<uint32_t>(0.0f), 4); // velocity: standing still
+    PutBigEndian(body, std::bit_cast<uint32_t>(0.25f), 4);    // clock drift, metres per second
+    PutBigEndian(body, 18, 2);                                 // PDOP, tenths
     uint32_t sum = 0;
     for (size_t i = 0; i < body.size(); i += 2)
         sum += (uint32_t{body[i]} << 8) | body[i + 1];
     const std::string head = "$PASHR,PBN,";
     Bytes out(head.begin(), head.end());
     out.insert(out.end(), body.begin(), body.end());
-    PutBig(out, static_cast<uint16_t>(sum & 0xFFFF));
+    PutBigEndian(out, sum & 0xFFFF, 2);
     out.push_back('\r');
     out.push_back('\n');
     return out;

@@ -4,25 +4,17 @@
 #include <array>
 #include <cstring>
 
+#include "sim/KSimBytes.h"
 #include "sim/KSimTime.h"
 
 namespace {
+using KSimBytes::PutDoubleLittleEndian;
+using KSimBytes::PutLittleEndian;
 constexpr std::array<uint32_t, 11> kRates = {150,  300,   600,   1200,  2400,  4800,
                                              9600, 19200, 38400, 57600, 115200};
 
 bool Is(const std::vector<uint8_t>& payload, std::initializer_list<uint8_t> expected) {
     return payload.size() == expected.size() && std::equal(expected.begin(), expected.end(), payload.begin());
-}
-
-void PutLE(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>((value >> (8 * i)) & 0xFF));
-}
-
-void PutDouble(std::vector<uint8_t>& out, double value) {
-    uint64_t bits = 0;
-    static_assert(sizeof bits == sizeof value);
-    std::memcpy(&bits, &value, sizeof bits);
-    PutLE(out, bits, 8);
 }
 
 const char* ModelName(KLeicaDevice::Model model) {
@@ -139,11 +131,11 @@ void KLeicaDevice::SendOutput(int64_t timeNs) {
     const int64_t towMs = gps.secondOfWeek * 1000 + KSimTime::MillisecondOfSecond(timeNs);
     const double wander = static_cast<double>(outputCount % 60) * 1e-7;
     std::vector<uint8_t> payload{0x50, 0x00};
-    PutLE(payload, static_cast<uint64_t>(gps.week), 2);
-    PutLE(payload, static_cast<uint64_t>(towMs), 4);
-    PutDouble(payload, 47.4125 + wander);        // latitude, degrees
-    PutDouble(payload, 9.6307 - wander);         // longitude, degrees
-    PutDouble(payload, 402.35 + wander * 1e4);   // ellipsoidal height, metres
+    PutLittleEndian(payload, static_cast<uint64_t>(gps.week), 2);
+    PutLittleEndian(payload, static_cast<uint64_t>(towMs), 4);
+    PutDoubleLittleEndian(payload, 47.4125 + wander);        // latitude, degrees
+    PutDoubleLittleEndian(payload, 9.6307 - wander);         // longitude, degrees
+    PutDoubleLittleEndian(payload, 402.35 + wander * 1e4);   // ellipsoidal height, metres
     payload.push_back(9);                        // satellites used
     payload.push_back(4);                        // fix: carrier-phase fixed
     Transmit(timeNs, KSimLB2Parser::Frame(payload));
@@ -154,8 +146,8 @@ KLeicaDevice::Bytes KLeicaDevice::TimeOfWeekReply(int64_t timeNs) const {
     const KSimTime::Gps gps = KSimTime::GpsNow(Options().gpsLeapSeconds);
     const int64_t tenths = gps.secondOfWeek * 10 + KSimTime::MillisecondOfSecond(timeNs) / 100;
     std::vector<uint8_t> payload{0x01};
-    PutLE(payload, static_cast<uint64_t>(tenths), 3);
-    PutLE(payload, static_cast<uint64_t>(gps.week), 2);
+    PutLittleEndian(payload, static_cast<uint64_t>(tenths), 3);
+    PutLittleEndian(payload, static_cast<uint64_t>(gps.week), 2);
     return payload;
 }
 

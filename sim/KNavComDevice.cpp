@@ -3,9 +3,12 @@
 #include <array>
 #include <cstring>
 
+#include "sim/KSimBytes.h"
 #include "sim/KSimTime.h"
 
 namespace {
+using KSimBytes::PutDoubleLittleEndian;
+using KSimBytes::PutLittleEndian;
 constexpr uint8_t kIdAck = 0x06;
 constexpr uint8_t kIdPortSettings = 0x11;
 constexpr uint8_t kIdNak = 0x15;
@@ -18,19 +21,8 @@ constexpr uint8_t kPort = 0x04;
 // Speed code 2i is rate i; odd codes are not speed codes.
 constexpr std::array<uint32_t, 8> kRates = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
-void PutLE(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>((value >> (8 * i)) & 0xFF));
-}
-
-void PutDouble(std::vector<uint8_t>& out, double value) {
-    uint64_t bits = 0;
-    static_assert(sizeof bits == sizeof value);
-    std::memcpy(&bits, &value, sizeof bits);
-    PutLE(out, bits, 8);
-}
-
 // Signed values go out as their two's complement.
-void PutSigned(std::vector<uint8_t>& out, int64_t value, int bytes) { PutLE(out, static_cast<uint64_t>(value), bytes); }
+void PutSigned(std::vector<uint8_t>& out, int64_t value, int bytes) { PutLittleEndian(out, static_cast<uint64_t>(value), bytes); }
 } // namespace
 
 KNavComDevice::KNavComDevice(uint32_t initialBaud, const KSimDeviceOptions& deviceOptions)
@@ -133,8 +125,8 @@ KNavComDevice::Bytes KNavComDevice::TimeMessage(int64_t timeNs) const {
     const double seconds = static_cast<double>(gps.secondOfWeek) +
                            static_cast<double>(KSimTime::MillisecondOfSecond(timeNs)) / 1000.0;
     Bytes payload;
-    PutLE(payload, static_cast<uint64_t>(gps.week), 2);
-    PutDouble(payload, seconds);
+    PutLittleEndian(payload, static_cast<uint64_t>(gps.week), 2);
+    PutDoubleLittleEndian(payload, seconds);
     PutSigned(payload, Options().gpsLeapSeconds, 1);
     return payload;
 }
@@ -144,15 +136,15 @@ KNavComDevice::Bytes KNavComDevice::PositionMessage(int64_t timeNs) const {
     const int64_t towMs = gps.secondOfWeek * 1000 + KSimTime::MillisecondOfSecond(timeNs);
     const int64_t wander = static_cast<int64_t>(outputCount % 60) - 30;
     Bytes payload;
-    PutLE(payload, static_cast<uint64_t>(gps.week), 2);
-    PutLE(payload, static_cast<uint64_t>(towMs), 4);
+    PutLittleEndian(payload, static_cast<uint64_t>(gps.week), 2);
+    PutLittleEndian(payload, static_cast<uint64_t>(towMs), 4);
     payload.push_back(3);                                // fix: 3D
     payload.push_back(9);                                // satellites used
     PutSigned(payload, 338358000 + wander, 4);           // latitude, 1e-7 degrees
     PutSigned(payload, -1183406000 - wander, 4);         // longitude, 1e-7 degrees
     PutSigned(payload, 28500 + 10 * wander, 4);          // ellipsoidal height, mm
     for (int axis = 0; axis < 3; ++axis) PutSigned(payload, wander % 3, 2);  // velocity N/E/U, cm/s
-    PutLE(payload, 145, 2);                              // PDOP, hundredths
+    PutLittleEndian(payload, 145, 2);                              // PDOP, hundredths
     return payload;
 }
 

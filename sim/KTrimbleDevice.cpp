@@ -3,9 +3,12 @@
 #include <array>
 #include <bit>
 
+#include "sim/KSimBytes.h"
 #include "sim/KSimTime.h"
 
 namespace {
+using KSimBytes::PutBigEndian;
+using KSimBytes::PutDoubleBigEndian;
 
 constexpr std::array<uint32_t, 8> kRates = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr uint8_t kSetPort = 0x48;
@@ -22,14 +25,6 @@ const char* ModelName(int32_t typeId) {
     case 14: return "Trimble NetR5";
     default: return nullptr;
     }
-}
-
-void PutBigEndian(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>((value >> (8 * i)) & 0xFF));
-}
-
-void PutDouble(std::vector<uint8_t>& out, double value) {
-    PutBigEndian(out, std::bit_cast<uint64_t>(value), 8);
 }
 
 } // namespace
@@ -119,14 +114,14 @@ KTrimbleDevice::Bytes KTrimbleDevice::OptionsReply() const {
 
 KTrimbleDevice::Bytes KTrimbleDevice::RawDataRecord(double msOfWeek, uint8_t replyNumber) {
     Bytes data{0x00, 0x11, replyNumber, 0x00};
-    PutDouble(data, msOfWeek);
-    PutDouble(data, 0.000137);  // clock offset, ms
+    PutDoubleBigEndian(data, msOfWeek);
+    PutDoubleBigEndian(data, 0.000137);  // clock offset, ms
     data.push_back(static_cast<uint8_t>(sizeof kSatellites));
     for (uint8_t prn : kSatellites) {
         data.push_back(prn);
         data.push_back(0x0F);                            // tracking flags
         data.push_back(static_cast<uint8_t>(40 + prn));  // signal to noise, dB-Hz
-        PutDouble(data, 20000000.0 + prn * 123456.789);  // pseudorange, m
+        PutDoubleBigEndian(data, 20000000.0 + prn * 123456.789);  // pseudorange, m
     }
     return KSimTrimbleParser::Packet(kRawData, data);
 }

@@ -1,0 +1,25 @@
+#pragma once
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+// Numbers inside receivers' messages, least or most significant byte first. Callers check that
+// the bytes lie inside the message.
+namespace KByteFields {
+
+inline uint64_t LittleEndian(const uint8_t* bytes, size_t width) {
+    uint64_t value = 0;
+    for (size_t i = width; i-- > 0;) value = value << 8 | bytes[i];
+    return value;
+}
+
+inline uint64_t BigEndian(const uint8_t* bytes, size_t width) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < width; ++i) value = value << 8 | bytes[i];
+    return value;
+}
+
+inline double DoubleLittleEndian(const uint8_t* bytes) { return std::bit_cast<double>(LittleEndian(bytes, 8)); }
+inline double DoubleBigEndian(const uint8_t* bytes) { return std::bit_cast<double>(BigEndian(bytes, 8)); }
+
+} // namespace KByteFields
