@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Numbers inside receivers' messages, least or most significant byte first. Callers check that
-// the bytes lie inside the message.
+// Numbers inside receivers' messages and commands, least or most significant byte first. Callers
+// check that the bytes lie inside the message.
 namespace KByteFields {
 
 inline uint64_t LittleEndian(const uint8_t* bytes, size_t width) {
@@ -21,5 +21,9 @@ inline uint64_t BigEndian(const uint8_t* bytes, size_t width) {
 
 inline double DoubleLittleEndian(const uint8_t* bytes) { return std::bit_cast<double>(LittleEndian(bytes, 8)); }
 inline double DoubleBigEndian(const uint8_t* bytes) { return std::bit_cast<double>(BigEndian(bytes, 8)); }
+
+inline void PutLittleEndian(uint8_t* bytes, uint64_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+}
 
 } // namespace KByteFields

@@ -7,6 +7,7 @@
 #include "receivers/KLeicaCRS1000Receiver.h"
 #include "receivers/KLeicaRS500Receiver.h"
 #include "receivers/KReceiverCatalogue.h"
+#include "receivers/KReceiverFamily.h"
 
 TEST(ReceiverCatalogue, ListsTheFourteenTypesInOrderAndEndsWithAnEmptyName) {
     const std::vector<std::string> expected = {
@@ -51,6 +52,11 @@ TEST(ReceiverCatalogue, RegisteringAFamilyMakesItsTypeCreatable) {
     EXPECT_TRUE(built);
     RegisterFamily(9, nullptr);
     EXPECT_EQ(CreateReceiver(9), nullptr);
+    // Later tests in this program create type 9 from the family list again.
+    const KReceiverFamily* family = FamilyOfType(9);
+    ASSERT_NE(family, nullptr);
+    RegisterFamily(9, [family] { return family->createReceiver(9, true); });
+    EXPECT_NE(CreateReceiver(9), nullptr);
 }
 
 TEST(KReceiver, ClientNameIsAQuestionMarkWhenNotAttached) {

@@ -16,30 +16,17 @@
 #include "sim/KNavComDevice.h"
 #include "support/NavComFrames.h"
 #include "support/ReceiverRig.h"
+#include "support/TimeSpanScan.h"
 
 namespace {
 
 constexpr int32_t kNavCom = 8;
-
-Bytes LE(uint64_t value, int bytes) {
-    Bytes out;
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    return out;
-}
 
 Bytes LEDouble(double value) {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     return LE(bits, 8);
 }
-
-// A time as "seconds.nanoseconds" on the product's scale (since 1970, no leap seconds), from a
-// GPS week and milliseconds of week, or from a KGPSTime.
-std::string At(uint32_t week, uint64_t ms) {
-    return std::to_string(315964800 + int64_t{week} * 604800 + static_cast<int64_t>(ms / 1000)) + "." +
-           std::to_string(ms % 1000 * 1000000);
-}
-std::string At(const KGPSTime& time) { return std::to_string(time.utc) + "." + std::to_string(time.nanoseconds); }
 
 Bytes TimeTagged(uint32_t week, uint32_t ms) {
     return navcom::Frame(0xB0, Concat({LE(week, 2), LE(ms, 4), Repeat(0x11, 20)}));
@@ -214,26 +201,9 @@ TEST(NavComTimeDecoder, ReadsTheTimeOfTheThreeTimeMessagesOnly) {
 // ---------------------------------------------------------------------------------------------
 // ScanTimeSpan over recorded streams
 
-// A recording that plays back but cannot seek.
-class UnseekableRecording : public KRecordedComm {
-public:
-    using KRecordedComm::KRecordedComm;
-    bool Seek(int32_t, int32_t) override { return false; }
-};
-
-// The scan's outcome in one line: "result first last", a time not found as "-" (it must then
-// still be the GPS epoch); the week flag must say whether a first time was found.
 std::string Scan(KComm& link) {
     KNavComReceiver receiver(false);
-    link.Open(0);
-    receiver.Attach(&link, "Scan");
-    bool gotFirst = false, gotLast = false, weekUnknown = false;
-    KGPSTime first = kUntouched, last = kUntouched;
-    const bool result = receiver.ScanTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
-    const std::string epoch = At(KGPSTime(KGPSTime::kGpsEpoch));
-    auto time = [&](bool got, const KGPSTime& t) { return got ? At(t) : At(t) == epoch ? "-" : "not the epoch"; };
-    return std::string(result ? "true " : "false ") + time(gotFirst, first) + " " + time(gotLast, last) +
-           (weekUnknown == gotFirst ? " (week flag wrong)" : "");
+    return ScanOutcome(receiver, link);
 }
 
 TEST(NavComScan, FirstAndLastTimeOfTheRealRecording) {

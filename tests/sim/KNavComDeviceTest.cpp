@@ -19,12 +19,6 @@ constexpr int64_t kMs = 1000000;
 Bytes OutputRequest(uint8_t wanted) { return navcom::Frame(0x20, {0x04, 0x00, wanted, 0x02, 0x00, 0x00}); }
 Bytes PortSettings(uint8_t code, uint8_t odd) { return navcom::Frame(0x11, {0x04, code, 0x00, odd, 0x00, 0x00}); }
 
-uint64_t ReadLE(const Bytes& bytes, size_t at, size_t width) {
-    uint64_t value = 0;
-    for (size_t i = width; i-- > 0;) value = value << 8 | bytes.at(at + i);
-    return value;
-}
-
 // A host port on a world with one NavCom receiver. What comes back is cut into packets by the
 // simulator's own reader (the product's framer is not what is tested here) and told as
 // "ID: payload" lines.

@@ -92,3 +92,15 @@ std::string ToHex(const Bytes& bytes) {
     }
     return out;
 }
+
+Bytes LE(uint64_t value, int bytes) {
+    Bytes out;
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return out;
+}
+
+uint64_t ReadLE(const Bytes& bytes, size_t at, size_t width) {
+    uint64_t value = 0;
+    for (size_t i = width; i-- > 0;) value = value << 8 | bytes.at(at + i);
+    return value;
+}

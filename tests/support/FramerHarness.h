@@ -25,6 +25,9 @@ FramedRun RunFramer(KStreamMonitor& monitor, const Bytes& stream, Chunking chunk
 // Concatenation helper for building streams.
 Bytes Concat(std::initializer_list<Bytes> parts);
 Bytes Repeat(uint8_t value, size_t count);
+// `value` in `bytes` bytes, least significant first, and the number `width` such bytes at `at` hold.
+Bytes LE(uint64_t value, int bytes);
+uint64_t ReadLE(const Bytes& bytes, size_t at, size_t width);
 // Parses "9C AE 0C 00" into bytes.
 Bytes Hex(const std::string& text);
 std::string ToHex(const Bytes& bytes);
