@@ -7,6 +7,7 @@
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
 #include "monitors/KAshtechStreamMonitor.h"
+#include "receivers/MessageFields.h"
 #include "time/KClock.h"
 
 namespace {
@@ -35,13 +36,6 @@ bool Begins(const StreamMessage& message, const char* prefix) {
 // Fields read from a message must lie inside it: a time message cut short yields nothing.
 bool Holds(const StreamMessage& message, int32_t offset, int32_t size) {
     return message.length >= offset + size;
-}
-
-uint32_t LittleEndian(const uint8_t* p, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | p[i];
-    return value;
 }
 
 uint32_t BigEndian32(const uint8_t* p) {
