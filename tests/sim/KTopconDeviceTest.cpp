@@ -129,7 +129,8 @@ TEST(KTopconDevice, AnswersIdentifiedCommandsAndReportsErrors) {
 TEST(KTopconDevice, IsCabledOnlyToASerialPortATopconHas) {
     for (const auto& [port, cabled] :
          {std::pair{"", true}, {"a", true}, {"d", true}, {"e", false}, {"A", false}, {"ab", false}})
-        EXPECT_EQ(KTopconDevice::Create(11, 9600, Quiet([&](auto& o) { o.receiverPort = port; })) != nullptr, cabled);
+        EXPECT_EQ(KTopconDevice::Create(11, 9600, Quiet([p = port](auto& o) { o.receiverPort = p; })) != nullptr,
+                  cabled) << port;
     EXPECT_FALSE(KTopconDevice::Create(10, 9600, {}));
 }
 
