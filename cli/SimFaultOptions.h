@@ -13,9 +13,10 @@
     "  --revert-after MS   it goes back to its old rate MS milliseconds after switching\n"     \
     "  --quiet-output      no periodic output\n"                                               \
     "  --refuse-rate       it refuses rate changes (NavCom: a NAK; Leica GPS1200/500: FC FA 81)\n" \
-    "  --misses-first-try  it answers a repeated query only on the second try (Ashtech)\n"    \
+    "  --misses-first-try  it answers a repeated query only on the second try (Ashtech, Topcon)\n" \
     "  --wrong-ack         it acknowledges requests wrongly, where its protocol acknowledges\n" \
-    "  --receiver-port P   the receiver's port the cable is on (Ashtech A-D, Trimble 1-4 or 18)\n" \
+    "  --receiver-port P   the receiver's port the cable is on (Ashtech A-D, Topcon a-d,\n"    \
+    "                      Trimble 1-4 or 18)\n"                                          \
     "  --noise P           each bit on the cable flips with probability P (e.g. 0.0001)\n"     \
     "  --seed N            seed of the noise\n"
 

@@ -2,37 +2,10 @@
 // arbitrary bytes: nothing crashes, every request it cuts out is the run of input bytes that
 // ends at the byte just fed, from "$" to CR LF and no longer than its limit, and every answer
 // it then sends goes out.
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <vector>
+#include <string>
 
+#include "SimDeviceFuzz.h"
 #include "sim/KAshtechDevice.h"
-#include "sim/KSimDeviceLink.h"
-
-namespace {
-
-void Fail(const char* what, size_t at) {
-    std::fprintf(stderr, "%s (input byte %zu)\n", what, at);
-    std::abort();
-}
-
-// A line that takes whatever is sent, 10 bits a byte.
-class SinkLink : public KSimDeviceLink {
-public:
-    int64_t Transmit(int64_t atNs, uint32_t baud, const std::vector<uint8_t>& bytes) override {
-        freeNs =
-            std::max(freeNs, atNs) + static_cast<int64_t>(bytes.size()) * 10'000'000'000 / baud;
-        return freeNs;
-    }
-    int64_t TransmitFreeNs() const override { return freeNs; }
-    void SetReceiveBaud(uint32_t) override {}
-
-private:
-    int64_t freeNs = 0;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -44,32 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.streaming = (data[0] & 0x20) != 0;
     options.silent = (data[0] & 0x40) != 0;
     auto device = KAshtechDevice::Create(1 + data[0] % 3, 9600, options);
-    if (!device) Fail("no device for a valid set-up", 0);
-    auto& ashtech = static_cast<KAshtechDevice&>(*device);
-    SinkLink link;
-    int64_t now = 0;
-    device->Attach(&link, now);
-    for (size_t i = 1; i < size; ++i) {
-        const size_t before = ashtech.Requests().size();
-        now += 1'000'000; // a millisecond a byte
-        device->OnByte(now, data[i]);
-        const auto& requests = ashtech.Requests();
-        if (requests.size() > before + 1) Fail("one byte ended more than one request", i);
-        if (requests.size() == before + 1) {
-            const std::vector<uint8_t>& r = requests.back();
-            if (r.size() < 3 || r.size() > KAshtechDevice::kMaxRequest || r.front() != '$' ||
-                r[r.size() - 2] != '\r' || r.back() != '\n')
-                Fail("a request that is not a line from $ to CR LF", i);
-            if (r.size() > i || !std::equal(r.begin(), r.end(), data + i + 1 - r.size()))
-                Fail("a request that is not the input run ending here", i);
-        }
-        while (device->NextWakeNs() <= now)
-            device->Wake(now);
-    }
-    // Whatever is still due (answers, rate switches) runs out.
-    for (int rounds = 0; rounds < 64 && device->NextWakeNs() != KSimDevice::kNever; ++rounds) {
-        now = std::max(now, device->NextWakeNs());
-        device->Wake(now);
-    }
+    if (!device) FuzzFail("no device for a valid set-up", 0);
+    // A line from "$" to CR LF, no longer than the limit.
+    const auto isCommandLine = [](const std::vector<uint8_t>& r) {
+        return r.size() >= 3 && r.size() <= KAshtechDevice::kMaxRequest && r.front() == '$' &&
+               r[r.size() - 2] == '\r' && r.back() == '\n';
+    };
+    FuzzSimDevice(static_cast<KAshtechDevice&>(*device), data + 1, size - 1, isCommandLine);
     return 0;
 }

@@ -6,8 +6,8 @@
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
-#include "receivers/KByteFields.h"
 #include "monitors/KAshtechStreamMonitor.h"
+#include "receivers/KByteFields.h"
 #include "time/KClock.h"
 
 namespace {

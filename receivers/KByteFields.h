@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Numbers inside receivers' messages and commands, least or most significant byte first. Callers
-// check that the bytes lie inside the message.
+// Numbers inside receivers' messages and commands: binary, least or most significant byte first,
+// or written as text in fixed-width fields. Callers check that the bytes lie inside the message.
 namespace KByteFields {
 
 inline uint64_t LittleEndian(const uint8_t* bytes, size_t width) {
@@ -25,5 +25,12 @@ inline double DoubleBigEndian(const uint8_t* bytes) { return std::bit_cast<doubl
 inline void PutLittleEndian(uint8_t* bytes, uint64_t value, size_t width) {
     for (size_t i = 0; i < width; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
 }
+
+// Text in a field of `width` bytes, read as atoi and atof would but never past the field:
+// leading blanks, an optional sign, then digits up to the first other character (0 without
+// any; saturated at the 32-bit limits).
+int32_t TextInteger(const uint8_t* text, uint32_t width);
+// Leading blanks, then the longest decimal number the field begins with (0.0 without any).
+double TextDecimal(const uint8_t* text, uint32_t width);
 
 } // namespace KByteFields

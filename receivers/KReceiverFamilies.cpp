@@ -4,11 +4,13 @@
 #include "receivers/KNavComReceiver.h"
 #include "receivers/KNovatelReceiver.h"
 #include "receivers/KReceiverFamily.h"
+#include "receivers/KTopconReceiver.h"
 #include "receivers/KTrimbleReceiver.h"
 #include "sim/KAshtechDevice.h"
 #include "sim/KLeicaDevice.h"
 #include "sim/KNavComDevice.h"
 #include "sim/KNovatelDevice.h"
+#include "sim/KTopconDevice.h"
 #include "sim/KTrimbleDevice.h"
 
 const std::vector<KReceiverFamily>& ReceiverFamilies() {
@@ -18,6 +20,7 @@ const std::vector<KReceiverFamily>& ReceiverFamilies() {
         {"Leica", "lb2", {4, 5, 6, 7}, &KLeicaReceiver::Create, &KLeicaDevice::Create, &KLeicaDevice::Rates, true, false},
         {"NavCom", "navcom", {8}, &KNavComReceiver::Create, &KNavComDevice::Create, &KNavComDevice::Rates, true, true},
         {"Novatel", "novatel", {9}, &KNovatelReceiver::Create, &KNovatelDevice::Create, &KNovatelDevice::Rates, true, true},
+        {"Topcon", "topcon", {11}, &KTopconReceiver::Create, &KTopconDevice::Create, &KTopconDevice::Rates, false, true},
         {"Trimble", "trimble", {12, 13, 14}, &KTrimbleReceiver::Create, &KTrimbleDevice::Create, &KTrimbleDevice::Rates, false, true},
     };
     return families;

@@ -52,18 +52,6 @@ bool RecordSecond(const StreamMessage& message, double& secondOfWeek) {
     return true;
 }
 
-// A decimal number written in a fixed-width text field, read as atoi would but never past the
-// field: leading blanks, an optional sign, digits up to the first other character.
-int32_t FieldNumber(const uint8_t* text, uint32_t width) {
-    uint32_t i = 0;
-    while (i < width && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < width && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int32_t value = 0;
-    for (; i < width && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
-    return negative ? -value : value;
-}
-
 } // namespace
 
 KTrimbleReceiver::KTrimbleReceiver(bool readerThread) : KReceiver(readerThread) {
@@ -160,8 +148,8 @@ bool KTrimbleReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLa
             return false;
         }
         if (TypeOf(message) != kWeekText || !Holds(message, kWeekTextOffset + kWeekTextWidth)) return false;
-        const int32_t textSecond = FieldNumber(message.data.get() + kSecondTextOffset, kSecondTextWidth);
-        const int32_t week = FieldNumber(message.data.get() + kWeekTextOffset, kWeekTextWidth);
+        const int32_t textSecond = KByteFields::TextInteger(message.data.get() + kSecondTextOffset, kSecondTextWidth);
+        const int32_t week = KByteFields::TextInteger(message.data.get() + kWeekTextOffset, kWeekTextWidth);
         first = KGPSTime(static_cast<uint32_t>(week),
                          gotFirst ? first.GetSecondsOfWeek() : static_cast<double>(textSecond));
         gotFirst = true;

@@ -25,3 +25,19 @@ public:
 // "-" (it must then still be the GPS epoch), and a note when the week flag does not say whether a
 // first time was found.
 std::string ScanOutcome(KReceiver& receiver, KComm& link, size_t stepsBefore = 0);
+
+// What ScanTimeSpan reported.
+struct TimeSpan {
+    bool scanned = false, gotFirst = false, gotLast = false, weekUnknown = false;
+    KGPSTime first{0}, last{0};
+};
+
+// `receiver`, detached, scans the recording on `link` and is detached again.
+inline TimeSpan ScanTimeSpanOf(KReceiver& receiver, KComm& link) {
+    link.Open(0);
+    receiver.Attach(&link, "Scan");
+    TimeSpan s;
+    s.scanned = receiver.ScanTimeSpan(s.gotFirst, s.first, s.gotLast, s.last, s.weekUnknown);
+    receiver.Detach();
+    return s;
+}

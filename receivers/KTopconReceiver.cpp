@@ -1,0 +1,169 @@
+#include "receivers/KTopconReceiver.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "comm/KComm.h"
+#include "monitors/KTopconStreamMonitor.h"
+#include "receivers/KByteFields.h"
+#include "time/KClock.h"
+
+namespace {
+
+constexpr const char* kPing = "%GRILPING%\n";
+constexpr const char* kPingId = "GRILPING";
+constexpr const char* kAllOffId = "ALLOFF";
+constexpr int32_t kAllOffReplyMs = 5000;
+constexpr size_t kCommandBuffer = 128;
+// "RE", three length characters and the opening "%" come before a reply's identifier.
+constexpr int32_t kReplyIdOffset = 6;
+
+constexpr const char* kTimeReply = "RE018%QVXTIME:";
+constexpr int32_t kTimeReplyWeekOffset = 14;
+constexpr uint32_t kTimeReplyWeekWidth = 4;
+constexpr int32_t kTimeReplySecondsOffset = 19;
+constexpr uint32_t kTimeReplySecondsWidth = 9;
+
+constexpr int32_t kRmMinimumLength = 17;
+constexpr int32_t kRmWeekOffset = 7;
+constexpr int32_t kRmTimeOffset = 9;
+constexpr int32_t kScanMessageLimit = 200;
+
+bool Begins(const uint8_t* data, int32_t length, const char* prefix) {
+    const size_t size = std::strlen(prefix);
+    return length >= 0 && static_cast<size_t>(length) >= size &&
+           std::memcmp(data, prefix, size) == 0;
+}
+
+bool Begins(const StreamMessage& message, const char* prefix) {
+    return Begins(message.data.get(), message.length, prefix);
+}
+
+// How much of a text field of `width` bytes at `offset` the message really holds: a reply cut
+// short is read up to its last byte and no further.
+uint32_t HeldWidth(const StreamMessage& message, int32_t offset, uint32_t width) {
+    if (message.length <= offset) return 0;
+    const auto held = static_cast<uint32_t>(message.length - offset);
+    return held < width ? held : width;
+}
+
+// The time reply's week and seconds of week; false unless it is one.
+bool TimeReply(const StreamMessage& message, int32_t& week, double& seconds) {
+    if (message.length <= static_cast<int32_t>(std::strlen(kTimeReply)) ||
+        !Begins(message, kTimeReply))
+        return false;
+    const uint8_t* data = message.data.get();
+    week = KByteFields::TextInteger(data + kTimeReplyWeekOffset,
+                        HeldWidth(message, kTimeReplyWeekOffset, kTimeReplyWeekWidth));
+    const uint32_t secondsWidth =
+        HeldWidth(message, kTimeReplySecondsOffset, kTimeReplySecondsWidth);
+    seconds = secondsWidth > 0 ? KByteFields::TextDecimal(data + kTimeReplySecondsOffset, secondsWidth) : 0.0;
+    return true;
+}
+
+} // namespace
+
+KTopconReceiver::KTopconReceiver(bool readerThread) : KReceiver(readerThread) {
+    monitor = std::make_unique<KTopconStreamMonitor>();
+}
+
+KTopconReceiver::~KTopconReceiver() = default;
+
+std::unique_ptr<KReceiver> KTopconReceiver::Create(int32_t typeId, bool runReaderThread) {
+    if (typeId != 11) return nullptr;
+    return std::make_unique<KTopconReceiver>(runReaderThread);
+}
+
+void KTopconReceiver::Send(const char* format, ...) {
+    char text[kCommandBuffer];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    // Whether the write went out is not looked at: the reply wait finds out.
+    if (link && length > 0 && static_cast<size_t>(length) < sizeof text)
+        link->Write(text, static_cast<uint32_t>(length));
+}
+
+bool KTopconReceiver::WaitForReply(const char* identifier, int32_t budgetMs) {
+    const int32_t size = static_cast<int32_t>(std::strlen(identifier));
+    const auto carriesIdentifier = [identifier, size](const StreamMessage& message) {
+        return message.length >= size + kReplyIdOffset && Begins(message, "RE") &&
+               std::memcmp(message.data.get() + kReplyIdOffset, identifier,
+                           static_cast<size_t>(size)) == 0;
+    };
+    return KReceiver::WaitForReply(carriesIdentifier, budgetMs) != nullptr;
+}
+
+bool KTopconReceiver::StopAllBroadcast(int32_t settleMs) {
+    Send("%%ALLOFF%%dm\n");
+    if (!WaitForReply(kAllOffId, kAllOffReplyMs)) return false;
+    KClock::Current().Sleep(settleMs);
+    monitor->FlushMessages();
+    return true;
+}
+
+bool KTopconReceiver::Ping(int32_t timeoutMs) {
+    // A negative timeout gives no time to wait, not (halved as unsigned) a month of it.
+    const int32_t half = timeoutMs > 0 ? timeoutMs / 2 : 0;
+    // Nothing is flushed first: the wait drops whatever stale messages it meets.
+    Send("%s", kPing);
+    if (WaitForReply(kPingId, half)) return true;
+    Send("%s", kPing);
+    return WaitForReply(kPingId, half);
+}
+
+bool KTopconReceiver::ChangeBaud(int32_t baud) {
+    Send("set,/par/cur/term/rate,%d\n", baud);
+    return true;
+}
+
+void KTopconReceiver::Reset() {
+    if (link && link->linkType == kBlankLineLinkType) Send("\r\n\r\n");
+}
+
+bool KTopconReceiver::DecodeRmTime(const uint8_t* message, int32_t length, uint32_t weekBase,
+                                   KGPSTime& time) {
+    if (length < kRmMinimumLength || !Begins(message, length, "rM")) return false;
+    const auto field = static_cast<uint32_t>(KByteFields::LittleEndian(message + kRmWeekOffset, 2));
+    if (field & 0xE000) return false;
+    const uint32_t weekModulo = field & 0x7FF;
+    if (weekModulo > 1024) return false;
+    const uint32_t week = weekModulo == 1024 ? weekBase : weekModulo + (weekBase & ~0x3FFu);
+    time = KGPSTime(week, KByteFields::LittleEndian(message + kRmTimeOffset, 4) / 1000.0);
+    return true;
+}
+
+bool KTopconReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
+                                   bool& weekUnknown) {
+    gotFirst = false;
+    gotLast = false;
+    first = KGPSTime(KGPSTime::kGpsEpoch);
+    last = KGPSTime(KGPSTime::kGpsEpoch);
+    weekUnknown = true;
+    KGPSTime decoded(KGPSTime::kGpsEpoch);
+    const auto onFirstPass = [&](const StreamMessage& message) {
+        if (Begins(message, "RE")) {
+            int32_t week = 0;
+            double seconds = 0.0;
+            // A week of 0 is a receiver that does not know the time yet.
+            if (!TimeReply(message, week, seconds) || week == 0) return false;
+            first = KGPSTime(static_cast<uint32_t>(week), seconds);
+            weekUnknown = false;
+        } else if (DecodeRmTime(message.data.get(), message.length, 0, decoded)) {
+            // An "rM" week is only known modulo 1024: it is not taken.
+            first = KGPSTime(0u, decoded.GetSecondsOfWeek());
+        } else {
+            return false;
+        }
+        gotFirst = true;
+        return true;
+    };
+    const auto onLastPass = [&](const StreamMessage& message) {
+        if (!DecodeRmTime(message.data.get(), message.length, 0, decoded)) return;
+        last = KGPSTime(first.GetGPSWeek(), decoded.GetSecondsOfWeek());
+        gotLast = true;
+    };
+    return ScanRecording(kScanMessageLimit, onFirstPass, gotFirst, onLastPass);
+}
