@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "FuzzHarness.h"
 #include "sim/KAshtechDevice.h"
-#include "sim/KSimDeviceLink.h"
 
 namespace {
 
@@ -16,21 +16,6 @@ void Fail(const char* what, size_t at) {
     std::fprintf(stderr, "%s (input byte %zu)\n", what, at);
     std::abort();
 }
-
-// A line that takes whatever is sent, 10 bits a byte.
-class SinkLink : public KSimDeviceLink {
-public:
-    int64_t Transmit(int64_t atNs, uint32_t baud, const std::vector<uint8_t>& bytes) override {
-        freeNs =
-            std::max(freeNs, atNs) + static_cast<int64_t>(bytes.size()) * 10'000'000'000 / baud;
-        return freeNs;
-    }
-    int64_t TransmitFreeNs() const override { return freeNs; }
-    void SetReceiveBaud(uint32_t) override {}
-
-private:
-    int64_t freeNs = 0;
-};
 
 } // namespace
 
@@ -46,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto device = KAshtechDevice::Create(1 + data[0] % 3, 9600, options);
     if (!device) Fail("no device for a valid set-up", 0);
     auto& ashtech = static_cast<KAshtechDevice&>(*device);
-    SinkLink link;
+    FuzzSinkLink link;
     int64_t now = 0;
     device->Attach(&link, now);
     for (size_t i = 1; i < size; ++i) {

@@ -3,10 +3,12 @@
 #include "receivers/KLeicaReceiver.h"
 #include "receivers/KNavComReceiver.h"
 #include "receivers/KReceiverFamily.h"
+#include "receivers/KSiRFReceiver.h"
 #include "receivers/KTrimbleReceiver.h"
 #include "sim/KAshtechDevice.h"
 #include "sim/KLeicaDevice.h"
 #include "sim/KNavComDevice.h"
+#include "sim/KSiRFDevice.h"
 #include "sim/KTrimbleDevice.h"
 
 const std::vector<KReceiverFamily>& ReceiverFamilies() {
@@ -15,6 +17,7 @@ const std::vector<KReceiverFamily>& ReceiverFamilies() {
         {"Ashtech", "ashtech", {1, 2, 3}, &KAshtechReceiver::Create, &KAshtechDevice::Create, &KAshtechDevice::Rates, false, true},
         {"Leica", "lb2", {4, 5, 6, 7}, &KLeicaReceiver::Create, &KLeicaDevice::Create, &KLeicaDevice::Rates, true, false},
         {"NavCom", "navcom", {8}, &KNavComReceiver::Create, &KNavComDevice::Create, &KNavComDevice::Rates, true, true},
+        {"SiRF", "sirf", {10}, &KSiRFReceiver::Create, &KSiRFDevice::Create, &KSiRFDevice::Rates, true, true},
         {"Trimble", "trimble", {12, 13, 14}, &KTrimbleReceiver::Create, &KTrimbleDevice::Create, &KTrimbleDevice::Rates, false, true},
     };
     return families;
