@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <cstdio>
 
+#include <algorithm>
+#include <vector>
+
 #include "comm/KMemoryComm.h"
 #include "monitors/KStreamMonitor.h"
 

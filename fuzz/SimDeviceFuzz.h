@@ -2,7 +2,8 @@
 // Shared driver of the fuzz targets for simulated receivers' request readers: the device takes
 // the input a byte a millisecond over a line that takes whatever it sends; nothing may crash,
 // one byte ends at most one request, every request is the run of input bytes that ends at the
-// byte just fed and passes the target's `check`, and every answer then goes out.
+// byte just fed (sharing none with the request before) and passes the target's `check`, and
+// every answer then goes out.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +38,7 @@ template <typename Check>
 void FuzzSimDevice(KSimReceiverDevice& device, const uint8_t* data, size_t size, Check check) {
     SimSinkLink link;
     int64_t now = 0;
+    size_t lastEnd = 0;
     device.Attach(&link, now);
     for (size_t i = 0; i < size; ++i) {
         const size_t before = device.Requests().size();
@@ -47,8 +49,9 @@ void FuzzSimDevice(KSimReceiverDevice& device, const uint8_t* data, size_t size,
         if (requests.size() == before + 1) {
             const std::vector<uint8_t>& r = requests.back();
             if (!check(r)) FuzzFail("a request of the wrong shape", i);
-            if (r.size() > i + 1 || !std::equal(r.begin(), r.end(), data + i + 1 - r.size()))
-                FuzzFail("a request that is not the input run ending here", i);
+            if (r.size() > i + 1 - lastEnd || !std::equal(r.begin(), r.end(), data + i + 1 - r.size()))
+                FuzzFail("a request that is not the input run ending here, apart from the one before", i);
+            lastEnd = i + 1;
         }
         while (device.NextWakeNs() <= now)
             device.Wake(now);

@@ -4,12 +4,14 @@
 #include "receivers/KNavComReceiver.h"
 #include "receivers/KNovatelReceiver.h"
 #include "receivers/KReceiverFamily.h"
+#include "receivers/KSiRFReceiver.h"
 #include "receivers/KTopconReceiver.h"
 #include "receivers/KTrimbleReceiver.h"
 #include "sim/KAshtechDevice.h"
 #include "sim/KLeicaDevice.h"
 #include "sim/KNavComDevice.h"
 #include "sim/KNovatelDevice.h"
+#include "sim/KSiRFDevice.h"
 #include "sim/KTopconDevice.h"
 #include "sim/KTrimbleDevice.h"
 
@@ -20,6 +22,7 @@ const std::vector<KReceiverFamily>& ReceiverFamilies() {
         {"Leica", "lb2", {4, 5, 6, 7}, &KLeicaReceiver::Create, &KLeicaDevice::Create, &KLeicaDevice::Rates, true, false},
         {"NavCom", "navcom", {8}, &KNavComReceiver::Create, &KNavComDevice::Create, &KNavComDevice::Rates, true, true},
         {"Novatel", "novatel", {9}, &KNovatelReceiver::Create, &KNovatelDevice::Create, &KNovatelDevice::Rates, true, true},
+        {"SiRF", "sirf", {10}, &KSiRFReceiver::Create, &KSiRFDevice::Create, &KSiRFDevice::Rates, true, true},
         {"Topcon", "topcon", {11}, &KTopconReceiver::Create, &KTopconDevice::Create, &KTopconDevice::Rates, false, true},
         {"Trimble", "trimble", {12, 13, 14}, &KTrimbleReceiver::Create, &KTrimbleDevice::Create, &KTrimbleDevice::Rates, false, true},
     };

@@ -56,4 +56,16 @@ bool IsValid(const Bytes& frame, bool checkEnd) {
     return Checksum(payload) == (frame[l + 4] << 8 | frame[l + 5]);
 }
 
+Bytes BigEndian(uint64_t value, int bytes) {
+    Bytes out;
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return out;
+}
+
+uint64_t ReadBigEndian(const uint8_t* data, int bytes) {
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value = value << 8 | data[i];
+    return value;
+}
+
 } // namespace sirf

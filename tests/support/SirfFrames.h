@@ -18,5 +18,8 @@ Bytes WithBadChecksum(Bytes frame);
 Bytes WithBadEnd(Bytes frame);
 // An independent check of a delivered frame; the end sequence is only checked when asked.
 bool IsValid(const Bytes& frame, bool checkEnd = true);
+// The protocol's numbers: `value` in `bytes` bytes, most significant first, and back.
+Bytes BigEndian(uint64_t value, int bytes);
+uint64_t ReadBigEndian(const uint8_t* data, int bytes);
 
 } // namespace sirf

@@ -1,0 +1,201 @@
+#include "receivers/KSiRFReceiver.h"
+
+#include <bit>
+#include <cstring>
+
+#include "comm/KComm.h"
+#include "monitors/KSBPStreamMonitor.h"
+#include "time/KClock.h"
+
+namespace {
+
+constexpr size_t kIdOffset = 4;
+constexpr size_t kTrailerBytes = 4;  // checksum and end sequence
+constexpr int32_t kClockReplyMs = 3000;
+constexpr int32_t kScanMessageLimit = 200;
+
+// Field offsets, counted from the first start byte.
+constexpr size_t kAckedIdOffset = 5;
+constexpr size_t kClockWeekOffset = 5;
+constexpr size_t kClockBiasOffset = 16;
+constexpr size_t kClockEstimateOffset = 20;
+constexpr size_t kSoftwareTimeOffset = 11;
+constexpr size_t kTimeWeekOffset = 36;
+constexpr size_t kTimeSecondsOffset = 44;
+
+uint8_t IdOf(const StreamMessage& message) {
+    return message.length > static_cast<int32_t>(kIdOffset) ? message.data[kIdOffset] : 0;
+}
+
+// Where the fields read from a message of `id` end.
+size_t FieldsEnd(uint8_t id) {
+    switch (id) {
+    case KSiRFReceiver::kIdAck: return kAckedIdOffset + 1;
+    case KSiRFReceiver::kIdClockStatus: return kClockEstimateOffset + 4;
+    case KSiRFReceiver::kIdNavLibMeasurement: return kSoftwareTimeOffset + 8;
+    case KSiRFReceiver::kIdTime: return kTimeSecondsOffset + 8;
+    default: return kIdOffset + 1;
+    }
+}
+
+uint32_t ReadBE32(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+uint64_t ReadLE(const uint8_t* bytes, size_t width) {
+    uint64_t value = 0;
+    for (size_t i = width; i-- > 0;) value = value << 8 | bytes[i];
+    return value;
+}
+
+bool IsMessage(const StreamMessage* message, uint8_t id) {
+    return message != nullptr && message->data != nullptr && IdOf(*message) == id &&
+           KSiRFReceiver::HoldsFields(*message);
+}
+
+// The week (32 bits) and seconds of week (a double) of a time message (0xFA), both least
+// significant byte first.
+KGPSTime TimeOfTimeMessage(const StreamMessage& message) {
+    const uint8_t* data = message.data.get();
+    return KGPSTime(static_cast<uint32_t>(ReadLE(data + kTimeWeekOffset, 4)),
+                    std::bit_cast<double>(ReadLE(data + kTimeSecondsOffset, 8)));
+}
+
+} // namespace
+
+KSiRFReceiver::KSiRFReceiver(bool readerThread) : KReceiver(readerThread), packet{} {
+    monitor = std::make_unique<KSBPStreamMonitor>();
+}
+
+KSiRFReceiver::~KSiRFReceiver() = default;
+
+std::unique_ptr<KReceiver> KSiRFReceiver::Create(int32_t typeId, bool runReaderThread) {
+    if (typeId != 10) return nullptr;
+    return std::make_unique<KSiRFReceiver>(runReaderThread);
+}
+
+bool KSiRFReceiver::SendPacket(const uint8_t* payload, uint16_t payloadLength) {
+    if (payload == nullptr || payloadLength > kMaxPayload || link == nullptr) return false;
+    std::memset(packet, 0, sizeof packet);
+    packet[0] = KSBPStreamMonitor::kStart0;
+    packet[1] = KSBPStreamMonitor::kStart1;
+    packet[2] = static_cast<uint8_t>(payloadLength >> 8);
+    packet[3] = static_cast<uint8_t>(payloadLength & 0xFF);
+    std::memcpy(packet + kIdOffset, payload, payloadLength);
+    uint16_t sum = 0;
+    for (uint16_t i = 0; i < payloadLength; ++i) sum = static_cast<uint16_t>(sum + payload[i]);
+    sum &= 0x7FFF;
+    packet[kIdOffset + payloadLength] = static_cast<uint8_t>(sum >> 8);
+    packet[kIdOffset + payloadLength + 1] = static_cast<uint8_t>(sum & 0xFF);
+    packet[kIdOffset + payloadLength + 2] = KSBPStreamMonitor::kEnd0;
+    packet[kIdOffset + payloadLength + 3] = KSBPStreamMonitor::kEnd1;
+    return link->Write(packet, static_cast<uint32_t>(payloadLength) + 8);
+}
+
+bool KSiRFReceiver::HoldsFields(const StreamMessage& message) {
+    if (message.data == nullptr || message.length < 0) return false;
+    return FieldsEnd(IdOf(message)) + kTrailerBytes <= static_cast<size_t>(message.length);
+}
+
+std::unique_ptr<StreamMessage> KSiRFReceiver::WaitForAck(uint8_t ackedId, int32_t budgetMs) {
+    return WaitForReply(
+        [ackedId](const StreamMessage& message) {
+            return IsMessage(&message, kIdAck) && message.data[kAckedIdOffset] == ackedId;
+        },
+        budgetMs);
+}
+
+std::unique_ptr<StreamMessage> KSiRFReceiver::WaitForMessage(uint8_t messageId, int32_t budgetMs) {
+    return WaitForReply([messageId](const StreamMessage& message) { return IsMessage(&message, messageId); },
+                        budgetMs);
+}
+
+bool KSiRFReceiver::StopAllBroadcast(int32_t settleMs) {
+    // One packet straight after the other: the receiver takes them as they come.
+    for (uint8_t id : kSilencedIds) {
+        const uint8_t payload[8] = {kIdSetMessageRate, 0x00, id, 0x00, 0x00, 0x00, 0x00, 0x00};
+        if (!SendPacket(payload, sizeof payload)) return false;
+    }
+    KClock::Current().Sleep(settleMs);
+    monitor->FlushMessages();
+    return true;
+}
+
+bool KSiRFReceiver::QueryTime(KGPSTime& time) {
+    const uint8_t payload[2] = {kIdPollClockStatus, 0x00};
+    if (!SendPacket(payload, sizeof payload)) return false;
+    const std::unique_ptr<StreamMessage> status = WaitForMessage(kIdClockStatus, kClockReplyMs);
+    return status && DecodeClockStatus(status.get(), time);
+}
+
+bool KSiRFReceiver::Ping(int32_t timeoutMs) {
+    const uint8_t payload[2] = {kIdPollVersion, 0x00};
+    if (!SendPacket(payload, sizeof payload)) return false;
+    return WaitForAck(kIdPollVersion, timeoutMs) != nullptr;
+}
+
+bool KSiRFReceiver::ChangeBaud(int32_t baud) {
+    // Any rate goes out as it is, but one that is not a positive number is no rate at all.
+    if (baud <= 0) return false;
+    const uint32_t rate = static_cast<uint32_t>(baud);
+    const uint8_t payload[9] = {kIdSetSerialPort,
+                                static_cast<uint8_t>(rate >> 24),
+                                static_cast<uint8_t>(rate >> 16),
+                                static_cast<uint8_t>(rate >> 8),
+                                static_cast<uint8_t>(rate),
+                                0x08,   // data bits
+                                0x01,   // stop bits
+                                0x00,   // no parity
+                                0x00};
+    return SendPacket(payload, sizeof payload);
+}
+
+bool KSiRFReceiver::DecodeClockStatus(const StreamMessage* message, KGPSTime& time) {
+    if (!IsMessage(message, kIdClockStatus)) return false;
+    const uint8_t* data = message->data.get();
+    const uint32_t week = static_cast<uint32_t>(data[kClockWeekOffset]) << 8 | data[kClockWeekOffset + 1];
+    const auto biasNs = static_cast<int32_t>(ReadBE32(data + kClockBiasOffset));
+    const auto estimateMs = static_cast<int32_t>(ReadBE32(data + kClockEstimateOffset));
+    time = KGPSTime(week, estimateMs / 1000.0 + biasNs / 1000000000.0);
+    return true;
+}
+
+double KSiRFReceiver::DecodeSoftwareTime(const StreamMessage* message) {
+    if (!IsMessage(message, kIdNavLibMeasurement)) return 0.0;
+    // Its low 32 bits come first, then its high 32 bits, each most significant byte first.
+    const uint8_t* data = message->data.get() + kSoftwareTimeOffset;
+    const uint64_t bits = static_cast<uint64_t>(ReadBE32(data + 4)) << 32 | ReadBE32(data);
+    return std::bit_cast<double>(bits);
+}
+
+bool KSiRFReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
+                                 bool& weekUnknown) {
+    gotFirst = false;
+    gotLast = false;
+    first = KGPSTime(KGPSTime::kGpsEpoch);
+    last = KGPSTime(KGPSTime::kGpsEpoch);
+    weekUnknown = true;
+    // A measurement's software time carries no week: it stands in until a message with a week
+    // comes, which ends the pass.
+    const auto onFirstPass = [&](const StreamMessage& message) {
+        if (!HoldsFields(message)) return false;
+        switch (IdOf(message)) {
+        case kIdTime: first = TimeOfTimeMessage(message); break;
+        case kIdClockStatus: DecodeClockStatus(&message, first); break;
+        case kIdNavLibMeasurement:
+            first = KGPSTime(0u, DecodeSoftwareTime(&message));
+            gotFirst = true;
+            weekUnknown = true;
+            return false;
+        default: return false;
+        }
+        gotFirst = true;
+        weekUnknown = false;
+        return true;
+    };
+    const auto onLastPass = [&](const StreamMessage& message) {
+        if (DecodeClockStatus(&message, last)) gotLast = true;
+    };
+    return ScanRecording(kScanMessageLimit, onFirstPass, gotFirst, onLastPass);
+}
