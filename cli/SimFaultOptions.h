@@ -12,7 +12,7 @@
     "  --never-switches    it acknowledges rate changes but keeps its rate\n"                  \
     "  --revert-after MS   it goes back to its old rate MS milliseconds after switching\n"     \
     "  --quiet-output      no periodic output\n"                                               \
-    "  --refuse-rate       it refuses rate changes (NavCom: a NAK; Leica GPS1200/500: FC FA 81)\n" \
+    "  --refuse-rate       it refuses rate changes, with the refusal its protocol has\n"       \
     "  --misses-first-try  it answers a repeated query only on the second try (Ashtech, Topcon)\n" \
     "  --wrong-ack         it acknowledges requests wrongly, where its protocol acknowledges\n" \
     "  --receiver-port P   the receiver's port the cable is on (Ashtech A-D, Topcon a-d,\n"    \
