@@ -1,6 +1,5 @@
 #include "receivers/KAshtechReceiver.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -64,17 +63,6 @@ int32_t KAshtechReceiver::SpeedCode(int32_t baud) {
     return kNoSpeedCode;
 }
 
-void KAshtechReceiver::Send(const char* format, ...) {
-    char text[32];
-    va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    // Unacknowledged: whether the write went out is not looked at.
-    if (link && length > 0 && static_cast<size_t>(length) < sizeof text)
-        link->Write(text, static_cast<uint32_t>(length));
-}
-
 std::unique_ptr<StreamMessage> KAshtechReceiver::WaitForReply(const char* prefix,
                                                               int32_t budgetMs) {
     return KReceiver::WaitForReply(
@@ -83,12 +71,12 @@ std::unique_ptr<StreamMessage> KAshtechReceiver::WaitForReply(const char* prefix
 
 bool KAshtechReceiver::GetPort(char& letter) {
     monitor->FlushMessages();
-    Send("%s", kPortQuery);
+    SendText("%s", kPortQuery);
     std::unique_ptr<StreamMessage> reply = WaitForReply(kPortReply, kPortReplyMs);
     if (!reply) {
         DebugTrace("ASHTECH: Get Current Port failed on Try 1\n");
         // The answer to the first query may still be on its way: nothing is flushed here.
-        Send("%s", kPortQuery);
+        SendText("%s", kPortQuery);
         reply = WaitForReply(kPortReply, kPortReplyMs);
         if (!reply) {
             DebugTrace("ASHTECH: Get Current Port failed on Try 2\n");
@@ -107,18 +95,18 @@ bool KAshtechReceiver::StopAllBroadcast(int32_t settleMs) {
     }
     switch (outputMode) {
     case kRawOff:
-        Send("$PASHS,RAW,ALL,%c,OFF\r\n", letter);
+        SendText("$PASHS,RAW,ALL,%c,OFF\r\n", letter);
         break;
     case kNmeaOff:
-        Send("$PASHS,NME,ALL,%c,OFF\r\n", letter);
+        SendText("$PASHS,NME,ALL,%c,OFF\r\n", letter);
         break;
     case kAllOff:
-        Send("$PASHS,OUT,%c\r\n", letter);
+        SendText("$PASHS,OUT,%c\r\n", letter);
         break;
     default:
         return false;
     }
-    Send("$PASHS,NME,XDR,%c,OFF\r\n", letter);
+    SendText("$PASHS,NME,XDR,%c,OFF\r\n", letter);
     KClock::Current().Sleep(settleMs);
     monitor->FlushMessages();
     return true;
@@ -144,7 +132,7 @@ bool KAshtechReceiver::ChangeBaud(int32_t baud) {
         DebugTrace("Ashtech receiver:  Couldn't set baud - no command byte found... \n");
         return false;
     }
-    Send("$PASHS,SPD,%c,%d\r\n", letter, code);
+    SendText("$PASHS,SPD,%c,%d\r\n", letter, code);
     return true;
 }
 

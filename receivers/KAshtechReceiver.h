@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "log/Logs.h"
 #include "receivers/KReceiver.h"
 
 // Ashtech Z, AC12 and G12 over the Ashtech ASCII command set ("$PASHQ," queries, "$PASHS,"
@@ -39,7 +38,6 @@ private:
     std::unique_ptr<StreamMessage> WaitForReply(const char* prefix, int32_t budgetMs);
     // Asks which port the PC is on (twice at most). `letter` is left alone without a reply.
     bool GetPort(char& letter);
-    void Send(const char* format, ...) VELINOR_PRINTF(2, 3);
 
     int32_t outputMode;
 };

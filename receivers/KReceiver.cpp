@@ -1,5 +1,10 @@
 #include "receivers/KReceiver.h"
 
+#include <cstdarg>
+#include <cstdio>
+
+#include "comm/KComm.h"
+
 #include "time/KClock.h"
 
 namespace {
@@ -28,6 +33,16 @@ bool KReceiver::Detach() {
     if (monitor) monitor->Stop();
     clientName = "?";
     return true;
+}
+
+void KReceiver::SendText(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (link && length > 0 && static_cast<size_t>(length) < sizeof text)
+        link->Write(text, static_cast<uint32_t>(length));
 }
 
 std::unique_ptr<StreamMessage> KReceiver::WaitForReply(

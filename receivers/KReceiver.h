@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "log/Logs.h"
 #include "monitors/KStreamMonitor.h"
 #include "time/KGPSTime.h"
 
@@ -38,6 +39,10 @@ public:
     bool RunsReaderThread() const { return runReaderThread; }
 
 protected:
+    // Writes a formatted text command, its characters only (no terminating zero). Text protocols
+    // do not acknowledge it: the write's result is not looked at, the next reply wait finds out.
+    void SendText(const char* format, ...) VELINOR_PRINTF(2, 3);
+
     // The reply wait every family uses: takes queued messages, returns the first that `match`
     // accepts and deletes the others; while the queue is empty and the budget is not spent,
     // sleeps 100 ms. A budget of B ms looks at the queue B/100 + 1 times.

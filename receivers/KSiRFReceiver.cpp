@@ -5,6 +5,7 @@
 
 #include "comm/KComm.h"
 #include "monitors/KSBPStreamMonitor.h"
+#include "receivers/KByteFields.h"
 #include "time/KClock.h"
 
 namespace {
@@ -38,17 +39,6 @@ size_t FieldsEnd(uint8_t id) {
     }
 }
 
-uint32_t ReadBE32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
-           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
-}
-
-uint64_t ReadLE(const uint8_t* bytes, size_t width) {
-    uint64_t value = 0;
-    for (size_t i = width; i-- > 0;) value = value << 8 | bytes[i];
-    return value;
-}
-
 bool IsMessage(const StreamMessage* message, uint8_t id) {
     return message != nullptr && message->data != nullptr && IdOf(*message) == id &&
            KSiRFReceiver::HoldsFields(*message);
@@ -58,8 +48,8 @@ bool IsMessage(const StreamMessage* message, uint8_t id) {
 // significant byte first.
 KGPSTime TimeOfTimeMessage(const StreamMessage& message) {
     const uint8_t* data = message.data.get();
-    return KGPSTime(static_cast<uint32_t>(ReadLE(data + kTimeWeekOffset, 4)),
-                    std::bit_cast<double>(ReadLE(data + kTimeSecondsOffset, 8)));
+    return KGPSTime(static_cast<uint32_t>(KByteFields::LittleEndian(data + kTimeWeekOffset, 4)),
+                    KByteFields::DoubleLittleEndian(data + kTimeSecondsOffset));
 }
 
 } // namespace
@@ -155,8 +145,8 @@ bool KSiRFReceiver::DecodeClockStatus(const StreamMessage* message, KGPSTime& ti
     if (!IsMessage(message, kIdClockStatus)) return false;
     const uint8_t* data = message->data.get();
     const uint32_t week = static_cast<uint32_t>(data[kClockWeekOffset]) << 8 | data[kClockWeekOffset + 1];
-    const auto biasNs = static_cast<int32_t>(ReadBE32(data + kClockBiasOffset));
-    const auto estimateMs = static_cast<int32_t>(ReadBE32(data + kClockEstimateOffset));
+    const auto biasNs = static_cast<int32_t>(KByteFields::BigEndian(data + kClockBiasOffset, 4));
+    const auto estimateMs = static_cast<int32_t>(KByteFields::BigEndian(data + kClockEstimateOffset, 4));
     time = KGPSTime(week, estimateMs / 1000.0 + biasNs / 1000000000.0);
     return true;
 }
@@ -165,17 +155,13 @@ double KSiRFReceiver::DecodeSoftwareTime(const StreamMessage* message) {
     if (!IsMessage(message, kIdNavLibMeasurement)) return 0.0;
     // Its low 32 bits come first, then its high 32 bits, each most significant byte first.
     const uint8_t* data = message->data.get() + kSoftwareTimeOffset;
-    const uint64_t bits = static_cast<uint64_t>(ReadBE32(data + 4)) << 32 | ReadBE32(data);
+    const uint64_t bits = KByteFields::BigEndian(data + 4, 4) << 32 | KByteFields::BigEndian(data, 4);
     return std::bit_cast<double>(bits);
 }
 
 bool KSiRFReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                                  bool& weekUnknown) {
-    gotFirst = false;
-    gotLast = false;
-    first = KGPSTime(KGPSTime::kGpsEpoch);
-    last = KGPSTime(KGPSTime::kGpsEpoch);
-    weekUnknown = true;
+    ClearTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
     // A measurement's software time carries no week: it stands in until a message with a week
     // comes, which ends the pass.
     const auto onFirstPass = [&](const StreamMessage& message) {

@@ -1,6 +1,5 @@
 #include "receivers/KTopconReceiver.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -15,7 +14,6 @@ constexpr const char* kPing = "%GRILPING%\n";
 constexpr const char* kPingId = "GRILPING";
 constexpr const char* kAllOffId = "ALLOFF";
 constexpr int32_t kAllOffReplyMs = 5000;
-constexpr size_t kCommandBuffer = 128;
 // "RE", three length characters and the opening "%" come before a reply's identifier.
 constexpr int32_t kReplyIdOffset = 6;
 
@@ -75,17 +73,6 @@ std::unique_ptr<KReceiver> KTopconReceiver::Create(int32_t typeId, bool runReade
     return std::make_unique<KTopconReceiver>(runReaderThread);
 }
 
-void KTopconReceiver::Send(const char* format, ...) {
-    char text[kCommandBuffer];
-    va_list args;
-    va_start(args, format);
-    const int length = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    // Whether the write went out is not looked at: the reply wait finds out.
-    if (link && length > 0 && static_cast<size_t>(length) < sizeof text)
-        link->Write(text, static_cast<uint32_t>(length));
-}
-
 bool KTopconReceiver::WaitForReply(const char* identifier, int32_t budgetMs) {
     const int32_t size = static_cast<int32_t>(std::strlen(identifier));
     const auto carriesIdentifier = [identifier, size](const StreamMessage& message) {
@@ -97,7 +84,7 @@ bool KTopconReceiver::WaitForReply(const char* identifier, int32_t budgetMs) {
 }
 
 bool KTopconReceiver::StopAllBroadcast(int32_t settleMs) {
-    Send("%%ALLOFF%%dm\n");
+    SendText("%%ALLOFF%%dm\n");
     if (!WaitForReply(kAllOffId, kAllOffReplyMs)) return false;
     KClock::Current().Sleep(settleMs);
     monitor->FlushMessages();
@@ -108,19 +95,19 @@ bool KTopconReceiver::Ping(int32_t timeoutMs) {
     // A negative timeout gives no time to wait, not (halved as unsigned) a month of it.
     const int32_t half = timeoutMs > 0 ? timeoutMs / 2 : 0;
     // Nothing is flushed first: the wait drops whatever stale messages it meets.
-    Send("%s", kPing);
+    SendText("%s", kPing);
     if (WaitForReply(kPingId, half)) return true;
-    Send("%s", kPing);
+    SendText("%s", kPing);
     return WaitForReply(kPingId, half);
 }
 
 bool KTopconReceiver::ChangeBaud(int32_t baud) {
-    Send("set,/par/cur/term/rate,%d\n", baud);
+    SendText("set,/par/cur/term/rate,%d\n", baud);
     return true;
 }
 
 void KTopconReceiver::Reset() {
-    if (link && link->linkType == kBlankLineLinkType) Send("\r\n\r\n");
+    if (link && link->linkType == kBlankLineLinkType) SendText("\r\n\r\n");
 }
 
 bool KTopconReceiver::DecodeRmTime(const uint8_t* message, int32_t length, uint32_t weekBase,
@@ -137,11 +124,7 @@ bool KTopconReceiver::DecodeRmTime(const uint8_t* message, int32_t length, uint3
 
 bool KTopconReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                                    bool& weekUnknown) {
-    gotFirst = false;
-    gotLast = false;
-    first = KGPSTime(KGPSTime::kGpsEpoch);
-    last = KGPSTime(KGPSTime::kGpsEpoch);
-    weekUnknown = true;
+    ClearTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
     KGPSTime decoded(KGPSTime::kGpsEpoch);
     const auto onFirstPass = [&](const StreamMessage& message) {
         if (Begins(message, "RE")) {

@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "log/Logs.h"
 #include "receivers/KReceiver.h"
 
 // Topcon receivers over GRIL, their ASCII command language. A command line may begin with an
@@ -37,5 +36,4 @@ private:
     // The time of an "rM" message, its week taken modulo 1024 onto `weekBase`.
     static bool DecodeRmTime(const uint8_t* message, int32_t length, uint32_t weekBase,
                              KGPSTime& time);
-    void Send(const char* format, ...) VELINOR_PRINTF(2, 3);
 };

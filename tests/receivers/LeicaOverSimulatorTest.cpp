@@ -1,8 +1,6 @@
 // The Leica receivers against the simulated receivers, over a simulated line, in virtual time.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "receivers/KLeicaCRS1000Receiver.h"
 #include "receivers/KLeicaRS500Receiver.h"
 #include "support/ReceiverRig.h"
@@ -10,12 +8,6 @@
 namespace {
 
 constexpr int32_t kCRS1000 = 4, kGMX900 = 5, kGPS1200 = 6, kSystem500 = 7;
-
-KSimDeviceOptions NoLeapSeconds() {
-    KSimDeviceOptions options;
-    options.gpsLeapSeconds = 0;  // the product's times carry no leap seconds either
-    return options;
-}
 
 TEST(LeicaOverSimulator, PingAnswersOnlyAtTheReceiversRate) {
     SimReceiverRig rig(kSystem500, 19200);
@@ -59,36 +51,6 @@ TEST(LeicaOverSimulator, CRS1000RateChangeNeedsNoAcknowledgement) {
     EXPECT_EQ(rig.DeviceBaud(), 57600u);
     rig.OpenAt(57600);
     EXPECT_TRUE(rig.Receiver().Ping(1000));
-}
-
-TEST(LeicaOverSimulator, OnlyTheGMX900AnswersControlCommandFour) {
-    {
-        SimReceiverRig rig(kGMX900, 9600);
-        rig.OpenAt(9600);
-        EXPECT_TRUE(rig.ReceiverAs<KLeicaCRS1000Receiver>().SendControlCommand(4, true));
-    }
-    SimReceiverRig rig(kCRS1000, 9600);
-    rig.OpenAt(9600);
-    const int64_t start = rig.clock.NowMs();
-    EXPECT_FALSE(rig.ReceiverAs<KLeicaCRS1000Receiver>().SendControlCommand(4, true));
-    EXPECT_EQ(rig.clock.NowMs() - start, 5000);
-}
-
-TEST(LeicaOverSimulator, BothTimeQueriesReadTheReceiversClock) {
-    {
-        SimReceiverRig rig(kSystem500, 9600, NoLeapSeconds());
-        rig.OpenAt(9600);
-        KGPSTime calendar(0);
-        ASSERT_TRUE(rig.Receiver().QueryTime(calendar));
-        EXPECT_LE(std::abs(calendar.utc - KGPSTime().utc), 1);
-    }
-    SimReceiverRig rig(kCRS1000, 9600, NoLeapSeconds());
-    rig.OpenAt(9600);
-    KGPSTime ofWeek(0);
-    ASSERT_TRUE(rig.Receiver().QueryTime(ofWeek));
-    const KGPSTime now;
-    EXPECT_EQ(ofWeek.GetGPSWeek(), now.GetGPSWeek());
-    EXPECT_NEAR(ofWeek.GetSecondsOfWeek(), now.GetSecondsOfWeek(), 1.0);
 }
 
 } // namespace

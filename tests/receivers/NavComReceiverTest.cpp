@@ -286,30 +286,4 @@ TEST(NavComOverSimulator, TheReceiverSwitchesAndAnswersAtEachNewRate) {
     }
 }
 
-TEST(NavComOverSimulator, ARefusedRateChangeFailsAtOnceAndTheReceiverStays) {
-    KSimDeviceOptions options;
-    options.refusesRateChange = true;
-    SimReceiverRig rig(kNavCom, 9600, options);
-    rig.OpenAt(9600);
-    TraceCapture trace;
-    EXPECT_FALSE(rig.Receiver().ChangeBaud(57600));
-    EXPECT_LT(rig.clock.NowMs(), 2000);  // ended by the refusal, not by the budget
-    EXPECT_EQ(trace.lines, std::vector<std::string>{"NavCom NAK received for message 17.  Error code 3\n"});
-    EXPECT_EQ(rig.DeviceBaud(), 9600u);
-    EXPECT_TRUE(rig.Receiver().Ping(1000));
-}
-
-TEST(NavComOverSimulator, QueryTimeTellsTheReceiversClock) {
-    KSimDeviceOptions options;
-    options.gpsLeapSeconds = 0;  // the product's times carry no leap seconds either
-    SimReceiverRig rig(kNavCom, 38400, options);
-    rig.OpenAt(38400);
-    rig.clock.Advance(3250);
-    KGPSTime time = kUntouched;
-    ASSERT_TRUE(rig.Receiver().QueryTime(time));
-    const KGPSTime now;
-    EXPECT_EQ(time.GetGPSWeek(), now.GetGPSWeek());
-    EXPECT_NEAR(time.GetSecondsOfWeek() + time.nanoseconds / 1e9, now.GetSecondsOfWeek(), 1.0);
-}
-
 } // namespace
