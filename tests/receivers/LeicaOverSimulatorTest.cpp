@@ -53,4 +53,17 @@ TEST(LeicaOverSimulator, CRS1000RateChangeNeedsNoAcknowledgement) {
     EXPECT_TRUE(rig.Receiver().Ping(1000));
 }
 
+TEST(LeicaOverSimulator, OnlyTheGMX900AnswersControlCommandFour) {
+    {
+        SimReceiverRig rig(kGMX900, 9600);
+        rig.OpenAt(9600);
+        EXPECT_TRUE(rig.ReceiverAs<KLeicaCRS1000Receiver>().SendControlCommand(4, true));
+    }
+    SimReceiverRig rig(kCRS1000, 9600);
+    rig.OpenAt(9600);
+    const int64_t start = rig.clock.NowMs();
+    EXPECT_FALSE(rig.ReceiverAs<KLeicaCRS1000Receiver>().SendControlCommand(4, true));
+    EXPECT_EQ(rig.clock.NowMs() - start, 5000);
+}
+
 } // namespace

@@ -286,4 +286,17 @@ TEST(NavComOverSimulator, TheReceiverSwitchesAndAnswersAtEachNewRate) {
     }
 }
 
+TEST(NavComOverSimulator, ARefusedRateChangeFailsAtOnceAndTheReceiverStays) {
+    KSimDeviceOptions options;
+    options.refusesRateChange = true;
+    SimReceiverRig rig(kNavCom, 9600, options);
+    rig.OpenAt(9600);
+    TraceCapture trace;
+    EXPECT_FALSE(rig.Receiver().ChangeBaud(57600));
+    EXPECT_LT(rig.clock.NowMs(), 2000);  // ended by the refusal, not by the budget
+    EXPECT_EQ(trace.lines, std::vector<std::string>{"NavCom NAK received for message 17.  Error code 3\n"});
+    EXPECT_EQ(rig.DeviceBaud(), 9600u);
+    EXPECT_TRUE(rig.Receiver().Ping(1000));
+}
+
 } // namespace

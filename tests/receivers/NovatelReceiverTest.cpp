@@ -266,4 +266,28 @@ TEST(NovatelOverSimulator, SilentAndWronglyAcknowledgingReceiversAreNeverTakenAt
     }
 }
 
+TEST(NovatelOverSimulator, TheReceiverAnswersOnlyAtItsRateFallsSilentAndSwitches) {
+    SimReceiverRig rig(kNovatel, 4800);
+    rig.OpenAt(9600);
+    EXPECT_FALSE(rig.Receiver().Ping(1000));
+    rig.OpenAt(4800);
+    ASSERT_TRUE(rig.Receiver().StopAllBroadcast(2000));
+    EXPECT_FALSE(rig.WithDevice<KNovatelDevice>([](KNovatelDevice& d) { return d.Streaming(); }));
+    for (int32_t rate : {115200, 1200, 57600, 9600}) {
+        ASSERT_TRUE(rig.Receiver().ChangeBaud(rate)) << rate;
+        // The response leaves at the old rate (at 1200 after the VERSION log of the ping before),
+        // then the receiver switches.
+        rig.clock.Advance(2000);
+        EXPECT_EQ(rig.DeviceBaud(), static_cast<uint32_t>(rate));
+        rig.OpenAt(rate);
+        EXPECT_TRUE(rig.Receiver().Ping(1000)) << rate;
+    }
+    // 230400 reaches the receiver unchanged; this one cannot run at it and says so, and stays.
+    EXPECT_TRUE(rig.Receiver().ChangeBaud(230400));
+    rig.clock.Advance(500);
+    EXPECT_EQ(ReadLE(rig.DeviceRequests().back(), 32, 4), 230400u);
+    EXPECT_EQ(rig.DeviceBaud(), 9600u);
+    EXPECT_TRUE(rig.Receiver().Ping(1000));
+}
+
 } // namespace
