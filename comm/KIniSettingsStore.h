@@ -28,3 +28,8 @@ private:
 // What GetPrivateProfileIntA makes of a value text: leading blanks skipped, an optional sign,
 // decimal digits up to the first other character, 32-bit wrap-around; no digits gives 0.
 int32_t KIniParseInt(const std::string& text);
+
+// The INI file named after a program: its path cut at the extension's "." and followed by ".ini"
+// ("C:\Tools\velinor-dialog.exe" gives "C:\Tools\velinor-dialog.ini"). A dot in a folder's
+// name is no extension: a program without one gets ".ini" appended.
+std::string KIniPathBeside(const std::string& programPath);

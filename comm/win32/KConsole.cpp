@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <io.h>
 
+#include "comm/KIniSettingsStore.h"
+
 namespace {
 void (*interruptHandler)() = nullptr;
 BOOL WINAPI OnControl(DWORD kind) {
@@ -37,11 +39,7 @@ std::string SettingsFilePath() {
     char path[MAX_PATH] = {};
     const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     if (n == 0 || n >= sizeof path) return "";
-    std::string file(path, n);
-    const size_t dot = file.find_last_of('.');
-    const size_t slash = file.find_last_of("\\/");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) file.resize(dot);
-    return file + ".ini";
+    return KIniPathBeside(std::string(path, n));
 }
 
 std::string ErrorText(int error) {

@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "session/KBaudSession.h"
+
+// The dialog program: reads the last receiver type, port and rate from the INI file beside the
+// program, runs the Set Baud sheet until it is closed, and writes the three values back.
+class CVelinorApp {
+public:
+    // Settings in the INI file named after the program, beside it.
+    CVelinorApp();
+    // Settings in `iniPath` (tests).
+    explicit CVelinorApp(std::string iniPath);
+
+    // Takes the program's switches: "--simulate" offers a simulated receiver as a port.
+    void ParseCommandLine(const std::string& commandLine);
+
+    // Runs the whole program; false, as there is nothing left to do afterwards.
+    bool InitInstance();
+
+    void ReadSettings(int32_t& receiverType, int32_t& portNumber, int32_t& baud);
+    void WriteSettings(int32_t receiverType, int32_t portNumber, int32_t baud);
+
+    const std::string& IniPath() const { return iniPath; }
+    bool SimulatesReceiver() const { return simulate; }
+    // Where the page's sessions get their links (tests); a serial port when empty.
+    void SetLinkFactory(KBaudSession::LinkFactory factory) { linkFactory = std::move(factory); }
+
+    static constexpr const char* kCaption = "Quorvex Velinor";
+
+private:
+    std::string iniPath;
+    bool simulate = false;
+    KBaudSession::LinkFactory linkFactory;
+};

@@ -1,0 +1,253 @@
+#include "app/KSetBaudPPG.h"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "app/KSimulatedPort.h"
+#include "app/VelinorResources.h"
+#include "comm/KSerialComm.h"
+#include "receivers/KReceiverCatalogue.h"
+#include "session/KBaudRates.h"
+
+namespace {
+
+constexpr COLORREF kRed = RGB(255, 0, 0);
+constexpr COLORREF kGreen = RGB(0, 255, 0);
+constexpr int kLists[] = {IDC_RECEIVER_LIST, IDC_PORT_LIST, IDC_BAUD_LIST};
+
+void AddItem(HWND list, const std::string& text, int32_t data, bool select) {
+    const LRESULT index =
+        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (index < 0) return;
+    SendMessageA(list, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(data));
+    if (select) SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void SelectIfNone(HWND list, int index) {
+    if (SendMessageA(list, CB_GETCURSEL, 0, 0) == CB_ERR)
+        SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int32_t SelectedData(HWND list, int32_t none) {
+    const LRESULT index = SendMessageA(list, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR) return none;
+    return static_cast<int32_t>(SendMessageA(list, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+}
+
+} // namespace
+
+KSetBaudPPG::KSetBaudPPG(int32_t editable)
+    : settingsEditable(editable), linkFactory([] { return std::make_unique<KSerialComm>(); }) {
+    psp.dwSize = sizeof psp;
+    psp.dwFlags = PSP_DEFAULT;
+    psp.hInstance = GetModuleHandleA(nullptr);
+    psp.pszTemplate = MAKEINTRESOURCEA(IDD_SET_BAUD);
+    psp.pfnDlgProc = &KSetBaudPPG::DialogProc;
+    psp.lParam = reinterpret_cast<LPARAM>(this);
+}
+
+KSetBaudPPG::~KSetBaudPPG() {
+    if (redBrush) DeleteObject(redBrush);
+    if (greenBrush) DeleteObject(greenBrush);
+    session.Release();
+}
+
+void KSetBaudPPG::SetLinkFactory(KBaudSession::LinkFactory factory) {
+    linkFactory = std::move(factory);
+}
+
+INT_PTR CALLBACK KSetBaudPPG::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        const auto* header = reinterpret_cast<const PROPSHEETPAGEA*>(lParam);
+        auto* page = reinterpret_cast<KSetBaudPPG*>(header->lParam);
+        SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(page));
+        page->window = hwnd;
+        return page->OnInitDialog();
+    }
+    auto* page = reinterpret_cast<KSetBaudPPG*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (!page) return FALSE;
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_SET_BAUD && HIWORD(wParam) == BN_CLICKED) {
+            page->OnSetBaud();
+            return TRUE;
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+        if (HBRUSH brush = page->OnCtlColor(reinterpret_cast<HDC>(wParam),
+                                            reinterpret_cast<HWND>(lParam), CTLCOLOR_STATIC))
+            return reinterpret_cast<INT_PTR>(brush);
+        break;
+    case kReportMessage:
+        page->ShowReports();
+        return TRUE;
+    case WM_DESTROY:
+        page->OnDestroy();
+        break;
+    case WM_NCDESTROY:
+        SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        page->window = nullptr;
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+BOOL KSetBaudPPG::OnInitDialog() {
+    running = false;
+
+    HWND receivers = Control(IDC_RECEIVER_LIST);
+    for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
+        if (row.displayName[0] == '\0') break;
+        AddItem(receivers, row.displayName, row.typeId, row.typeId == receiverType);
+    }
+    SelectIfNone(receivers, 0);
+
+    // The first use of the registry scans the ports.
+    KPortRegistry& registry = KPortRegistry::Instance();
+    HWND ports = Control(IDC_PORT_LIST);
+    for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i) {
+        if (!registry.IsPresent(i)) continue;
+        char text[16];
+        std::snprintf(text, sizeof text, "COM%d", i + 1);
+        AddItem(ports, text, i, i == portNumber);
+    }
+    if (simulatedPort)
+        AddItem(ports, "Simulated receiver", kSimulatedPortNumber,
+                portNumber == kSimulatedPortNumber);
+    SelectIfNone(ports, 0);
+
+    HWND rates = Control(IDC_BAUD_LIST);
+    for (int32_t rate : kBaudRates)
+        AddItem(rates, std::to_string(rate), rate, rate == baud);
+    SelectIfNone(rates, 3); // 9600
+
+    ReadSelections();
+    lastKnownBaud = baud;
+    if (!redBrush) redBrush = CreateSolidBrush(kRed);
+    if (!greenBrush) greenBrush = CreateSolidBrush(kGreen);
+    if (settingsEditable == 0)
+        for (int id : kLists)
+            EnableWindow(Control(id), FALSE);
+    {
+        std::lock_guard<std::mutex> guard(reportLock);
+        reportWindow = window;
+    }
+    return TRUE;
+}
+
+void KSetBaudPPG::ReadSelections() {
+    if (settingsEditable == 0) return;
+    receiverType = SelectedData(Control(IDC_RECEIVER_LIST), 4);
+    portNumber = SelectedData(Control(IDC_PORT_LIST), 0);
+    baud = SelectedData(Control(IDC_BAUD_LIST), 9600);
+}
+
+void KSetBaudPPG::OnSetBaud() {
+    if (running) {
+        const bool confirmed = session.Stop();
+        DropReports();
+        if (confirmed) lastKnownBaud = baud;
+        ShowIdle();
+        running = false;
+        return;
+    }
+    ReadSelections();
+    session.statusCallback = &KSetBaudPPG::OnStatus;
+    session.statusUser = this;
+    if (simulatedPort && portNumber == kSimulatedPortNumber)
+        session.SetLinkFactory(simulatedPort->Prepare(receiverType, baud));
+    else
+        session.SetLinkFactory(linkFactory);
+    ShowStarting();
+    if (session.Start(portNumber, baud, lastKnownBaud, receiverType)) {
+        running = true;
+    } else {
+        running = false;
+        ShowIdle();
+    }
+}
+
+void KSetBaudPPG::ShowStarting() {
+    for (int id : kLists)
+        EnableWindow(Control(id), FALSE);
+    SetDlgItemTextA(window, IDC_STATUS, "...Starting...");
+    SetDlgItemTextA(window, IDC_SET_BAUD, "Stop");
+}
+
+void KSetBaudPPG::ShowIdle() {
+    if (settingsEditable != 0)
+        for (int id : kLists)
+            EnableWindow(Control(id), TRUE);
+    SetDlgItemTextA(window, IDC_SET_BAUD, "Set Baud");
+    SetDlgItemTextA(window, IDC_STATUS, "Idle");
+    InvalidateRect(Control(IDC_INDICATOR), nullptr, TRUE);
+}
+
+void KSetBaudPPG::OnStatus(void* user, int32_t kind, int32_t rate, int32_t value) {
+    auto* page = static_cast<KSetBaudPPG*>(user);
+    std::lock_guard<std::mutex> guard(page->reportLock);
+    if (!page->reportWindow) return;
+    page->reports.push_back({kind, rate, value});
+    // Posted, never sent: the interface thread may be blocked in Stop, waiting for this thread.
+    PostMessageA(page->reportWindow, kReportMessage, 0, 0);
+}
+
+void KSetBaudPPG::ShowReports() {
+    std::vector<Report> pending;
+    {
+        std::lock_guard<std::mutex> guard(reportLock);
+        pending.swap(reports);
+    }
+    // A report still on its way when Stop came belongs to a session that is over.
+    if (!running) return;
+    for (const Report& report : pending)
+        ShowStatus(report);
+}
+
+void KSetBaudPPG::ShowStatus(const Report& report) {
+    char text[64];
+    switch (report.kind) {
+    case kStatusPinging:
+        std::snprintf(text, sizeof text, "Pinging receiver at %d baud", report.baud);
+        break;
+    case kStatusMonitoring:
+        std::snprintf(text, sizeof text, "Monitoring receiver at %d baud", report.baud);
+        break;
+    case kStatusDetecting:
+        std::snprintf(text, sizeof text, "Auto-detecting receiver baud: %7d", report.baud);
+        break;
+    default:
+        std::snprintf(text, sizeof text, "Inop");
+        break;
+    }
+    SetDlgItemTextA(window, IDC_STATUS, text);
+    indicatorValue = report.value;
+    InvalidateRect(Control(IDC_INDICATOR), nullptr, FALSE);
+}
+
+void KSetBaudPPG::DropReports() {
+    std::lock_guard<std::mutex> guard(reportLock);
+    reports.clear();
+}
+
+HBRUSH KSetBaudPPG::OnCtlColor(HDC deviceContext, HWND control, UINT /*controlKind*/) {
+    if (GetDlgCtrlID(control) != IDC_INDICATOR) return nullptr;
+    if (!running) return static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    if (indicatorValue == 1) {
+        SetBkColor(deviceContext, kGreen);
+        return greenBrush;
+    }
+    SetBkColor(deviceContext, kRed);
+    return redBrush;
+}
+
+void KSetBaudPPG::OnDestroy() {
+    if (running) session.Stop();
+    running = false;
+    std::lock_guard<std::mutex> guard(reportLock);
+    reportWindow = nullptr;
+    reports.clear();
+}

@@ -1,0 +1,181 @@
+// The Set Baud page as a real window: its lists, its button and the status line and indicator
+// that the session's reports drive.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/DialogHarness.h"
+#include "app/KSimulatedPort.h"
+#include "app/VelinorResources.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+constexpr COLORREF kGrey = RGB(128, 128, 128);
+constexpr COLORREF kRed = RGB(255, 0, 0);
+constexpr COLORREF kGreen = RGB(0, 255, 0);
+
+struct OpeningCase {
+    const char* name;
+    std::vector<int32_t> present;
+    SavedChoices saved;
+    const char* receiver;
+    std::vector<std::string> ports;
+    const char* port;
+    const char* rate;
+    SavedChoices read; // the page's fields once it has opened
+};
+
+class SetBaudPage : public DialogTest {};
+
+TEST_F(SetBaudPage, OpensOnTheSavedChoicesOrFallsBack) {
+    // clang-format off
+    const OpeningCase cases[] = {
+        {"first start", {0, 1}, {2, 0, 9600}, "Ashtech AC12", {"COM1", "COM2"}, "COM1", "9600", {2, 0, 9600}},
+        {"saved 12/2/38400", {2}, {12, 2, 38400}, "Trimble 4000 SSi", {"COM3"}, "COM3", "38400", {12, 2, 38400}},
+        {"COM1 absent", {1, 4}, {2, 0, 9600}, "Ashtech AC12", {"COM2", "COM5"}, "COM2", "9600", {2, 1, 9600}},
+        {"baud 300", {0}, {2, 0, 300}, "Ashtech AC12", {"COM1"}, "COM1", "9600", {2, 0, 9600}},
+        {"unknown type", {23}, {15, 23, 115200}, "Ashtech Z", {"COM24"}, "COM24", "115200", {1, 23, 115200}},
+        {"no port", {}, {3, 5, 1200}, "Ashtech G12", {}, "", "1200", {3, 0, 1200}},
+    };
+    // clang-format on
+    for (const OpeningCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        PortsPresent(c.present);
+        SheetHarness ui(c.saved);
+        EXPECT_EQ(Controls::Selected(ui.Control(IDC_RECEIVER_LIST)), c.receiver);
+        EXPECT_EQ(Controls::Items(ui.Control(IDC_PORT_LIST)), c.ports);
+        EXPECT_EQ(Controls::Selected(ui.Control(IDC_PORT_LIST)), c.port);
+        EXPECT_EQ(Controls::Selected(ui.Control(IDC_BAUD_LIST)), c.rate);
+        EXPECT_EQ(ui.Page().receiverType, c.read.receiverType);
+        EXPECT_EQ(ui.Page().portNumber, c.read.portNumber);
+        EXPECT_EQ(ui.Page().baud, c.read.baud);
+        EXPECT_EQ(ui.Page().LastKnownBaud(), c.read.baud);
+        EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
+        EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Set Baud");
+        EXPECT_EQ(ui.ListsEnabled(), 3);
+        EXPECT_EQ(ui.IndicatorColour(), kGrey);
+    }
+    SheetHarness ui;
+    const std::vector<std::string> receivers = Controls::Items(ui.Control(IDC_RECEIVER_LIST));
+    ASSERT_EQ(receivers.size(), 14u);
+    EXPECT_EQ(receivers.front(), "Ashtech Z");
+    EXPECT_EQ(receivers.back(), "Trimble NetR5");
+    EXPECT_THAT(Controls::Items(ui.Control(IDC_BAUD_LIST)),
+                ElementsAre("1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"));
+}
+
+TEST_F(SetBaudPage, WithoutAPortItStaysStartingAndShowsWhatEachReportSaysUntilStopped) {
+    PortsPresent({});
+    SheetHarness ui({2, 0, 4800});
+    ui.Press(IDC_SET_BAUD);
+    EXPECT_EQ(ui.Text(IDC_STATUS), "...Starting...");
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Stop");
+    EXPECT_EQ(ui.ListsEnabled(), 0);
+    // The worker finds no port and ends without a report: nothing changes.
+    ui.PumpUntil([] { return false; }, 500);
+    EXPECT_EQ(ui.Text(IDC_STATUS), "...Starting...");
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Stop");
+
+    // What the session's reports show (the callback is the one the session calls).
+    struct Shown {
+        int32_t kind, baud, value;
+        const char* text;
+        COLORREF colour;
+    };
+    const Shown reports[] = {
+        {0, 9600, 0, "Pinging receiver at 9600 baud", kRed},
+        {2, 4800, 0, "Auto-detecting receiver baud:    4800", kRed},
+        {2, 115200, 0, "Auto-detecting receiver baud:  115200", kRed},
+        {1, 115200, 1, "Monitoring receiver at 115200 baud", kGreen},
+        {3, 1200, 0, "Inop", kRed},
+        {-1, 57600, 1, "Inop", kGreen},
+        {1, 38400, 0, "Monitoring receiver at 38400 baud", kRed},
+    };
+    for (const Shown& report : reports) {
+        SCOPED_TRACE(report.text);
+        KSetBaudPPG::OnStatus(&ui.Page(), report.kind, report.baud, report.value);
+        ui.Pump();
+        EXPECT_EQ(ui.Text(IDC_STATUS), report.text);
+        COLORREF background = 0;
+        EXPECT_EQ(Controls::BrushColour(Controls::ColourOf(ui.Control(IDC_INDICATOR), &background)),
+                  report.colour);
+        EXPECT_EQ(background, report.colour);
+    }
+
+    // One report still on its way when Stop is pressed, one after: neither reaches the idle page.
+    KSetBaudPPG::OnStatus(&ui.Page(), 1, 115200, 1);
+    ui.Press(IDC_SET_BAUD);
+    ui.Pump();
+    KSetBaudPPG::OnStatus(&ui.Page(), 2, 9600, 0);
+    ui.Pump();
+    EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Set Baud");
+    EXPECT_EQ(ui.ListsEnabled(), 3);
+    EXPECT_EQ(ui.IndicatorColour(), kGrey);
+    EXPECT_EQ(ui.Page().LastKnownBaud(), 4800);
+}
+
+TEST_F(SetBaudPage, SettingsNotEditableKeepTheListsDisabledAndTheirSelectionsUnread) {
+    PortsPresent({2});
+    SheetHarness ui({12, 2, 38400}, 0,
+                    [&](KSetBaudPPG& page) { page.SetLinkFactory(SilentLinks()); });
+    EXPECT_EQ(ui.ListsEnabled(), 0);
+    ui.Choose(IDC_BAUD_LIST, "115200");
+    ui.Press(IDC_SET_BAUD);
+    EXPECT_EQ(ui.Text(IDC_STATUS), "...Starting...");
+    ui.Press(IDC_SET_BAUD);
+    EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
+    EXPECT_EQ(ui.ListsEnabled(), 0);
+    EXPECT_EQ(ui.Page().baud, 38400);
+    EXPECT_EQ(LinksMade(), 1);
+}
+
+TEST_F(SetBaudPage, StopWhileDetectingKeepsTheLastKnownRateAndDropsTheReportOnItsWay) {
+    SheetHarness ui({7, 0, 4800}, 1,
+                    [&](KSetBaudPPG& page) { page.SetLinkFactory(SilentLinks()); });
+    ui.Choose(IDC_BAUD_LIST, "115200");
+    ui.Press(IDC_SET_BAUD);
+    // A silent receiver: pinged at 115200, then detected from the last known rate up.
+    ASSERT_TRUE(ui.PumpUntil(
+        [&] { return ui.Text(IDC_STATUS) == "Auto-detecting receiver baud:    4800"; }));
+    EXPECT_EQ(ui.IndicatorColour(), kRed);
+    // The worker's next report is posted, not yet shown, when Stop blocks this thread.
+    ASSERT_TRUE(ui.WaitForPostedReport());
+    ui.Press(IDC_SET_BAUD);
+    EXPECT_FALSE(SilentLineOpen());
+    ui.Pump();
+    EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Set Baud");
+    EXPECT_EQ(ui.IndicatorColour(), kGrey);
+    EXPECT_EQ(ui.Page().baud, 115200);
+    EXPECT_EQ(ui.Page().LastKnownBaud(), 4800);
+}
+
+TEST_F(SetBaudPage, ASessionOverTheSimulatedReceiverMonitorsAt115200InGreen) {
+    KSimulatedPort simulated(20240607);
+    SheetHarness ui({8, 0, 9600}, 1,
+                    [&](KSetBaudPPG& page) { page.OfferSimulatedPort(&simulated); });
+    EXPECT_THAT(Controls::Items(ui.Control(IDC_PORT_LIST)),
+                ElementsAre("COM1", "Simulated receiver"));
+    ui.Choose(IDC_PORT_LIST, "Simulated receiver");
+    ui.Choose(IDC_BAUD_LIST, "115200");
+    ui.Press(IDC_SET_BAUD);
+    // Real time, in-process: the bound only limits a failing run.
+    ASSERT_TRUE(ui.PumpUntil(
+        [&] { return ui.Text(IDC_STATUS) == "Monitoring receiver at 115200 baud"; }, 180000))
+        << ui.Text(IDC_STATUS);
+    EXPECT_EQ(ui.IndicatorColour(), kGreen);
+    // The ping under way when Stop comes still answers: the receiver is confirmed at 115200.
+    ui.Press(IDC_SET_BAUD);
+    EXPECT_EQ(ui.Page().LastKnownBaud(), 115200);
+    EXPECT_EQ(simulated.DeviceBaud(), 115200u);
+    EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
+    EXPECT_EQ(ui.IndicatorColour(), kGrey);
+}
+
+} // namespace
