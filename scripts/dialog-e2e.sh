@@ -61,12 +61,15 @@ PTS="$(head -n 1 "$WORK/sim.out")"
 
 log "Wine prefix with COM1 on $PTS"
 wine_prefix_with_ports "$WORK" "COM1=$PTS"
+# The caption buttons' glyphs come from Marlett, which a fresh prefix lacks.
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 
 # The dialog keeps its settings beside itself: the last session's choices preselect the lists.
 mkdir -p "$WORK/bin"
 cp build/windows/velinor-dialog.exe build/windows/tests/velinor-probe.exe "$WORK/bin/"
 printf '[BaudSet]\r\nLastRcvr=%d\r\nLastPort=0\r\nLastBaud=%d\r\n' "$RECEIVER_TYPE" "$TARGET_BAUD" >"$WORK/bin/velinor-dialog.ini"
-probe() { wine "$WORK/bin/velinor-probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
+# The probe looks at the dialog from outside, on the Wine desktop the dialog is shown on.
+probe() { VELINOR_DESKTOP=Velinor wine "$WORK/bin/velinor-probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
 log "virtual display and the dialog on a Wine desktop"
 Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
@@ -75,9 +78,12 @@ for _ in $(seq 50); do [[ -s "$WORK/display" ]] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$WORK/display")"
 wine explorer /desktop=Velinor,560x500 "$WORK/bin/velinor-dialog.exe" >"$WORK/dialog.log" 2>&1 &
 
-# The Wine desktop's window sits at the display's origin; Windows screen coordinates are its.
+# The Wine desktop's window sits at the display's origin and the dialog at the desktop's:
+# Windows screen coordinates are the display's, and a screenshot is the dialog's rectangle.
 shot() {
-    import -window root -crop 560x500+0+0 +repage "$OUT/$1.png"
+    local size
+    size="$(xwininfo -name "Quorvex Velinor" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}')"
+    import -window root -crop "$size+0+0" +repage "$OUT/$1.png"
     log "screenshot $OUT/$1.png"
 }
 probe wait-text "$STATUS" "Idle" 60 >/dev/null || { echo "dialog-e2e: the page never showed Idle" >&2; exit 1; }
@@ -88,8 +94,10 @@ read -r left top right bottom < <(probe rect "$BUTTON")
 log "clicking Set Baud at $(((left + right) / 2)),$(((top + bottom) / 2))"
 xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
 
-probe wait-text "$STATUS" "Auto-detecting receiver baud:" 60 || { echo "dialog-e2e: no detection" >&2; exit 1; }
-sleep 0.5
+# The first pass starts at the remembered rate, the next from 1200: 4800 shows the status line's
+# seven-character field.
+probe wait-text "$STATUS" "Auto-detecting receiver baud:    4800" 60 || { echo "dialog-e2e: no detection" >&2; exit 1; }
+sleep 0.3
 shot dialog-detecting
 probe wait-text "$STATUS" "Monitoring receiver at $TARGET_BAUD baud" 120 ||
     { echo "dialog-e2e: never monitored at $TARGET_BAUD" >&2; exit 1; }

@@ -7,8 +7,9 @@
 //   velinor-probe wait-text ID TEXT S  waits up to S seconds until the control's text starts with
 //                                      TEXT; exit 0 when it does, 1 when it never did
 //
-// The page is the current page of the top-level window titled "Quorvex Velinor". Exit 2 when
-// the window or the control does not exist.
+// The page is the current page of the top-level window titled "Quorvex Velinor" (on the Wine
+// desktop named by VELINOR_DESKTOP, when there is one). Exit 2 when the window or the control
+// does not exist.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -19,8 +20,21 @@
 
 namespace {
 
+HWND FindSheet() {
+    if (HWND sheet = FindWindowA(nullptr, "Quorvex Velinor")) return sheet;
+    // A program shown on a Wine desktop of its own ("explorer /desktop=NAME") is found only from
+    // that desktop: VELINOR_DESKTOP names it.
+    if (const char* name = std::getenv("VELINOR_DESKTOP")) {
+        if (HDESK desktop = OpenDesktopA(name, 0, FALSE, GENERIC_ALL)) {
+            SetThreadDesktop(desktop);
+            return FindWindowA(nullptr, "Quorvex Velinor");
+        }
+    }
+    return nullptr;
+}
+
 HWND FindControl(int id, bool ofSheet = false) {
-    HWND sheet = FindWindowA(nullptr, "Quorvex Velinor");
+    HWND sheet = FindSheet();
     if (!sheet) return nullptr;
     if (ofSheet) return GetDlgItem(sheet, id);
     HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
