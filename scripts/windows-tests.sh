@@ -56,10 +56,8 @@ if [[ ! -x "$PEER" || "$ROOT/tests/tools/pty_peer/PtyPeer.cpp" -nt "$PEER" ]]; t
 fi
 
 # --- Wine with COM1 on a pseudo-terminal -------------------------------------------------------
+. "$ROOT/scripts/lib-wine.sh"
 WORK="$(mktemp -d /tmp/velinor-wintest.XXXXXX)"
-export WINEPREFIX="$WORK/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
 # Without a display a message box returns at once instead of waiting for a click.
 unset DISPLAY WAYLAND_DISPLAY
 PEER_PID=""
@@ -67,10 +65,7 @@ PEER_PID=""
 cleanup() {
     local status=$?
     trap - EXIT INT TERM
-    if [[ -d "$WINEPREFIX" ]]; then
-        wineserver -k >/dev/null 2>&1 || true
-        wineserver -w >/dev/null 2>&1 || true
-    fi
+    wine_stop
     if [[ -n "$PEER_PID" ]]; then
         kill "$PEER_PID" 2>/dev/null || true
         wait "$PEER_PID" 2>/dev/null || true
@@ -96,33 +91,8 @@ fi
 PTS="$(cat "$WORK/pty-name")"
 
 log "creating a fresh Wine prefix with COM1 and COM12 on $PTS"
-# Wine takes COM ports from this key when it starts; a dosdevices link alone is rewritten.
 # COM12 leads to the same terminal: past COM9 a port opens only by its device-namespace name.
-printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"COM1"="%s"\n"COM12"="%s"\n' \
-    "$PTS" "$PTS" >"$WORK/ports.reg"
-REG_FILE="Z:${WORK//\//\\}\\ports.reg"  # the same file through Wine's Z: drive
-if ! wine reg import "$REG_FILE" >"$WORK/wine-setup.log" 2>&1; then
-    cat "$WORK/wine-setup.log" >&2
-    exit 1
-fi
-wineserver -w
-# One server for the whole run, so each test program does not pay for a Wine start.
-wineserver -p
-wine cmd /c exit >>"$WORK/wine-setup.log" 2>&1 || true
-mapped() {
-    [[ "$(readlink "$WINEPREFIX/dosdevices/com1" 2>/dev/null)" == "$PTS" &&
-       "$(readlink "$WINEPREFIX/dosdevices/com12" 2>/dev/null)" == "$PTS" ]]
-}
-for _ in $(seq 100); do
-    mapped && break
-    sleep 0.1
-done
-if ! mapped; then
-    echo "windows-tests: Wine did not map COM1 and COM12 to $PTS" >&2
-    ls -l "$WINEPREFIX/dosdevices" >&2 || true
-    cat "$WORK/wine-setup.log" >&2
-    exit 1
-fi
+wine_prefix_with_ports "$WORK" "COM1=$PTS" "COM12=$PTS"
 
 # --- tests -----------------------------------------------------------------------------------
 log "running the Windows tests under Wine"
