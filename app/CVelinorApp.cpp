@@ -57,6 +57,7 @@ bool CVelinorApp::InitInstance() {
     page.PageHeader().dwFlags &= ~static_cast<DWORD>(PSP_HASHELP);
     sheet.AddPage(page);
     if (linkFactory) page.SetLinkFactory(linkFactory);
+    if (receiverFactory) page.SetReceiverFactory(receiverFactory);
     page.OfferSimulatedPort(simulated.get());
 
     ReadSettings(page.receiverType, page.portNumber, page.baud);

@@ -24,8 +24,12 @@ public:
 
     const std::string& IniPath() const { return iniPath; }
     bool SimulatesReceiver() const { return simulate; }
-    // Where the page's sessions get their links (tests); a serial port when empty.
+    // Where the page's sessions get their links and receivers (tests); a serial port and the
+    // catalogue's receivers when empty.
     void SetLinkFactory(KBaudSession::LinkFactory factory) { linkFactory = std::move(factory); }
+    void SetReceiverFactory(KBaudSession::ReceiverFactory factory) {
+        receiverFactory = std::move(factory);
+    }
 
     static constexpr const char* kCaption = "Quorvex Velinor";
 
@@ -33,4 +37,5 @@ private:
     std::string iniPath;
     bool simulate = false;
     KBaudSession::LinkFactory linkFactory;
+    KBaudSession::ReceiverFactory receiverFactory;
 };

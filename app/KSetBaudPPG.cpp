@@ -57,6 +57,10 @@ void KSetBaudPPG::SetLinkFactory(KBaudSession::LinkFactory factory) {
     linkFactory = std::move(factory);
 }
 
+void KSetBaudPPG::SetReceiverFactory(KBaudSession::ReceiverFactory factory) {
+    session.SetReceiverFactory(std::move(factory));
+}
+
 INT_PTR CALLBACK KSetBaudPPG::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         const auto* header = reinterpret_cast<const PROPSHEETPAGEA*>(lParam);
@@ -80,7 +84,7 @@ INT_PTR CALLBACK KSetBaudPPG::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
             return reinterpret_cast<INT_PTR>(brush);
         break;
     case kReportMessage:
-        page->ShowReports();
+        page->ShowReport();
         return TRUE;
     case WM_DESTROY:
         page->OnDestroy();
@@ -148,7 +152,7 @@ void KSetBaudPPG::ReadSelections() {
 void KSetBaudPPG::OnSetBaud() {
     if (running) {
         const bool confirmed = session.Stop();
-        DropReports();
+        DropReport();
         if (confirmed) lastKnownBaud = baud;
         ShowIdle();
         running = false;
@@ -190,21 +194,21 @@ void KSetBaudPPG::OnStatus(void* user, int32_t kind, int32_t rate, int32_t value
     auto* page = static_cast<KSetBaudPPG*>(user);
     std::lock_guard<std::mutex> guard(page->reportLock);
     if (!page->reportWindow) return;
-    page->reports.push_back({kind, rate, value});
+    page->pendingReport = Report{kind, rate, value};
+    if (page->reportPosted) return;
     // Posted, never sent: the interface thread may be blocked in Stop, waiting for this thread.
-    PostMessageA(page->reportWindow, kReportMessage, 0, 0);
+    page->reportPosted = PostMessageA(page->reportWindow, kReportMessage, 0, 0) != FALSE;
 }
 
-void KSetBaudPPG::ShowReports() {
-    std::vector<Report> pending;
+void KSetBaudPPG::ShowReport() {
+    std::optional<Report> report;
     {
         std::lock_guard<std::mutex> guard(reportLock);
-        pending.swap(reports);
+        report.swap(pendingReport);
+        reportPosted = false;
     }
     // A report still on its way when Stop came belongs to a session that is over.
-    if (!running) return;
-    for (const Report& report : pending)
-        ShowStatus(report);
+    if (running && report) ShowStatus(*report);
 }
 
 void KSetBaudPPG::ShowStatus(const Report& report) {
@@ -228,9 +232,9 @@ void KSetBaudPPG::ShowStatus(const Report& report) {
     InvalidateRect(Control(IDC_INDICATOR), nullptr, FALSE);
 }
 
-void KSetBaudPPG::DropReports() {
+void KSetBaudPPG::DropReport() {
     std::lock_guard<std::mutex> guard(reportLock);
-    reports.clear();
+    pendingReport.reset();
 }
 
 HBRUSH KSetBaudPPG::OnCtlColor(HDC deviceContext, HWND control, UINT /*controlKind*/) {
@@ -249,5 +253,5 @@ void KSetBaudPPG::OnDestroy() {
     running = false;
     std::lock_guard<std::mutex> guard(reportLock);
     reportWindow = nullptr;
-    reports.clear();
+    pendingReport.reset();
 }

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 #include <mutex>
-#include <vector>
+#include <optional>
 
 #include "comm/KPortRegistry.h"
 #include "session/KBaudSession.h"
@@ -34,6 +34,8 @@ public:
 
     // Where sessions get their links; a serial port unless replaced (tests).
     void SetLinkFactory(KBaudSession::LinkFactory factory);
+    // Where sessions get their receivers; the catalogue's unless replaced (tests).
+    void SetReceiverFactory(KBaudSession::ReceiverFactory factory);
     // Offers the simulated receiver after the COM ports (not owned; outlives the page's window).
     void OfferSimulatedPort(KSimulatedPort* port) { simulatedPort = port; }
 
@@ -42,6 +44,8 @@ public:
 
     int32_t LastKnownBaud() const { return lastKnownBaud; }
     bool IsRunning() const { return running; }
+    // Whether the last session's worker has finished (it may end on its own, without a report).
+    bool SessionWorkerEnded() { return session.WorkerEnded(); }
 
     // Loaded before the window exists and saved after it has closed; the page changes them only
     // when it initialises and when Set Baud is pressed.
@@ -64,9 +68,9 @@ private:
     void ReadSelections();
     void ShowStarting();
     void ShowIdle();
-    void ShowReports();
+    void ShowReport();
     void ShowStatus(const Report& report);
-    void DropReports();
+    void DropReport();
     HWND Control(int id) const { return GetDlgItem(window, id); }
 
     PROPSHEETPAGEA psp{};
@@ -82,8 +86,11 @@ private:
     KBaudSession::LinkFactory linkFactory;
     KSimulatedPort* simulatedPort = nullptr;
 
-    // Reports on their way from the worker to the interface thread.
+    // The newest report on its way from the worker to the interface thread. Only the newest
+    // matters (each one replaces the text and colour), so a worker that reports faster than the
+    // window repaints never fills the message queue: one message is posted at a time.
     std::mutex reportLock;
-    std::vector<Report> reports;
+    std::optional<Report> pendingReport;
+    bool reportPosted = false;
     HWND reportWindow = nullptr;
 };

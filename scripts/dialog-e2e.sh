@@ -29,7 +29,7 @@ ensure_packages "${BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64 wine wine64 fonts-wi
 
 log "building the dialog and the probe (windows preset) and the simulator (app preset)"
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target velinor_gui velinor_probe
+cmake --build --preset windows --target velinor_dialog velinor_probe
 cmake --preset app >/dev/null
 cmake --build --preset app --target velinor
 

@@ -8,9 +8,6 @@
 #include "app/VelinorResources.h"
 #include "comm/KPortRegistry.h"
 #include "comm/KSerialComm.h"
-#include "sim/KSimComm.h"
-#include "sim/KSimFactory.h"
-#include "sim/KSimWorld.h"
 
 void DialogTest::SetUp() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES};
@@ -41,23 +38,27 @@ void DialogTest::PortsPresent(const std::vector<int32_t>& present) {
     KPortRegistry::InstallForTesting(table);
 }
 
-KBaudSession::LinkFactory DialogTest::SilentLinks() {
-    if (!silentWorld) {
-        KSimDeviceOptions options;
-        options.silent = true;
-        std::string error;
-        silentWorld = KSimFactory::CreateWorld(7, 9600, options, {}, error);
-        EXPECT_NE(silentWorld, nullptr) << error;
-    }
-    // Nothing advances this world: whatever the session sends, nothing comes back.
-    return [world = silentWorld, made = linksMade]() -> std::unique_ptr<KSerialComm> {
-        ++*made;
-        return std::make_unique<KSimComm>(*world);
-    };
+KSimDeviceOptions DialogTest::Silent() {
+    KSimDeviceOptions options;
+    options.silent = true;
+    return options;
 }
 
-bool DialogTest::SilentLineOpen() const {
-    return silentWorld && silentWorld->HostIsOpen();
+SessionLine& DialogTest::Line() {
+    if (!line) line = std::make_unique<SessionLine>(7, 9600, Silent());
+    return *line;
+}
+
+SessionLine& DialogTest::NewLine(int32_t type, uint32_t deviceBaud,
+                                 const KSimDeviceOptions& options) {
+    line.reset();
+    line = std::make_unique<SessionLine>(type, deviceBaud, options);
+    return *line;
+}
+
+void DialogTest::UseLine(KSetBaudPPG& page) {
+    page.SetLinkFactory(Line().Links());
+    page.SetReceiverFactory(Line().Receivers());
 }
 
 namespace Controls {
@@ -146,15 +147,18 @@ COLORREF SheetHarness::IndicatorColour() {
     return Controls::BrushColour(Controls::ColourOf(Control(IDC_INDICATOR)));
 }
 
-void SheetHarness::Pump() {
+int SheetHarness::Pump() {
+    int reports = 0;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == KSetBaudPPG::kReportMessage) ++reports;
         if (sheet.Window() && SendMessageA(sheet.Window(), PSM_ISDIALOGMESSAGE, 0,
                                            reinterpret_cast<LPARAM>(&message)))
             continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    return reports;
 }
 
 bool SheetHarness::PumpUntil(const std::function<bool()>& done, int boundMs) {

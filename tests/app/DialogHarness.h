@@ -13,8 +13,7 @@
 #include "app/KSetBaudPPG.h"
 #include "app/KVelinorPPS.h"
 #include "session/KBaudSession.h"
-
-class KSimWorld;
+#include "support/SessionLine.h"
 
 // Every dialog test: skipped where no window can be made (Wine without a display driver), with
 // open failures recorded instead of shown in message boxes that would wait for a click, and a
@@ -26,16 +25,22 @@ protected:
 
     // Only these zero-based ports are present.
     static void PortsPresent(const std::vector<int32_t>& ports);
-    // Links to a receiver that never answers: sessions ping and detect until stopped.
-    KBaudSession::LinkFactory SilentLinks();
-    // How many links the sessions made so far (through SilentLinks).
-    int LinksMade() const { return *linksMade; }
-    // Whether a session holds the silent line open.
-    bool SilentLineOpen() const;
+    // A simulated receiver in virtual time that sessions reach instead of a serial port: every
+    // wait of the session takes no wall time. Silent unless told otherwise, so that sessions
+    // ping and detect until stopped. Made at the first call.
+    SessionLine& Line();
+    // Replaces the line with a receiver of `type` at `deviceBaud`; no session may hold the old.
+    SessionLine& NewLine(int32_t type, uint32_t deviceBaud, const KSimDeviceOptions& options);
+    // Sends the page's sessions to the line.
+    void UseLine(KSetBaudPPG& page);
+    // How many links the sessions made so far.
+    int LinksMade() const { return line ? line->linksMade.load() : 0; }
+    // Whether a session holds the line open.
+    bool LineOpen() const { return line && line->world->HostIsOpen(); }
 
 private:
-    std::shared_ptr<KSimWorld> silentWorld;
-    std::shared_ptr<int> linksMade = std::make_shared<int>(0);
+    static KSimDeviceOptions Silent();
+    std::unique_ptr<SessionLine> line;
 };
 
 // The saved choices the page opens on.
@@ -79,8 +84,9 @@ public:
     // The colour of the indicator's brush.
     COLORREF IndicatorColour();
 
-    // Handles every message waiting, as the program's message loop does.
-    void Pump();
+    // Handles every message waiting, as the program's message loop does; answers how many of
+    // them told the page of a status report.
+    int Pump();
     // Pumps until `done` holds; false when it never did within `boundMs` of real time (the
     // bound only limits a failing test).
     bool PumpUntil(const std::function<bool()>& done, int boundMs = 60000);

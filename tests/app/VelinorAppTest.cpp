@@ -87,7 +87,8 @@ TEST_F(VelinorApp, SettingsAreWrittenWhenTheWindowClosesWhicheverWay) {
         const std::string path =
             dir.File(std::string("run-") + std::to_string(&c - cases) + ".ini");
         CVelinorApp app(path);
-        app.SetLinkFactory(SilentLinks());
+        app.SetLinkFactory(Line().Links());
+        app.SetReceiverFactory(Line().Receivers());
         const int linksBefore = LinksMade();
         ASSERT_TRUE(Run(app, [&](HWND sheet) {
             if (c.choose) {
@@ -104,7 +105,7 @@ TEST_F(VelinorApp, SettingsAreWrittenWhenTheWindowClosesWhicheverWay) {
         EXPECT_EQ(written.baud, c.written.baud);
         // The session ended with the window, and the registry after it.
         EXPECT_EQ(LinksMade() - linksBefore, c.session ? 1 : 0);
-        EXPECT_FALSE(SilentLineOpen());
+        EXPECT_FALSE(LineOpen());
         EXPECT_FALSE(KPortRegistry::Exists());
     }
 }
