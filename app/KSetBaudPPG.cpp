@@ -165,6 +165,8 @@ void KSetBaudPPG::OnSetBaud() {
         session.SetLinkFactory(simulatedPort->Prepare(receiverType, baud));
     else
         session.SetLinkFactory(linkFactory);
+    // Until the new session reports, the indicator must not show the last one's green.
+    indicatorValue = 0;
     ShowStarting();
     if (session.Start(portNumber, baud, lastKnownBaud, receiverType)) {
         running = true;

@@ -115,6 +115,16 @@ TEST_F(SetBaudPage, WithoutAPortItStaysStartingAndShowsWhatEachReportSaysUntilSt
     EXPECT_EQ(ui.Pump(), 1);
     EXPECT_EQ(ui.Text(IDC_STATUS), "Auto-detecting receiver baud:    9600");
 
+    // A new session shows nothing of the last one's colour before its own first report: were the
+    // indicator repainted while starting, it would not claim a monitored receiver.
+    KSetBaudPPG::OnStatus(&ui.Page(), 1, 115200, 1);
+    ui.Pump();
+    EXPECT_EQ(ui.IndicatorColour(), kGreen);
+    ui.Press(IDC_SET_BAUD);
+    ui.Press(IDC_SET_BAUD);
+    EXPECT_EQ(ui.Text(IDC_STATUS), "...Starting...");
+    EXPECT_EQ(ui.IndicatorColour(), kRed);
+
     // One report still on its way when Stop is pressed, one after: neither reaches the idle page.
     KSetBaudPPG::OnStatus(&ui.Page(), 1, 115200, 1);
     ui.Press(IDC_SET_BAUD);
