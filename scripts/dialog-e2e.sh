@@ -27,11 +27,12 @@ BUTTON=10700
 
 ensure_packages "${BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xdotool imagemagick x11-utils
 
-log "building the dialog and the probe (windows preset) and the simulator (app preset)"
+# The simulator comes from the debug preset, which the test command has built already in CI.
+log "building the dialog and the probe (windows preset) and the simulator (debug preset)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target velinor_dialog velinor_probe
-cmake --preset app >/dev/null
-cmake --build --preset app --target velinor
+cmake --preset debug >/dev/null
+cmake --build --preset debug --target velinor
 
 WORK="$(mktemp -d /tmp/velinor-dialog-e2e.XXXXXX)"
 SIM_PID=""
@@ -53,7 +54,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 log "starting a simulated receiver (type $RECEIVER_TYPE at $START_BAUD baud)"
-build/app/velinor sim --receiver "$RECEIVER_TYPE" --baud "$START_BAUD" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+build/debug/velinor sim --receiver "$RECEIVER_TYPE" --baud "$START_BAUD" >"$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
 for _ in $(seq 50); do [[ -s "$WORK/sim.out" ]] && break; sleep 0.1; done
 PTS="$(head -n 1 "$WORK/sim.out")"
