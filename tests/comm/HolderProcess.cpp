@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 HolderProcess::HolderProcess(const std::string& name, const std::function<std::string()>& setUp) {
@@ -41,6 +42,12 @@ HolderProcess::~HolderProcess() {
     if (pid <= 0) return;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
+}
+
+std::string LockText(int pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", pid);
+    return text;
 }
 
 pid_t HolderProcess::DeadPid() {

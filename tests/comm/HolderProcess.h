@@ -27,4 +27,7 @@ private:
     int report = -1;
     std::string said;
 };
+
+// A UUCP lock file's content for `pid`: "%10d\n".
+std::string LockText(int pid);
 #endif

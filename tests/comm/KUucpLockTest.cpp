@@ -1,13 +1,10 @@
 #ifndef _WIN32
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -23,12 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string PidText(int pid) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%10d\n", pid);
-    return text;
-}
-
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
@@ -37,28 +28,20 @@ std::string Binary(int32_t pid) {
     return std::string(reinterpret_cast<const char*>(&pid), sizeof pid);
 }
 
-TEST(UucpLock, NamedAfterTheDeviceItselfEvenThroughALink) {
-    TempDir dir;
-    fs::create_symlink("/dev/null", dir.File("usb-FTDI_FT232R_A1B2C3-if00-port0"));
-    EXPECT_EQ(KUucpLock::FileName("/dev/ttyUSB0"), "LCK..ttyUSB0");
-    EXPECT_EQ(KUucpLock::FileName("ttyS3"), "LCK..ttyS3");
-    EXPECT_EQ(KUucpLock::FileName(dir.File("usb-FTDI_FT232R_A1B2C3-if00-port0")), "LCK..null");
-}
-
 TEST(UucpLock, ReadsTheOwnerInTextAndInTheOldBinaryForm) {
     TempDir dir;
     const struct {
         std::string content;
         int owner;
-    } cases[] = {{PidText(4242), 4242},
+    } cases[] = {{LockText(4242), 4242},
                  {"4242\n", 4242},
                  {"  77", 77},
                  {Binary(31337), 31337},
                  {"", 0},
                  {"abc\n", 0},
                  {"12ab\n", 0},
-                 {PidText(0), 0},
-                 {PidText(-5), 0},
+                 {LockText(0), 0},
+                 {LockText(-5), 0},
                  {Binary(-1), 0},
                  {"99999999999\n", 0}};
     for (const auto& c : cases) {
@@ -77,11 +60,11 @@ TEST(UucpLock, LiveOwnersAreRespectedAndLeftoversTakenOver) {
         int owner;
     } cases[] = {
         {"no lock", "", true, 0},
-        {"a dead owner", PidText(HolderProcess::DeadPid()), true, 0},
+        {"a dead owner", LockText(HolderProcess::DeadPid()), true, 0},
         {"a dead owner, binary", Binary(HolderProcess::DeadPid()), true, 0},
-        {"this process (a pid reused)", PidText(::getpid()), true, 0},
+        {"this process (a pid reused)", LockText(::getpid()), true, 0},
         {"no owner readable", "garbage", true, 0},
-        {"a live owner", PidText(live.Pid()), false, live.Pid()},
+        {"a live owner", LockText(live.Pid()), false, live.Pid()},
         {"a live owner, binary", Binary(live.Pid()), false, live.Pid()},
     };
     for (const auto& c : cases) {
@@ -96,7 +79,7 @@ TEST(UucpLock, LiveOwnersAreRespectedAndLeftoversTakenOver) {
         EXPECT_EQ(lock.Held(), c.taken);
         if (c.taken) {
             EXPECT_EQ(lock.Path(), file);
-            EXPECT_EQ(ReadWholeFile(file), PidText(::getpid()));
+            EXPECT_EQ(ReadWholeFile(file), LockText(::getpid()));
             EXPECT_EQ(fs::status(file).permissions() & fs::perms::others_read,
                       fs::perms::others_read);
             lock.Release();
@@ -110,23 +93,21 @@ TEST(UucpLock, LiveOwnersAreRespectedAndLeftoversTakenOver) {
     }
 }
 
-TEST(UucpLock, ReleaseLeavesALockThatIsNoLongerOurs) {
+TEST(UucpLock, NamedAfterTheDeviceReleasedOnlyWhileOursAndNeverAFailure) {
     TempDir dir;
-    KUucpLock lock;
-    int owner = 0;
-    ASSERT_TRUE(lock.Acquire("/dev/ttyACM0", owner, dir.Path()));
-    WriteFile(dir.File("LCK..ttyACM0"), PidText(1)); // taken over by someone who thought it stale
-    lock.Release();
-    EXPECT_FALSE(lock.Held());
-    EXPECT_EQ(ReadWholeFile(dir.File("LCK..ttyACM0")), PidText(1));
-}
+    fs::create_symlink("/dev/null", dir.File("usb-FTDI_FT232R_A1B2C3-if00-port0"));
+    EXPECT_EQ(KUucpLock::FileName("/dev/ttyUSB0"), "LCK..ttyUSB0");
+    EXPECT_EQ(KUucpLock::FileName(dir.File("usb-FTDI_FT232R_A1B2C3-if00-port0")), "LCK..null");
 
-TEST(UucpLock, AFolderThatCannotBeWrittenIsNoFailure) {
     KUucpLock lock;
     int owner = -1;
-    EXPECT_TRUE(lock.Acquire("/dev/ttyUSB0", owner, "/velinor/no/lock/folder"));
+    EXPECT_TRUE(lock.Acquire("/dev/ttyUSB0", owner, "/velinor/no/lock/folder"))
+        << "a folder we cannot write";
     EXPECT_FALSE(lock.Held());
-    EXPECT_EQ(owner, 0);
+    ASSERT_TRUE(lock.Acquire("/dev/ttyACM0", owner, dir.Path()));
+    WriteFile(dir.File("LCK..ttyACM0"), LockText(1)); // taken over by someone who thought it stale
+    lock.Release();
+    EXPECT_EQ(ReadWholeFile(dir.File("LCK..ttyACM0")), LockText(1));
 }
 
 // Programs racing for one device: the lock is written aside and linked into place, so exactly

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,17 +18,10 @@
 #include "comm/posix/KOutputDrain.h"
 #include "comm/posix/KUucpLock.h"
 #include "sim/KVirtualClock.h"
-#include "support/ProgramRun.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string PidText(int pid) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%10d\n", pid);
-    return text;
-}
 
 // A link on a fresh pseudo-terminal by its path; lock files go to the tests' own lock folder.
 class SerialExclusive : public ::testing::Test {
@@ -58,7 +49,7 @@ TEST_F(SerialExclusive, AnotherProgramWithTheDeviceOrItsLockMakesItBusy) {
         return std::to_string(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
     };
     const std::function<std::string()> takesTheLock = [lockFile] {
-        std::ofstream(lockFile) << PidText(::getpid());
+        std::ofstream(lockFile) << LockText(::getpid());
         return std::string();
     };
     const struct {
@@ -105,22 +96,6 @@ TEST_F(SerialExclusive, AnotherProgramWithTheDeviceOrItsLockMakesItBusy) {
     }
 }
 
-TEST_F(SerialExclusive, TheProgramAtTheOtherEndOfAPseudoTerminalIsNoRival) {
-    // Like a simulated receiver: it holds the master and keeps the slave open too.
-    HolderProcess simulator("receiver-sim", [] {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return std::string();
-        const std::string slave = ::ptsname(master);
-        return ::open(slave.c_str(), O_RDWR | O_NOCTTY) >= 0 ? slave : std::string();
-    });
-    ASSERT_FALSE(simulator.Said().empty());
-    KSerialComm link;
-    link.DevicePath = simulator.Said();
-    EXPECT_TRUE(link.Open(0)) << link.LastOpenError().reason;
-    EXPECT_TRUE(failures.Seen().empty());
-    link.Close();
-}
-
 TEST_F(SerialExclusive, CloseGivesBackTheLineSettingsFoundAtOpen) {
     // Settings no open would choose: a cooked line at 2400 baud, even parity, 7 bits.
     termios before = pty.SlaveSettings();
@@ -143,7 +118,9 @@ TEST_F(SerialExclusive, CloseGivesBackTheLineSettingsFoundAtOpen) {
     for (const int32_t baud : {115200, 12345 /* refused */}) {
         SCOPED_TRACE(baud);
         auto link = Link(baud);
-        if (link->Open(0)) {
+        const bool opened = link->Open(0);
+        EXPECT_EQ(opened, baud == 115200);
+        if (opened) {
             EXPECT_FALSE(same(pty.SlaveSettings(), before)) << "the open made the line raw";
             EXPECT_TRUE(link->Write("bye", 3));
             link->Close();
