@@ -12,6 +12,10 @@ struct KSerialPort {
     HANDLE handle;
 };
 #else
+#include <termios.h>
+
+#include "comm/posix/KUucpLock.h"
+
 // The four DCB fields that an open changes, with the Win32 values (Parity 0..4: none, odd,
 // even, mark, space; StopBits 0 one, 2 two), so both platforms map the settings alike.
 struct KLineSettings {
@@ -26,5 +30,7 @@ struct KSerialPort {
     KLineSettings dcb;
     int32_t portNumber = 0;
     int handle = -1;  // file descriptor
+    termios found{};  // the line settings at open, given back at close
+    KUucpLock lock;   // the UUCP lock file taken at open, when the lock folder could be written
 };
 #endif

@@ -36,11 +36,47 @@ bool ParsePid(const std::string& text, int& pid) {
     return ec == std::errc() && ptr == end && pid > 0;
 }
 
-std::string ProgramName(const fs::path& processDir) {
-    std::ifstream in(processDir / "comm");
-    std::string name;
-    std::getline(in, name);
-    return name.empty() ? "an unnamed program" : name;
+// The number N of /dev/pts/N, or -1 for anything that is not a pseudo-terminal's slave.
+int PtyIndex(const fs::path& device) {
+    if (device.parent_path() != "/dev/pts") return -1;
+    const std::string name = device.filename().string();
+    int index = -1;
+    const auto [ptr, ec] = std::from_chars(name.data(), name.data() + name.size(), index);
+    return ec == std::errc() && ptr == name.data() + name.size() && !name.empty() ? index : -1;
+}
+
+// Whether descriptor `fd` of a process is the master of pseudo-terminal `index`: the master
+// side is /dev/ptmx for every terminal, and only its fdinfo says which one.
+bool IsMasterOf(const fs::path& processDir, const fs::path& fd, const fs::path& target, int index) {
+    if (index < 0 || (target != "/dev/ptmx" && target != "/dev/pts/ptmx")) return false;
+    std::ifstream in(processDir / "fdinfo" / fd.filename());
+    const std::string wanted = "tty-index:\t" + std::to_string(index);
+    for (std::string line; std::getline(in, line);)
+        if (line == wanted) return true;
+    return false;
+}
+
+// What to do about a program that holds a serial device, for the ones known to do so.
+std::string RemedyFor(const std::string& name) {
+    if (name == "ModemManager")
+        return "stop ModemManager probing the device (sudo systemctl stop ModemManager, or a udev "
+               "rule setting ENV{ID_MM_DEVICE_IGNORE}=\"1\" for the adapter)";
+    if (name == "gpsd")
+        return "stop gpsd and its socket (sudo systemctl stop gpsd.socket gpsd.service)";
+    if (name == "brltty")
+        return "stop the braille display daemon (sudo systemctl stop brltty-udev.service "
+               "brltty.service), or remove brltty when no braille display is used";
+    return "close " + name;
+}
+
+std::string RemedyFor(const std::vector<KOpenDiagnosis::KDeviceHolder>& holders) {
+    std::string text;
+    for (const auto& holder : holders) {
+        const std::string step = RemedyFor(holder.name);
+        if (text.find(step) != std::string::npos) continue;
+        text += (text.empty() ? "" : "; ") + step;
+    }
+    return text + " and try again";
 }
 
 std::string UserName() {
@@ -66,25 +102,40 @@ std::string HoldersText(const std::vector<KOpenDiagnosis::KDeviceHolder>& holder
 
 namespace KOpenDiagnosis {
 
+std::string ProgramName(const std::string& procRoot, int pid) {
+    std::ifstream in(fs::path(procRoot) / std::to_string(pid) / "comm");
+    std::string name;
+    std::getline(in, name);
+    return name.empty() ? "an unnamed program" : name;
+}
+
 std::vector<KDeviceHolder> FindHolders(const std::string& procRoot, const std::string& device) {
     std::error_code ec;
     fs::path wanted = fs::weakly_canonical(device, ec);
     if (ec) wanted = fs::path(device).lexically_normal();
+
+    const int ptyIndex = PtyIndex(wanted);
 
     std::vector<KDeviceHolder> holders;
     fs::directory_iterator processes(procRoot, ec);
     for (; !ec && processes != fs::directory_iterator(); processes.increment(ec)) {
         int pid = 0;
         if (!ParsePid(processes->path().filename().string(), pid)) continue;
+        bool holds = false;
+        bool peer = false;
         std::error_code fdError;
         fs::directory_iterator fds(processes->path() / "fd", fdError);
         for (; !fdError && fds != fs::directory_iterator(); fds.increment(fdError)) {
             std::error_code linkError;
             const fs::path target = fs::read_symlink(fds->path(), linkError);
-            if (linkError || target.lexically_normal() != wanted) continue;
-            holders.push_back({pid, ProgramName(processes->path())});
-            break;
+            if (linkError) continue;
+            if (IsMasterOf(processes->path(), fds->path(), target, ptyIndex))
+                peer = true;
+            else if (target.lexically_normal() == wanted)
+                holds = true;
+            if (holds && (peer || ptyIndex < 0)) break;
         }
+        if (holds) holders.push_back({pid, ProgramName(procRoot, pid), peer});
     }
     std::sort(holders.begin(), holders.end(),
               [](const KDeviceHolder& a, const KDeviceHolder& b) { return a.pid < b.pid; });
@@ -141,8 +192,7 @@ void DescribeOpenFailure(KOpenError& error, const std::string& device, int err,
             error.remedy = "close the program that uses the port and try again";
         } else {
             error.reason = ErrorText(EBUSY) + ": " + device + " is in use by " + HoldersText(holders);
-            error.remedy = holders.size() == 1 ? "close " + holders[0].name + " and try again"
-                                               : "close those programs and try again";
+            error.remedy = RemedyFor(holders);
         }
         break;
     }
@@ -151,6 +201,18 @@ void DescribeOpenFailure(KOpenError& error, const std::string& device, int err,
         error.remedy.clear();
         break;
     }
+}
+
+void DescribeHeld(KOpenError& error, const std::string& device, const std::vector<KDeviceHolder>& holders,
+                  const std::string& lockFile) {
+    error.kind = KOpenError::Busy;
+    error.text = kNotInstalled;
+    error.device = device;
+    error.osError = EBUSY;
+    error.reason = ErrorText(EBUSY) + ": " + device +
+                   (lockFile.empty() ? " is open in " + HoldersText(holders)
+                                     : " is locked by " + HoldersText(holders) + " (" + lockFile + ")");
+    error.remedy = RemedyFor(holders);
 }
 
 void DescribeSettingsFailure(KOpenError& error, const std::string& device, int err,

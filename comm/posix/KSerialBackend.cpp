@@ -11,18 +11,22 @@
 #include <sys/sysmacros.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "comm/posix/KOpenDiagnosis.h"
+#include "comm/posix/KOutputDrain.h"
 #include "comm/posix/KTermiosSettings.h"
+#include "comm/posix/KUucpLock.h"
 
 namespace {
 
 constexpr int kWriteTimeoutMs = 1000;
+constexpr const char* kProcRoot = "/proc";
 
 // A pseudo-terminal has no line: its driver always carries 8 bits without parity, whatever it
 // is asked, so only the rate can be checked on one.
@@ -54,14 +58,25 @@ void CloseDevice(int fd, bool releaseExclusive) {
     ::close(fd);
 }
 
-// Lets what was written leave at the rate it was written at before the port is closed (and
-// reopened at another rate): a rate change command must reach the receiver whole. Bounded, so a
-// device that never drains cannot hold the session.
-void DrainOutput(int fd) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
-    int queued = 0;
-    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// Others who have the device (or its lock file) although it was free to claim: programs that
+// never ask for TIOCEXCL or flock, and serial tools that go by the UUCP lock. False, with `error`
+// filled, when there is one; else the lock file is ours (where the lock folder can be written).
+bool ClaimAgainstOthers(const std::string& device, KUucpLock& lock, KOpenError& error) {
+    const std::string folder = KUucpLock::Folder();
+    int owner = 0;
+    if (!lock.Acquire(device, owner, folder)) {
+        KOpenDiagnosis::DescribeHeld(error, device, {{owner, KOpenDiagnosis::ProgramName(kProcRoot, owner), false}},
+                                     folder + "/" + KUucpLock::FileName(device));
+        return false;
+    }
+    std::vector<KOpenDiagnosis::KDeviceHolder> holders = KOpenDiagnosis::FindHolders(kProcRoot, device);
+    const int self = ::getpid();
+    // The program on the other side of a pseudo-terminal is the device, not a rival.
+    std::erase_if(holders, [self](const KOpenDiagnosis::KDeviceHolder& h) { return h.pid == self || h.otherEnd; });
+    if (holders.empty()) return true;
+    lock.Release();
+    KOpenDiagnosis::DescribeHeld(error, device, holders, "");
+    return false;
 }
 
 } // namespace
@@ -99,6 +114,12 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
     }
     const bool madeExclusive = ::ioctl(fd, TIOCEXCL) == 0;
 
+    KUucpLock lock;  // released on every failure below when it goes out of scope
+    if (!ClaimAgainstOthers(device, lock, error)) {
+        CloseDevice(fd, madeExclusive);
+        return false;
+    }
+
     termios current{};
     if (::tcgetattr(fd, &current) != 0) {
         const int err = errno;
@@ -127,6 +148,7 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
                                              applied.c_oflag == wanted.c_oflag &&
                                              applied.c_lflag == wanted.c_lflag);
     if (!accepted || !kept) {
+        ::tcsetattr(fd, TCSANOW, &current);  // a refused open leaves the line as it found it
         CloseDevice(fd, madeExclusive);
         const std::string settings = KTermiosSettings::Describe(port.dcb);
         if (!accepted)
@@ -143,16 +165,36 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
     ::tcflush(fd, TCIOFLUSH);
 
     port.handle = fd;
+    port.found = current;
+    port.lock = std::move(lock);
     error = KOpenError{};
     return true;
 }
 
 void Close(KSerialPort& port) {
     if (port.handle >= 0) {
-        DrainOutput(port.handle);
-        CloseDevice(port.handle, true);
+        const int fd = port.handle;
+        // What was written leaves at the rate it was written at before the line is changed back
+        // or reopened at another rate: a rate change command must reach the receiver whole. A
+        // device that never drains has the rest discarded, so that neither the restore nor the
+        // close waits for it (the driver's own drain at close can take 30 s).
+        const bool drained = KOutputDrain::WaitUntilSent([fd] { return KOutputDrain::Pending(fd); },
+                                                         kWriteTimeoutMs);
+        termios found = port.found;
+        if (!drained) {
+            ::tcflush(fd, TCOFLUSH);
+            // Nor may flow control hold back what the transmitter still has.
+            found.c_iflag &= ~static_cast<tcflag_t>(IXON);
+#ifdef CRTSCTS
+            found.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+#endif
+        }
+        // Other programs find the line as it was before this open.
+        ::tcsetattr(fd, TCSANOW, &found);
+        CloseDevice(fd, true);
     }
     port.handle = -1;
+    port.lock.Release();
 }
 
 bool IsValid(const KSerialPort& port) { return port.handle >= 0; }

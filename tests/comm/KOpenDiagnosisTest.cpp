@@ -67,16 +67,52 @@ TEST(OpenDiagnosis, BusyNamesTheHolderAndHowToFreeThePort) {
     EXPECT_EQ(error.device, "/dev/ttyUSB0");
     EXPECT_EQ(error.osError, EBUSY);
     EXPECT_NE(error.reason.find("in use by gpsd (pid 812)"), std::string::npos) << error.reason;
-    EXPECT_EQ(error.remedy, "close gpsd and try again");
+    EXPECT_EQ(error.remedy, "stop gpsd and its socket (sudo systemctl stop gpsd.socket gpsd.service) and try again");
 
     proc.Process(900, "minicom", {"/dev/ttyUSB0"});
     KOpenDiagnosis::DescribeOpenFailure(error, "/dev/ttyUSB0", EWOULDBLOCK, proc.Root());
     EXPECT_EQ(error.osError, EBUSY) << "a lock that would block is a busy port";
     EXPECT_NE(error.reason.find("gpsd (pid 812) and minicom (pid 900)"), std::string::npos) << error.reason;
+    EXPECT_EQ(error.remedy, "stop gpsd and its socket (sudo systemctl stop gpsd.socket gpsd.service); close minicom "
+                            "and try again");
 
     KOpenDiagnosis::DescribeOpenFailure(error, "/dev/ttyACM3", EBUSY, proc.Root());
     EXPECT_NE(error.reason.find("in use by another program"), std::string::npos) << error.reason;
     EXPECT_FALSE(error.remedy.empty());
+}
+
+TEST(OpenDiagnosis, TheHolderOfAPseudoTerminalsMasterIsItsOtherEnd) {
+    FakeProc proc;
+    const auto master = [&](int pid, int fd, int index) {
+        const fs::path dir = fs::path(proc.Root()) / std::to_string(pid);
+        fs::create_directories(dir / "fdinfo");
+        fs::create_symlink("/dev/ptmx", dir / "fd" / std::to_string(fd));
+        std::ofstream(dir / "fdinfo" / std::to_string(fd)) << "pos:\t0\nflags:\t02\ntty-index:\t" << index << "\n";
+    };
+    proc.Process(10, "velinor", {"/dev/pts/7"});
+    master(10, 5, 7);
+    proc.Process(11, "socat", {"/dev/pts/7"});
+    master(11, 5, 17);  // the master of another terminal
+    proc.Process(12, "picocom", {"/dev/pts/7"});
+    const auto holders = KOpenDiagnosis::FindHolders(proc.Root(), "/dev/pts/7");
+    ASSERT_EQ(holders.size(), 3u);
+    EXPECT_TRUE(holders[0].otherEnd);
+    EXPECT_FALSE(holders[1].otherEnd);
+    EXPECT_FALSE(holders[2].otherEnd);
+}
+
+TEST(OpenDiagnosis, HeldDevicesNameTheHoldersAndTheLockFile) {
+    KOpenError error;
+    KOpenDiagnosis::DescribeHeld(error, "/dev/ttyUSB0", {{4711, "ModemManager", false}}, "");
+    EXPECT_EQ(error.kind, KOpenError::Busy);
+    EXPECT_EQ(error.text, "COM Port Busy Or Not Installed");
+    EXPECT_EQ(error.osError, EBUSY);
+    EXPECT_NE(error.reason.find("/dev/ttyUSB0 is open in ModemManager (pid 4711)"), std::string::npos) << error.reason;
+    EXPECT_NE(error.remedy.find("sudo systemctl stop ModemManager"), std::string::npos) << error.remedy;
+    KOpenDiagnosis::DescribeHeld(error, "/dev/ttyUSB0", {{99, "brltty", false}}, "/run/lock/LCK..ttyUSB0");
+    EXPECT_NE(error.reason.find("/dev/ttyUSB0 is locked by brltty (pid 99) (/run/lock/LCK..ttyUSB0)"),
+              std::string::npos) << error.reason;
+    EXPECT_NE(error.remedy.find("braille"), std::string::npos) << error.remedy;
 }
 
 TEST(OpenDiagnosis, MissingDevicesAreNotPresent) {
