@@ -92,11 +92,12 @@ int RunSet(const Words& words) {
     }
     plan.lastKnownBaud = static_cast<int32_t>(lastBaud);
 
-    std::string portText = args.Value("--port");
-    if (portText.empty() && remembered.found)
-        portText = !remembered.device.empty() ? remembered.device : "COM" + std::to_string(remembered.portNumber + 1);
-    if (portText.empty()) return Usage("--port is needed (see 'velinor ports')");
-    if (!ChoosePort(portText, plan.port, error)) {
+    const std::string portText = args.Value("--port");
+    if (portText.empty() && !remembered.found) return Usage("--port is needed (see 'velinor ports')");
+    const bool portChosen = !portText.empty() ? ChoosePort(portText, plan.port, error)
+                                              : ChooseRememberedPort(remembered.portNumber, remembered.portIdentity,
+                                                                     remembered.device, plan.port, error);
+    if (!portChosen) {
         std::fprintf(stderr, "velinor set: %s\n", error.c_str());
         return kExitPortError;
     }
@@ -114,6 +115,7 @@ int RunSet(const Words& words) {
     remembered.receiverType = plan.receiverType;
     remembered.portNumber = plan.port.portNumber;
     remembered.device = plan.port.devicePath;
+    remembered.portIdentity = plan.port.identity;
     remembered.baud = plan.targetBaud;
     remembered.Save(settingsPath);
 

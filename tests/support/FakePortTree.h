@@ -1,0 +1,38 @@
+#pragma once
+// A scratch /dev and /sys for the port scan: device nodes are links to /dev/null (a character
+// device), sysfs entries are folders and links laid out as the kernel lays them out.
+#include <map>
+#include <string>
+
+#include "comm/KPortRegistry.h"
+#include "support/TempDir.h"
+
+class FakePortTree {
+public:
+    FakePortTree();
+    std::string Dev() const { return root.Path() + "/dev"; }
+    std::string Sys() const { return root.Path() + "/sys"; }
+    std::string TtyClass() const { return Sys() + "/class/tty"; }
+
+    // A device node and its sysfs class entry: with a UART `type` file when `uartType` >= 0,
+    // without any entry when it is -1, a bare folder when -2.
+    void Device(const std::string& name, int uartType = -2);
+    void RemoveDevice(const std::string& name);
+    // A link in /dev/serial/by-id (or another `folder` there) to `target`; replaces any before.
+    void Stable(const std::string& name, const std::string& target, const std::string& folder = "by-id");
+    void RemoveStable(const std::string& name, const std::string& folder = "by-id");
+    // The hardware behind tty `name`: a USB device (folder `usbDevice` under /sys/devices with
+    // `attributes` such as idVendor and product) with an interface below it, and the tty's device
+    // link to the interface itself (CDC ACM) or to a usb-serial port below it; `driver` bound to
+    // that device. An empty `usbDevice` makes a platform device with only the driver.
+    void Hardware(const std::string& name, const std::string& usbDevice, const std::map<std::string, std::string>& attributes,
+                  const std::string& driver, bool usbSerialPort);
+
+    // The scan of this tree into a table (filled with junk first: what was there before goes).
+    KPortRegistry::PortTable Scan(std::vector<KPortInfo>* unslotted = nullptr) const;
+    // The scan installed as the process's registry.
+    void Install() const;
+
+private:
+    TempDir root{"velinor-ports"};
+};
