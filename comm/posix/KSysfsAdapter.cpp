@@ -58,7 +58,14 @@ KPortAdapter ReadAdapterIn(const std::string& sysRoot, const std::string& name) 
     if (ec) return adapter;
     const fs::path device = fs::canonical(root / "class" / "tty" / name / "device", ec);
     if (ec || !Within(device, root)) return adapter;  // virtual terminals and rfcomm have none
-    adapter.driver = DriverOf(device);
+    // Newer kernels put the serial core's own port and controller devices (bus serial-base,
+    // drivers "port" and "ctrl") between a UART's tty and its hardware: the driver that names the
+    // hardware is above them.
+    fs::path hardware = device;
+    while (fs::read_symlink(hardware / "subsystem", ec).filename() == "serial-base" && !ec &&
+           Within(hardware.parent_path(), root))
+        hardware = hardware.parent_path();
+    adapter.driver = DriverOf(hardware);
     // A usb-serial port sits below its interface and a CDC ACM device is the interface: the USB
     // device is the first folder upwards that has a vendor id (hubs are further up).
     for (fs::path dir = device; Within(dir, root); dir = dir.parent_path()) {

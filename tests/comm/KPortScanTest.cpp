@@ -127,7 +127,7 @@ struct AdapterCase {
     const char* usbDevice;  // "" for a platform UART
     std::map<std::string, std::string> attributes;
     const char* driver;
-    bool usbSerialPort;
+    bool portBelow;
     KPortAdapter expected;
 };
 
@@ -145,10 +145,11 @@ TEST(PortAdapter, ReadFromSysfs) {
          {{"manufacturer", "Evil\x1b]0;pwned\x07"}, {"product", "C1\xc2\x9b" "2J"}, {"idVendor", "067b"}},
          "pl2303", true, {"Evil?]0;pwned?", "C1?2J", "", "", "pl2303"}},
         {"platform UART", "ttyAMA0", "", {}, "uart-pl011", false, {"", "", "", "", "uart-pl011"}},
+        {"UART below the serial core's port devices", "ttyS1", "", {}, "serial", true, {"", "", "", "", "serial"}},
     };
     FakePortTree tree;
     for (const AdapterCase& c : cases) {
-        tree.Hardware(c.tty, c.usbDevice, c.attributes, c.driver, c.usbSerialPort);
+        tree.Hardware(c.tty, c.usbDevice, c.attributes, c.driver, c.portBelow);
         const KPortAdapter got = KSerialBackend::ReadAdapterIn(tree.Sys(), c.tty);
         EXPECT_EQ(got.maker, c.expected.maker) << c.what;
         EXPECT_EQ(got.model, c.expected.model) << c.what;

@@ -39,22 +39,38 @@ void FakePortTree::RemoveStable(const std::string& name, const std::string& fold
 
 void FakePortTree::Hardware(const std::string& name, const std::string& usbDevice,
                             const std::map<std::string, std::string>& attributes, const std::string& driver,
-                            bool usbSerialPort) {
+                            bool portBelow) {
     const fs::path devices = fs::path(Sys()) / "devices";
-    fs::path device = devices / "platform" / (name + "-uart");
-    if (!usbDevice.empty()) {
-        const fs::path usb = devices / "pci0000:00" / "usb1" / usbDevice;  // the root hub above it
-        fs::create_directories(usb.parent_path());
-        std::ofstream(usb.parent_path() / "idVendor") << "1d6b\n";
+    const fs::path drivers = fs::path(Sys()) / "bus";
+    const auto bind = [&drivers](const fs::path& device, const std::string& bus, const std::string& driverName) {
+        fs::create_directories(device);
+        fs::create_directories(drivers / bus / "drivers" / driverName);
+        fs::create_symlink(drivers / bus / "drivers" / driverName, device / "driver");
+        fs::create_symlink(drivers / bus, device / "subsystem");
+    };
+    fs::path device;
+    if (usbDevice.empty()) {
+        device = devices / "platform" / (name + "-uart");
+        bind(device, "platform", driver);
+        if (portBelow) {
+            bind(device / "ctrl", "serial-base", "ctrl");
+            device = device / "ctrl" / "port";
+            bind(device, "serial-base", "port");
+        }
+    } else {
+        const fs::path hub = devices / "pci0000:00" / "usb1";
+        fs::create_directories(hub);
+        std::ofstream(hub / "idVendor") << "1d6b\n";
+        const fs::path usb = hub / usbDevice;
         fs::create_directories(usb);
         for (const auto& [attribute, value] : attributes) std::ofstream(usb / attribute) << value << "\n";
         device = usb / (usbDevice + ":1.0");
-        if (usbSerialPort) device /= name;
+        bind(device, "usb", driver);
+        if (portBelow) {
+            device /= name;
+            bind(device, "usb-serial", driver);
+        }
     }
-    fs::create_directories(device);
-    const fs::path driverDir = fs::path(Sys()) / "bus" / "drivers" / driver;
-    fs::create_directories(driverDir);
-    fs::create_symlink(driverDir, device / "driver");
     fs::create_directories(TtyClass() + "/" + name);
     fs::create_symlink(device, TtyClass() + "/" + name + "/device");
 }

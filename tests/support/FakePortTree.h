@@ -21,12 +21,13 @@ public:
     // A link in /dev/serial/by-id (or another `folder` there) to `target`; replaces any before.
     void Stable(const std::string& name, const std::string& target, const std::string& folder = "by-id");
     void RemoveStable(const std::string& name, const std::string& folder = "by-id");
-    // The hardware behind tty `name`: a USB device (folder `usbDevice` under /sys/devices with
-    // `attributes` such as idVendor and product) with an interface below it, and the tty's device
-    // link to the interface itself (CDC ACM) or to a usb-serial port below it; `driver` bound to
-    // that device. An empty `usbDevice` makes a platform device with only the driver.
-    void Hardware(const std::string& name, const std::string& usbDevice, const std::map<std::string, std::string>& attributes,
-                  const std::string& driver, bool usbSerialPort);
+    // The hardware behind tty `name`, with `driver` bound to it: a USB device (folder
+    // `usbDevice` under /sys/devices with `attributes` such as idVendor and product, below a root
+    // hub) and its interface, or with an empty `usbDevice` a platform UART. With `portBelow` the
+    // tty's device is a port device below that: an adapter's usb-serial port (same driver), or
+    // the serial core's port and controller devices of newer kernels (bus serial-base).
+    void Hardware(const std::string& name, const std::string& usbDevice,
+                  const std::map<std::string, std::string>& attributes, const std::string& driver, bool portBelow);
 
     // The scan of this tree into a table (filled with junk first: what was there before goes).
     KPortRegistry::PortTable Scan(std::vector<KPortInfo>* unslotted = nullptr) const;
