@@ -34,8 +34,9 @@ constexpr const char* kHelp =
     "  --verbose           print the receiver's trace lines\n"
     "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here\n"
     "\n"
-    "Receiver, port and rate default to the last ones used. Exit codes: 0 confirmed at RATE,\n"
-    "1 not confirmed, 2 usage error, 3 port error.\n";
+    "Receiver, port and rate default to the last ones used; the port is found again by its stable\n"
+    "name (/dev/serial/by-id/...) wherever it is now, and refused when it is gone. Exit codes:\n"
+    "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error.\n";
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", message.c_str());
