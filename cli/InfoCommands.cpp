@@ -1,4 +1,6 @@
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
@@ -26,6 +28,17 @@ int RunReceivers(const Words& words) {
     return kExitConfirmed;
 }
 
+namespace {
+
+// One port: slot, device and stable name on its line, the hardware as reported below it.
+void PrintPort(const std::string& slot, const KPortInfo& info) {
+    std::printf("%-6s %s%s%s\n", slot.c_str(), info.device.c_str(), info.stableName.empty() ? "" : "  ",
+                info.stableName.c_str());
+    if (!info.adapter.Empty()) std::printf("       %s\n", info.adapter.Describe().c_str());
+}
+
+} // namespace
+
 int RunPorts(const Words& words) {
     const CliArgs args(words, {}, {"--help"});
     if (!args.Ok() || !args.Positionals().empty()) {
@@ -33,21 +46,28 @@ int RunPorts(const Words& words) {
         return kExitUsage;
     }
     if (args.Flag("--help")) {
-        std::puts("usage: velinor ports\n\nLists the serial ports found, as COM1..COM24 with their devices.\n"
-                  "--port accepts the COM name, the device or the listed name; any other device path\n"
-                  "(a pseudo-terminal, say) can be named directly.");
+        std::puts("usage: velinor ports\n\nLists the serial ports found, as COM1..COM24 with their devices, the\n"
+                  "adapter's stable name where it has one, and below it the maker, model, serial number, USB\n"
+                  "id and driver as the system reports them.\n"
+                  "--port accepts the COM name, the device or the stable name; any other device path\n"
+                  "(a pseudo-terminal, or a port past COM24) can be named directly. 'velinor set' finds\n"
+                  "the port last used again by its stable name, whatever COM number it has now.");
         return kExitConfirmed;
     }
     KPortRegistry& registry = KPortRegistry::Instance();
     int shown = 0;
     for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i) {
         if (!registry.IsPresent(i)) continue;
-        const std::string device = registry.DevicePath(i);
-        const std::string label = registry.Label(i);
-        std::printf("COM%-3d %s%s%s\n", i + 1, device.c_str(), label != device ? "  " : "",
-                    label != device ? label.c_str() : "");
+        PrintPort("COM" + std::to_string(i + 1), registry.Info(i));
         ++shown;
     }
-    if (shown == 0) std::puts("no serial ports found");
+    const std::vector<KPortInfo>& unslotted = registry.Unslotted();
+    for (const KPortInfo& info : unslotted) PrintPort("-", info);
+    if (!unslotted.empty()) {
+        std::printf("%zu port%s past COM%d (marked -) ha%s no COM number: name one by its path, as in --port %s\n",
+                    unslotted.size(), unslotted.size() == 1 ? "" : "s", KPortRegistry::kPortCount,
+                    unslotted.size() == 1 ? "s" : "ve", unslotted.front().device.c_str());
+    }
+    if (shown == 0 && unslotted.empty()) std::puts("no serial ports found");
     return kExitConfirmed;
 }

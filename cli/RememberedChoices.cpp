@@ -14,6 +14,7 @@ RememberedChoices RememberedChoices::Load(const std::string& path) {
     store.ReadInt(0, kSection, "LastPort", choices.portNumber, 0);
     store.ReadInt(0, kSection, "LastBaud", choices.baud, 9600);
     choices.device = store.ReadString(0, kSection, "LastDevice", "");
+    choices.portIdentity = store.ReadString(0, kSection, "LastPortName", "");
     choices.found = hasType;
     return choices;
 }
@@ -25,4 +26,5 @@ void RememberedChoices::Save(const std::string& path) const {
     store.WriteInt(0, kSection, "LastPort", portNumber);
     store.WriteInt(0, kSection, "LastBaud", baud);
     store.WriteString(0, kSection, "LastDevice", device);
+    store.WriteString(0, kSection, "LastPortName", portIdentity);
 }

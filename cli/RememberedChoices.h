@@ -3,13 +3,16 @@
 #include <string>
 
 // The last receiver, port and rate, kept in the Windows program's settings layout (section
-// "BaudSet", keys "LastRcvr", "LastPort", "LastBaud"), plus the device path beside the port index so a named
-// device is found again.
+// "BaudSet", keys "LastRcvr", "LastPort", "LastBaud"), plus, beside the port index, the device
+// path of a device named outside the slots ("LastDevice") and what the slot is known by
+// ("LastPortName": its stable name, else its device), so that the same port is found again
+// whatever order the ports enumerate in.
 struct RememberedChoices {
     int32_t receiverType = 2;
     int32_t portNumber = 0;
     int32_t baud = 9600;
     std::string device;
+    std::string portIdentity;
     bool found = false;  // true when a settings file held them
 
     static RememberedChoices Load(const std::string& path);

@@ -34,8 +34,9 @@ constexpr const char* kHelp =
     "  --verbose           print the receiver's trace lines\n"
     "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here\n"
     "\n"
-    "Receiver, port and rate default to the last ones used. Exit codes: 0 confirmed at RATE,\n"
-    "1 not confirmed, 2 usage error, 3 port error.\n";
+    "Receiver, port and rate default to the last ones used; the port is found again by its stable\n"
+    "name (/dev/serial/by-id/...) wherever it is now, and refused when it is gone. Exit codes:\n"
+    "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error.\n";
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", message.c_str());
@@ -92,11 +93,12 @@ int RunSet(const Words& words) {
     }
     plan.lastKnownBaud = static_cast<int32_t>(lastBaud);
 
-    std::string portText = args.Value("--port");
-    if (portText.empty() && remembered.found)
-        portText = !remembered.device.empty() ? remembered.device : "COM" + std::to_string(remembered.portNumber + 1);
-    if (portText.empty()) return Usage("--port is needed (see 'velinor ports')");
-    if (!ChoosePort(portText, plan.port, error)) {
+    const std::string portText = args.Value("--port");
+    if (portText.empty() && !remembered.found) return Usage("--port is needed (see 'velinor ports')");
+    const bool portChosen = !portText.empty() ? ChoosePort(portText, plan.port, error)
+                                              : ChooseRememberedPort(remembered.portNumber, remembered.portIdentity,
+                                                                     remembered.device, plan.port, error);
+    if (!portChosen) {
         std::fprintf(stderr, "velinor set: %s\n", error.c_str());
         return kExitPortError;
     }
@@ -114,6 +116,7 @@ int RunSet(const Words& words) {
     remembered.receiverType = plan.receiverType;
     remembered.portNumber = plan.port.portNumber;
     remembered.device = plan.port.devicePath;
+    remembered.portIdentity = plan.port.identity;
     remembered.baud = plan.targetBaud;
     remembered.Save(settingsPath);
 

@@ -1,20 +1,27 @@
 #include "comm/KPortRegistry.h"
 
 #include <memory>
+#include <utility>
 
 namespace {
 std::mutex instanceLock;
 std::unique_ptr<KPortRegistry> instance;
 } // namespace
 
-KPortRegistry::KPortRegistry(const PortTable& table) : ports(table) {}
+KPortInfo::KPortInfo(bool isPresent, std::string devicePath, std::string labelText, std::string stable,
+                     KPortAdapter hardware)
+    : present(isPresent), device(std::move(devicePath)), label(std::move(labelText)), stableName(std::move(stable)),
+      adapter(std::move(hardware)) {}
+
+KPortRegistry::KPortRegistry(const PortTable& table, std::vector<KPortInfo> beyond)
+    : ports(table), unslotted(std::move(beyond)) {}
 
 KPortRegistry& KPortRegistry::Instance() {
     std::lock_guard<std::mutex> guard(instanceLock);
     if (!instance) {
         PortTable table;
-        KSerialBackend::ScanPorts(table);
-        instance.reset(new KPortRegistry(table));
+        std::vector<KPortInfo> beyond = KSerialBackend::ScanPorts(table);
+        instance.reset(new KPortRegistry(table, std::move(beyond)));
     }
     return *instance;
 }
@@ -29,9 +36,9 @@ void KPortRegistry::Teardown() {
     instance.reset();
 }
 
-void KPortRegistry::InstallForTesting(const PortTable& table) {
+void KPortRegistry::InstallForTesting(const PortTable& table, const std::vector<KPortInfo>& beyond) {
     std::lock_guard<std::mutex> guard(instanceLock);
-    instance.reset(new KPortRegistry(table));
+    instance.reset(new KPortRegistry(table, beyond));
 }
 
 bool KPortRegistry::IsPresent(int32_t port) const {
@@ -58,10 +65,15 @@ std::string KPortRegistry::Label(int32_t port) const {
     return IsPresent(port) ? ports[static_cast<size_t>(port)].label : std::string();
 }
 
+KPortInfo KPortRegistry::Info(int32_t port) const {
+    return IsPresent(port) ? ports[static_cast<size_t>(port)] : KPortInfo{};
+}
+
 int32_t KPortRegistry::FindPort(const std::string& device) const {
+    if (device.empty()) return -1;
     for (int32_t i = 0; i < kPortCount; ++i) {
         const KPortInfo& info = ports[static_cast<size_t>(i)];
-        if (info.present && (info.device == device || info.label == device)) return i;
+        if (info.present && (info.device == device || info.label == device || info.stableName == device)) return i;
     }
     return -1;
 }
