@@ -1,13 +1,17 @@
 #include "comm/KPortRegistry.h"
 
 #include <memory>
+#include <mutex>
 
 namespace {
 std::mutex instanceLock;
 std::unique_ptr<KPortRegistry> instance;
 } // namespace
 
-KPortRegistry::KPortRegistry(const PortTable& table) : ports(table) {}
+KPortRegistry::KPortRegistry(const PortTable& table) : ports(table) {
+    for (size_t i = 0; i < locks.size(); ++i)
+        if (ports[i].present) locks[i] = std::make_shared<KPortLock>();
+}
 
 KPortRegistry& KPortRegistry::Instance() {
     std::lock_guard<std::mutex> guard(instanceLock);
@@ -40,14 +44,20 @@ bool KPortRegistry::IsPresent(int32_t port) const {
 
 bool KPortRegistry::LockPort(int32_t port) {
     if (!IsPresent(port)) return false;
-    locks[static_cast<size_t>(port)].lock();
+    locks[static_cast<size_t>(port)]->Lock();
     return true;
 }
 
 bool KPortRegistry::UnlockPort(int32_t port) {
     if (!IsPresent(port)) return false;
-    locks[static_cast<size_t>(port)].unlock();
-    return true;
+    return locks[static_cast<size_t>(port)]->Unlock();
+}
+
+std::shared_ptr<KPortLock> KPortRegistry::HoldPort(int32_t port) {
+    if (!IsPresent(port)) return nullptr;
+    std::shared_ptr<KPortLock> lock = locks[static_cast<size_t>(port)];
+    lock->Lock();
+    return lock;
 }
 
 std::string KPortRegistry::DevicePath(int32_t port) const {

@@ -1,8 +1,10 @@
 #pragma once
 #include <array>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
+
+#include "comm/KPortLock.h"
 
 // One port slot of the registry: COM1..COM24 on Windows; on other systems the serial devices
 // found, in a stable order.
@@ -27,9 +29,13 @@ public:
     static void InstallForTesting(const PortTable& ports);
 
     bool IsPresent(int32_t port) const;
-    // Waits while another thread holds the port; re-entrant for the holder.
+    // Waits while another thread holds the port; re-entrant for the holder. Unlocking a port
+    // that the calling thread does not hold answers false.
     bool LockPort(int32_t port);
     bool UnlockPort(int32_t port);
+    // Locks the port and hands its lock to the caller, who unlocks it through the pointer: the
+    // lock stays whole even when the registry ends first. Empty for an absent port.
+    std::shared_ptr<KPortLock> HoldPort(int32_t port);
 
     std::string DevicePath(int32_t port) const;
     std::string Label(int32_t port) const;
@@ -42,7 +48,7 @@ public:
 private:
     explicit KPortRegistry(const PortTable& ports);
     PortTable ports;
-    std::array<std::recursive_mutex, kPortCount> locks;
+    std::array<std::shared_ptr<KPortLock>, kPortCount> locks;  // present ports only
 };
 
 namespace KSerialBackend {
