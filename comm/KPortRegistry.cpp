@@ -1,6 +1,7 @@
 #include "comm/KPortRegistry.h"
 
 #include <memory>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -14,7 +15,10 @@ KPortInfo::KPortInfo(bool isPresent, std::string devicePath, std::string labelTe
       adapter(std::move(hardware)) {}
 
 KPortRegistry::KPortRegistry(const PortTable& table, std::vector<KPortInfo> beyond)
-    : ports(table), unslotted(std::move(beyond)) {}
+    : ports(table), unslotted(std::move(beyond)) {
+    for (size_t i = 0; i < locks.size(); ++i)
+        if (ports[i].present) locks[i] = std::make_shared<KPortLock>();
+}
 
 KPortRegistry& KPortRegistry::Instance() {
     std::lock_guard<std::mutex> guard(instanceLock);
@@ -47,14 +51,20 @@ bool KPortRegistry::IsPresent(int32_t port) const {
 
 bool KPortRegistry::LockPort(int32_t port) {
     if (!IsPresent(port)) return false;
-    locks[static_cast<size_t>(port)].lock();
+    locks[static_cast<size_t>(port)]->Lock();
     return true;
 }
 
 bool KPortRegistry::UnlockPort(int32_t port) {
     if (!IsPresent(port)) return false;
-    locks[static_cast<size_t>(port)].unlock();
-    return true;
+    return locks[static_cast<size_t>(port)]->Unlock();
+}
+
+std::shared_ptr<KPortLock> KPortRegistry::HoldPort(int32_t port) {
+    if (!IsPresent(port)) return nullptr;
+    std::shared_ptr<KPortLock> lock = locks[static_cast<size_t>(port)];
+    lock->Lock();
+    return lock;
 }
 
 std::string KPortRegistry::DevicePath(int32_t port) const {

@@ -1,11 +1,12 @@
 #pragma once
 #include <array>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "comm/KPortAdapter.h"
+#include "comm/KPortLock.h"
 
 // One port slot of the registry: COM1..COM24 on Windows; on other systems the serial devices
 // found, in a stable order.
@@ -41,9 +42,13 @@ public:
     static void InstallForTesting(const PortTable& ports, const std::vector<KPortInfo>& unslotted = {});
 
     bool IsPresent(int32_t port) const;
-    // Waits while another thread holds the port; re-entrant for the holder.
+    // Waits while another thread holds the port; re-entrant for the holder. Unlocking a port
+    // that the calling thread does not hold answers false.
     bool LockPort(int32_t port);
     bool UnlockPort(int32_t port);
+    // Locks the port and hands its lock to the caller, who unlocks it through the pointer: the
+    // lock stays whole even when the registry ends first. Empty for an absent port.
+    std::shared_ptr<KPortLock> HoldPort(int32_t port);
 
     std::string DevicePath(int32_t port) const;
     std::string Label(int32_t port) const;
@@ -61,7 +66,7 @@ private:
     KPortRegistry(const PortTable& ports, std::vector<KPortInfo> unslotted);
     PortTable ports;
     std::vector<KPortInfo> unslotted;
-    std::array<std::recursive_mutex, kPortCount> locks;
+    std::array<std::shared_ptr<KPortLock>, kPortCount> locks;  // present ports only
 };
 
 namespace KSerialBackend {

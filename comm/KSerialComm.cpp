@@ -74,9 +74,10 @@ bool KSerialComm::OpenSequence() {
     KPortRegistry& registry = KPortRegistry::Instance();
 
     std::string device = DevicePath;
-    int32_t slot = -1;
+    std::shared_ptr<KPortLock> lock;
     if (device.empty()) {
-        if (!registry.LockPort(PortNumber)) {
+        lock = registry.HoldPort(PortNumber);
+        if (!lock) {
             // An absent port fails silently; the reason is kept for front ends that ask.
             lastOpenError.kind = KOpenError::NotPresent;
             lastOpenError.text = "COM Port Busy Or Not Installed";
@@ -84,11 +85,9 @@ bool KSerialComm::OpenSequence() {
             lastOpenError.reason = "no such port";
             return false;
         }
-        slot = PortNumber;
-        device = registry.DevicePath(slot);
+        device = registry.DevicePath(PortNumber);
     } else {
-        slot = registry.FindPort(device);
-        if (slot >= 0) registry.LockPort(slot);
+        lock = registry.HoldPort(registry.FindPort(device));
     }
 
     port.portNumber = PortNumber;
@@ -100,10 +99,10 @@ bool KSerialComm::OpenSequence() {
     if (!KSerialBackend::Open(port, device, lastOpenError)) {
         if (lastOpenError.device.empty()) lastOpenError.device = device;
         ReportFailure();
-        if (slot >= 0) registry.UnlockPort(slot);  // the lock is held exactly while open
+        if (lock) lock->Unlock();  // the lock is held exactly while open
         return false;
     }
-    lockedSlot = slot;
+    heldLock = std::move(lock);
     return true;
 }
 
@@ -118,8 +117,8 @@ void KSerialComm::ReportFailure() {
 bool KSerialComm::Close() {
     if (!isOpen) return true;
     if (KSerialBackend::IsValid(port)) KSerialBackend::Close(port);
-    if (lockedSlot >= 0 && KPortRegistry::Exists()) KPortRegistry::Instance().UnlockPort(lockedSlot);
-    lockedSlot = -1;
+    if (heldLock) heldLock->Unlock();
+    heldLock.reset();
     isOpen = false;
     return true;
 }

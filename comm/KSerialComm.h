@@ -1,9 +1,11 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "comm/KComm.h"
 #include "comm/KOpenError.h"
+#include "comm/KPortLock.h"
 #include "comm/KSerialPort.h"
 
 // A link over a serial port: COM1..COM24 by number through the port registry, or any device
@@ -49,5 +51,6 @@ protected:
 private:
     bool OpenSequence();
     void ReportFailure();
-    int32_t lockedSlot = -1;  // registry slot whose lock this open link holds
+    // The registry lock this open link holds; shared, so that it outlives a registry ended meanwhile.
+    std::shared_ptr<KPortLock> heldLock;
 };

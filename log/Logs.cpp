@@ -1,5 +1,11 @@
 #include "log/Logs.h"
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -113,10 +119,55 @@ VELINOR_PRINTF(1, 0) std::string FormatMessage(const char* format, va_list args)
     return message;
 }
 
+#if defined(_WIN32)
+std::FILE* OpenForAppend(const std::string& path) { return std::fopen(path.c_str(), "a"); }
+
+void MakeWritable(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) return;
+    if ((status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none)
+        std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ec);
+}
+#else
+// Log names are predictable and their folder may be shared: a symbolic link planted under the
+// name must not make us append to (or unprotect) whatever file it points at, a FIFO must not
+// block us, and programs we start must not inherit the file. O_NONBLOCK only matters for the
+// open of a FIFO; on a regular file it changes nothing.
+int OpenRegular(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::FILE* OpenForAppend(const std::string& path) {
+    const int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "a");
+    if (!file) ::close(fd);
+    return file;
+}
+
+// Gives a read-only log its owner's write permission back, on the file itself only.
+void MakeWritable(const std::string& path) {
+    const int fd = OpenRegular(path, O_RDONLY);
+    if (fd < 0) return;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && (info.st_mode & S_IWUSR) == 0) ::fchmod(fd, (info.st_mode & 07777) | S_IWUSR);
+    ::close(fd);
+}
+#endif
+
 // Appends one whole line with a single write; a file that cannot be opened loses the line.
 void AppendLine(const std::string& path, const std::string& line) {
     std::lock_guard<std::mutex> guard(WriteLock());
-    std::FILE* file = std::fopen(path.c_str(), "a");
+    std::FILE* file = OpenForAppend(path);
     if (!file) return;
     // Fully buffered and large enough for a whole line (even with Windows' CR LF expansion), so
     // the line leaves in one write.
@@ -127,12 +178,11 @@ void AppendLine(const std::string& path, const std::string& line) {
     std::fclose(file);
 }
 
-bool IsReadOnly(const std::string& path, std::filesystem::perms& permissions) {
+bool IsReadOnly(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) return false;
-    permissions = status.permissions();
-    return (permissions & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
+    return (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
 }
 
 void Notify(KLogObserver& which, const std::string& client, const std::string& message) {
@@ -178,8 +228,7 @@ void SixSigmaLog(const char* format, ...) {
 
     // A read-only text log is left alone: its lines are dropped (the same for every user,
     // including one whom the file system would let write anyway).
-    std::filesystem::perms permissions{};
-    if (!IsReadOnly(path, permissions)) {
+    if (!IsReadOnly(path)) {
         const std::string stamp = LocalStamp(BreakDownLocal(KClock::Current().WallSeconds()));
         AppendLine(path, stamp + " :: " + message + "\n");
     }
@@ -216,12 +265,7 @@ void StreamErrorLog(const KStreamMonitor* monitor, const char* format, ...) {
     const std::string path = LogDirectory() + "QuorvexStreamErrors_" + client + name;
 
     // A read-only log is made writable again; its other permissions stay.
-    std::filesystem::perms permissions{};
-    if (IsReadOnly(path, permissions)) {
-        std::error_code ec;
-        std::filesystem::permissions(path, std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ec);
-    }
+    MakeWritable(path);
 
     std::string line = stamp + " (GPS " + now.Format() + ") +> " + client + " +> " + message;
     CutTo(line, kLineMax - 1);

@@ -55,7 +55,7 @@ std::unique_ptr<StreamMessage> KReceiver::WaitForReply(
 std::unique_ptr<StreamMessage> KReceiver::WaitForVerdict(
     const std::function<Verdict(const StreamMessage&)>& judge, int32_t budgetMs) {
     if (!monitor) return nullptr;
-    int32_t spent = 0;
+    int64_t spent = 0;  // 64 bits: a budget near the 32-bit limit must not wrap the count
     for (;;) {
         while (std::unique_ptr<StreamMessage> message = monitor->PopMessage()) {
             switch (judge(*message)) {

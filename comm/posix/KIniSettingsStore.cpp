@@ -26,9 +26,15 @@ std::mutex& FileLock() {
 // The text of the file; nothing when it exists but cannot be read (a missing file is empty).
 std::optional<std::string> ReadFile(const std::string& path, bool& exists) {
     exists = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking on a FIFO put in its place: anything but a regular file is unreadable.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
     exists = true;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
     std::string text;
     char buffer[4096];
     for (;;) {
@@ -56,31 +62,67 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// The file a write goes to: the path itself, or the file behind a symbolic link that the user
+// made (a link owned by someone else, or one pointing nowhere, may have been planted in a shared
+// folder and is refused: writing through it would create or rewrite a file of the planter's
+// choosing). Empty when refused.
+std::string WriteTarget(const std::string& path) {
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+    if (link.st_uid != ::geteuid()) return std::string();
+    std::error_code ec;
+    const fs::path resolved = fs::canonical(path, ec);
+    return ec ? std::string() : resolved.string();
+}
+
+// Rewrites the file where it is, keeping it the same file (owner, group, permissions, links);
+// used where no file can be made beside it. Not atomic, like the Windows call it stands for.
+bool RewriteInPlace(const std::string& path, const struct stat& expected, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat now {};
+    bool ok = ::fstat(fd, &now) == 0 && now.st_dev == expected.st_dev && now.st_ino == expected.st_ino;
+    ok = ok && WriteAll(fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
 // Replaces the file in one step: the new text goes to a temporary file beside it, reaches the
 // disk, and is renamed over the old one. Whatever happens on the way, the old file stays whole.
+// The replacement takes the old file's owner, group and permissions; where it cannot (a file
+// shared through its group, a folder we may not write, a file with other names), the file is
+// rewritten in place instead.
 bool ReplaceFile(const std::string& path, const std::string& text) {
-    fs::path target(path);
-    std::error_code ec;
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);  // keep the link, replace its file
-        if (ec) return false;
-        target = resolved;
-    }
+    const std::string target = WriteTarget(path);
+    if (target.empty()) return false;
     struct stat old {};
-    const bool existed = ::stat(target.c_str(), &old) == 0;
+    const bool existed = ::lstat(target.c_str(), &old) == 0;
+    if (existed && !S_ISREG(old.st_mode)) return false;
     // A file its owner made read-only stays as it is, as on Windows.
     if (existed && ::access(target.c_str(), W_OK) != 0) return false;
 
+    const fs::path file(target);
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     static std::atomic<unsigned> serial{0};
-    const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".tmp-" +
-                                                  std::to_string(::getpid()) + "-" + std::to_string(serial++));
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+    const fs::path temp = folder / ("." + file.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
+                                    std::to_string(serial++));
+    // A file with other names stays one file with them.
+    if (existed && old.st_nlink > 1) return RewriteInPlace(target, old, text);
+    // Private until it has the old file's owner and permissions; a new file gets what a plain
+    // create would give it.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, existed ? 0600 : 0666);
+    if (fd < 0) {
+        const bool folderClosed = errno == EACCES || errno == EPERM || errno == EROFS;
+        return existed && folderClosed && RewriteInPlace(target, old, text);
+    }
     bool ok = WriteAll(fd, text);
-    if (ok && existed) {
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-        if (ok && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-            // Only root may give a file away; the owner's own copy is what the user expects anyway.
+    if (existed) {
+        // Owner before permissions: a change of owner may clear the set-id bits.
+        const bool sameOwner = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+        ok = ok && ::fchmod(fd, old.st_mode & 07777) == 0;
+        if (!sameOwner) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return RewriteInPlace(target, old, text);
         }
     }
     ok = ok && ::fsync(fd) == 0;
@@ -90,7 +132,6 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
         return false;
     }
     // Make the rename itself durable.
-    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

@@ -4,14 +4,17 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #ifndef _WIN32
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -254,23 +257,97 @@ TEST_F(IniStore, AWriteThatFailsHalfwayLosesNothing) {
         EXPECT_EQ(entry.path().filename(), "Velinor.ini") << "a half-written file was left behind";
 }
 
-TEST_F(IniStore, TheFileKeepsItsPermissions) {
-    Put(path, "[BaudSet]\nLastBaud=4800\n");
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    KIniSettingsStore store(path);
-    store.WriteInt(0, "BaudSet", "LastBaud", 9600);
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+// ---------------------------------------------------------------------------------------------
+// The file written stays the user's file
+
+// Root writes anywhere, which would hide what a user meets: run as root, the write happens in a
+// child process as "nobody".
+constexpr uid_t kNobody = 65534;
+uid_t WriterId() { return ::geteuid() == 0 ? kNobody : ::geteuid(); }
+
+bool WriteAsUser(const std::string& path) {
+    const bool root = ::geteuid() == 0;
+    const pid_t child = root ? ::fork() : 0;
+    if (child == 0) {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(2);
+        KIniSettingsStore(path).WriteInt(0, "BaudSet", "LastBaud", 9600);
+        if (!root) return true;
+        ::_exit(0);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-TEST_F(IniStore, WritingThroughALinkKeepsTheLink) {
+struct KeepCase {
+    const char* name;
+    mode_t mode;
+    bool ownedByRoot;  // the writer may write it through its group only
+    bool folderReadOnly, hardLinked, sameFile;
+};
+
+class IniKeeps : public IniStore, public ::testing::WithParamInterface<KeepCase> {};
+
+TEST_P(IniKeeps, OwnerGroupPermissionsAndNamesStay) {
+    const KeepCase& c = GetParam();
+    if (c.ownedByRoot && ::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    Put(path, "[BaudSet]\nLastBaud=4800\n");
+    const gid_t group = ::geteuid() == 0 ? kNobody : ::getegid();
+    ASSERT_EQ(::chown(path.c_str(), c.ownedByRoot ? 0 : WriterId(), group), 0);
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    if (c.hardLinked) fs::create_hard_link(path, dir.File("other.ini"));
+    ASSERT_EQ(::chown(dir.Path().c_str(), WriterId(), group), 0);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), c.folderReadOnly ? 0555 : 0755), 0);
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+    EXPECT_TRUE(WriteAsUser(path));
+    ::chmod(dir.Path().c_str(), 0755);
+
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(Slurp(path), "[BaudSet]\nLastBaud=9600\n");
+    EXPECT_EQ(after.st_mode & 07777, c.mode);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.sameFile);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), c.hardLinked ? 2 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, IniKeeps,
+                         ::testing::Values(KeepCase{"private", 0600, false, false, false, false},
+                                           KeepCase{"group_readable", 0640, false, false, false, false},
+                                           KeepCase{"read_only_folder", 0604, false, true, false, true},
+                                           KeepCase{"shared_through_its_group", 0660, true, false, false, true},
+                                           KeepCase{"hard_linked", 0644, false, false, true, true}),
+                         [](const ::testing::TestParamInfo<KeepCase>& row) { return std::string(row.param.name); });
+
+TEST_F(IniStore, OnlyTheUsersOwnLinkToAFileIsWrittenThrough) {
+    // A link of someone else's or to nowhere (it would create a file of the planter's choosing)
+    // and a FIFO (it would block) are left as they stand, and so is the file they point at.
+    enum Plant { OwnLink, OthersLink, LinkToNowhere, Fifo };
     const std::string real = dir.File("real.ini");
-    Put(real, "[BaudSet]\nLastBaud=4800\n");
-    fs::create_symlink(real, path);
-    KIniSettingsStore store(path);
-    store.WriteInt(0, "BaudSet", "LastBaud", 9600);
-    EXPECT_TRUE(fs::is_symlink(path));
-    EXPECT_EQ(Slurp(real), "[BaudSet]\nLastBaud=9600\n");
+    for (const Plant plant : {OwnLink, OthersLink, LinkToNowhere, Fifo}) {
+        SCOPED_TRACE(plant);
+        if (plant == OthersLink && ::geteuid() != 0) continue;  // needs a second user
+        fs::remove(path);
+        Put(real, "[BaudSet]\nLastBaud=4800\n");
+        if (plant == LinkToNowhere) fs::remove(real);
+        if (plant == Fifo) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        } else {
+            fs::create_symlink(real, path);
+        }
+        if (plant == OthersLink) {
+            ASSERT_EQ(::lchown(path.c_str(), kNobody, static_cast<gid_t>(-1)), 0);
+        }
+
+        KIniSettingsStore(path).WriteInt(0, "BaudSet", "LastBaud", 9600);
+
+        EXPECT_EQ(fs::symlink_status(path).type(), plant == Fifo ? fs::file_type::fifo : fs::file_type::symlink);
+        EXPECT_EQ(fs::exists(real), plant != LinkToNowhere);
+        if (plant != LinkToNowhere) {
+            EXPECT_EQ(Slurp(real), plant == OwnLink ? "[BaudSet]\nLastBaud=9600\n" : "[BaudSet]\nLastBaud=4800\n");
+        }
+    }
 }
 
 TEST_F(IniStore, AnUnreadableFileIsNotReplaced) {

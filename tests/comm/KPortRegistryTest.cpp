@@ -61,8 +61,11 @@ TEST_F(PortRegistry, LockIsReentrantForItsHolderAndHeldAgainstOthers) {
     EXPECT_TRUE(registry.UnlockPort(2));
     EXPECT_EQ(other.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
         << "one unlock of two locks still holds the port";
+    EXPECT_FALSE(std::async(std::launch::async, [&registry] { return registry.UnlockPort(2); }).get())
+        << "only the holder unlocks";
     EXPECT_TRUE(registry.UnlockPort(2));
     EXPECT_TRUE(other.get());
+    EXPECT_FALSE(registry.UnlockPort(2)) << "no longer held";
     EXPECT_TRUE(LockableFromAnotherThread(0));
 }
 

@@ -467,6 +467,20 @@ TEST_F(SerialPty, DestroyingAnOpenLinkLetsTheDeviceGo) {
     EXPECT_TRUE(other->Open(0));
 }
 
+TEST_F(SerialPty, ARegistryEndedOrReplacedWhileALinkIsOpenLeavesItsCloseSound) {
+    // The link unlocks the very lock it took (alive still), not the lock of the registry in force.
+    KPortRegistry::PortTable table;
+    table[0] = KPortInfo{true, pty.SlavePath(), "pty"};
+    for (const bool replace : {false, true}) {
+        KSerialComm link;
+        ASSERT_TRUE(link.Open(0));
+        replace ? KPortRegistry::InstallForTesting(table) : KPortRegistry::Teardown();
+        EXPECT_TRUE(link.Close());
+        KPortRegistry::InstallForTesting(table);
+        EXPECT_TRUE(LockableFromAnotherThread(0)) << replace;
+    }
+}
+
 TEST_F(SerialPty, RegistrySlotOpensItsDeviceAndNamesTheComPort) {
     KSerialComm link;
     link.PortNumber = 0;

@@ -12,6 +12,10 @@
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include "comm/KMemoryComm.h"
 #include "log/Logs.h"
 #include "monitors/KStreamMonitor.h"
@@ -350,6 +354,44 @@ TEST_F(Logs, AFolderThatCannotBeWrittenDropsTheLines) {
     EXPECT_THAT(capture.TextLog(), ElementsAre("lost 1", "lost 1"));
     EXPECT_THAT(capture.StreamErrors(), ElementsAre("lost 2", "lost 2"));
 }
+
+#if !defined(_WIN32)
+TEST_F(Logs, NothingButARegularFileUnderALogsNameIsWritten) {
+    // Whatever is planted under a log's name, the line is dropped as for a file that cannot be
+    // opened (the observers still hear of it); the file behind a link is neither written nor
+    // made writable, and a FIFO does not block.
+    NamedMonitor monitor("Trevask");
+    const std::string victim = File("victim.txt");
+    const std::string logs[] = {TextLogFile(2007, 1), StreamFile("Trevask", 2007, 1)};
+    enum Plant { LinkToWritable, LinkToReadOnly, LinkToNowhere, Fifo };
+    for (const Plant plant : {LinkToWritable, LinkToReadOnly, LinkToNowhere, Fifo}) {
+        SCOPED_TRACE(plant);
+        const fs::perms perms = plant == LinkToWritable ? fs::perms::owner_read | fs::perms::owner_write : fs::perms::owner_read;
+        std::ofstream(victim) << "victim\n";
+        fs::permissions(victim, perms, fs::perm_options::replace);
+        if (plant == LinkToNowhere) fs::remove(victim);
+        for (const std::string& log : logs) {
+            fs::remove(log);
+            if (plant == Fifo) {
+                ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+            } else {
+                fs::create_symlink(victim, log);
+            }
+        }
+        capture.Clear();
+        SixSigmaLog("planted");
+        StreamErrorLog(&monitor, "planted");
+
+        EXPECT_THAT(capture.TextLog(), ElementsAre("planted"));
+        EXPECT_THAT(capture.StreamErrors(), ElementsAre("planted"));
+        ASSERT_EQ(fs::exists(victim), plant != LinkToNowhere);
+        if (plant != LinkToNowhere) {
+            EXPECT_EQ(ReadText(victim), "victim\n");
+            EXPECT_EQ(fs::status(victim).permissions() & fs::perms::all, perms);
+        }
+    }
+}
+#endif
 
 TEST(LogDirectory, DefaultsToTheCurrentDirectory) {
 #if defined(_WIN32)
