@@ -65,6 +65,8 @@ Cycle RunCycle(int32_t index, const SessionSoak::Options& options) {
 
 SessionSoak::Figures SessionSoak::Run(const Options& options) {
     Figures figures;
+    // A sanitizer may start a thread of its own with the process's first: have that happen first.
+    std::thread([] {}).join();
     figures.threadsBefore = CountEntries("/proc/self/task");
     figures.fdsBefore = CountEntries("/proc/self/fd");
     std::vector<Cycle> cycles(static_cast<size_t>(std::max(options.cycles, 0)));
