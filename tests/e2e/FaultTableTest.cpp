@@ -62,7 +62,7 @@ const Fault kFaults[] = {
     // Any exchange may be hit, and a lost one costs a whole ping or detection pass: most rows
     // confirm in seconds, the long exchanges (Ashtech, Novatel) may need minutes.
     {"1% bytes damaged", {"--noise", kOnePercentOfBytes, "--seed", "7"}, true, 90, Expect::Either, false, nullptr},
-    {"slow (400 ms)", {"--slow", "400"}, true, 60, Expect::Confirmed, false, nullptr},
+    {"slow (400 ms)", {"--slow", "400"}, true, 90, Expect::Confirmed, false, nullptr},
     {"vanishes and returns", {}, true, 0, Expect::Confirmed, false, "the unplugged-adapter handling is built apart"},
 };
 // clang-format on
