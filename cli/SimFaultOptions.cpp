@@ -10,7 +10,8 @@ std::set<std::string> SimValuedOptions(std::set<std::string> others) {
 }
 
 std::set<std::string> SimFlagOptions(std::set<std::string> others) {
-    others.insert({"--silent", "--never-switches", "--quiet-output", "--refuse-rate", "--misses-first-try", "--wrong-ack"});
+    others.insert({"--silent", "--never-switches", "--quiet-output", "--refuse-rate", "--misses-first-try", "--wrong-ack",
+                   "--revert-once"});
     return others;
 }
 
@@ -20,6 +21,7 @@ bool ParseSimFaults(const CliArgs& args, KSimDeviceOptions& device, KSimWorldOpt
     device.neverSwitches = args.Flag("--never-switches");
     device.streaming = !args.Flag("--quiet-output");
     device.refusesRateChange = args.Flag("--refuse-rate");
+    device.revertsOnce = args.Flag("--revert-once");
     device.missesFirstTry = args.Flag("--misses-first-try");
     device.wrongAcknowledgements = args.Flag("--wrong-ack");
     device.receiverPort = args.Value("--receiver-port");

@@ -11,6 +11,7 @@
     "  --slow MS           it answers MS milliseconds after each request\n"                    \
     "  --never-switches    it acknowledges rate changes but keeps its rate\n"                  \
     "  --revert-after MS   it goes back to its old rate MS milliseconds after switching\n"     \
+    "  --revert-once       with --revert-after: only after its first switch\n"                \
     "  --quiet-output      no periodic output\n"                                               \
     "  --refuse-rate       it refuses rate changes, with the refusal its protocol has\n"       \
     "  --misses-first-try  it answers a repeated query only on the second try (Ashtech, Topcon)\n" \

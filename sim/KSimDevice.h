@@ -19,6 +19,9 @@ struct KSimDeviceOptions {
     bool neverSwitches = false;
     // When above 0: goes back to its old rate this long after switching.
     int32_t revertAfterMs = 0;
+    // Falls back only after its first switch (a setting lost once, as on a reset), so a host
+    // that sets the rate again keeps it.
+    bool revertsOnce = false;
     // Seconds that GPS time runs ahead of UTC, for answers given as GPS time.
     int32_t gpsLeapSeconds = 18;
 

@@ -66,8 +66,10 @@ void KSimReceiverDevice::SwitchTo(int64_t timeNs, uint32_t newBaud) {
     if (options.neverSwitches || newBaud == baud) return;
     const uint32_t oldBaud = baud;
     SetBaud(newBaud);
-    if (options.revertAfterMs > 0)
+    if (options.revertAfterMs > 0 && !(options.revertsOnce && revertsQueued > 0)) {
+        ++revertsQueued;
         events.emplace(timeNs + static_cast<int64_t>(options.revertAfterMs) * kNsPerMs, Event{Kind::Revert, {}, oldBaud});
+    }
 }
 
 void KSimReceiverDevice::Wake(int64_t timeNs) {

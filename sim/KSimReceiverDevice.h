@@ -80,5 +80,6 @@ private:
     std::vector<Bytes> requests;
     std::vector<Bytes> completed;  // scratch for the reader
     uint32_t rateSwitches = 0;
+    uint32_t revertsQueued = 0;
     uint64_t framesSent = 0;
 };

@@ -302,19 +302,26 @@ TEST_F(LeicaDevice, NeverSwitchingDeviceAcknowledgesButStays) {
     EXPECT_EQ(rig.Run(100).size(), 1u);
 }
 
-TEST_F(LeicaDevice, RevertingDeviceGoesBackAfterItsTime) {
-    KSimDeviceOptions options;
-    options.streaming = false;
-    options.revertAfterMs = 2000;
-    Rig rig(Model::CRS1000, 9600, options);
-    rig.Send(CrsBaud(0x07));
-    rig.Run(100);
-    EXPECT_EQ(rig.DeviceBaud(), 19200u);
-    rig.Run(1800);
-    EXPECT_EQ(rig.DeviceBaud(), 19200u);
-    rig.Run(200);
-    EXPECT_EQ(rig.DeviceBaud(), 9600u);
-    EXPECT_EQ(rig.world->WithDevice([&](KSimDevice&) { return rig.device->RateSwitches(); }), 2u);
+TEST_F(LeicaDevice, RevertingDeviceGoesBackAfterItsTimeEveryTimeOrOnlyOnce) {
+    for (const bool once : {false, true}) {
+        KSimDeviceOptions options;
+        options.streaming = false;
+        options.revertAfterMs = 2000;
+        options.revertsOnce = once;
+        Rig rig(Model::CRS1000, 9600, options);
+        rig.Send(CrsBaud(0x07));
+        rig.Run(100);
+        EXPECT_EQ(rig.DeviceBaud(), 19200u) << once;
+        rig.Run(1800);
+        EXPECT_EQ(rig.DeviceBaud(), 19200u) << once;
+        rig.Run(200);
+        EXPECT_EQ(rig.DeviceBaud(), 9600u) << once;
+        // Set again: a device that falls back only once keeps the rate now.
+        rig.Send(CrsBaud(0x07));
+        rig.Run(2200);
+        EXPECT_EQ(rig.DeviceBaud(), once ? 19200u : 9600u) << once;
+        EXPECT_EQ(rig.world->WithDevice([&](KSimDevice&) { return rig.device->RateSwitches(); }), once ? 3u : 4u);
+    }
 }
 
 TEST_F(LeicaDevice, NoisyLineLosesSomeRequestsDeterministically) {

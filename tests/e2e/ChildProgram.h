@@ -1,0 +1,41 @@
+#pragma once
+#ifndef _WIN32
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/TempDir.h"
+
+// The velinor program run in the background, its outputs in files of its own, so that a test can
+// run several at once, watch one that should end and stop one that runs until interrupted. The
+// child is killed and reaped when the object goes: no test leaves one behind.
+class ChildProgram {
+public:
+    // Starts `velinor ARGUMENTS...` with its settings under `configDir`; Running() says whether
+    // it could be started.
+    ChildProgram(const std::vector<std::string>& arguments, const std::string& configDir);
+    ~ChildProgram();
+    ChildProgram(const ChildProgram&) = delete;
+    ChildProgram& operator=(const ChildProgram&) = delete;
+
+    bool Running() const { return pid > 0 && !exitCode; }
+    // The first line of standard output, once written; empty when none came within `boundMs` or
+    // the child ended first.
+    std::string FirstLine(int32_t boundMs);
+    // Waits at most `boundMs` for the child to end: its exit code (-1 for a signal), or nothing
+    // when it is still running.
+    std::optional<int> Wait(int32_t boundMs);
+    // Asks the child to end as Ctrl-C would, and waits at most `boundMs` for it.
+    std::optional<int> Interrupt(int32_t boundMs);
+    std::string Output() const;
+
+private:
+    void Kill();
+
+    TempDir scratch{"velinor-child"};
+    pid_t pid = -1;
+    std::optional<int> exitCode;
+};
+#endif

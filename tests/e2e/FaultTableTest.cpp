@@ -1,0 +1,198 @@
+// Faults end to end: the real `velinor set` over the real serial link against `velinor sim`
+// behind a pseudo-terminal, one receiver type of every family under each fault the simulator
+// can play. Real time: the rows of a fault run side by side, each within generous bounds.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChildProgram.h"
+#include "receivers/KReceiverCatalogue.h"
+#include "sim/KSimFactory.h"
+#include "support/TempDir.h"
+
+namespace {
+
+struct Receiver {
+    const char* family;
+    int32_t type;
+    int32_t startBaud; // where the simulated receiver runs; the session is not told
+    int32_t target;
+};
+
+// Every family starts from 9600: at lower rates a slow receiver's answer outlasts the detection
+// ping, which would measure the rate rather than the fault.
+constexpr Receiver kReceivers[] = {
+    {"Leica", 6, 9600, 57600},    {"Ashtech", 1, 9600, 115200}, {"NavCom", 8, 9600, 38400},
+    {"Novatel", 9, 9600, 115200}, {"SiRF", 10, 9600, 57600},    {"Topcon", 11, 9600, 115200},
+    {"Trimble", 12, 9600, 38400},
+};
+
+// Each bit inverted with this probability damages 1% of the 10-bit frames on the cable.
+const std::string kOnePercentOfBytes = std::to_string(1.0 - std::pow(0.99, 0.1));
+
+// Confirmed: exit 0 and "Receiver confirmed"; timed out: exit 1 and "Timed out". Either: one of
+// the two, as the line's luck has it, but always a sound end within the bound.
+enum class Expect { Confirmed, TimedOut, Either };
+
+struct Fault {
+    const char* name;
+    std::vector<std::string> simOptions;
+    bool untilConfirmed; // else the session runs to the time limit and is judged there
+    int32_t timeoutSeconds;
+    Expect expect;
+    bool redetects; // the output must show monitoring, then detection again, then monitoring
+    const char* skipReason;
+};
+
+// clang-format off
+const Fault kFaults[] = {
+    // Falls back a few seconds after switching, once: monitoring loses it, detection finds it
+    // at the old rate, it is switched again and kept. Run to the limit to see all of that.
+    {"reverts", {"--revert-after", "3000", "--revert-once"}, false, 75, Expect::Confirmed, true, nullptr},
+    {"never switches", {"--never-switches"}, true, 12, Expect::TimedOut, false, nullptr},
+    {"refuses", {"--refuse-rate"}, true, 12, Expect::TimedOut, false, nullptr},
+    // Any exchange may be hit, and a lost one costs a whole ping or detection pass: most rows
+    // confirm in seconds, the long exchanges (Ashtech, Novatel) may need minutes.
+    {"1% bytes damaged", {"--noise", kOnePercentOfBytes, "--seed", "7"}, true, 90, Expect::Either, false, nullptr},
+    {"slow (400 ms)", {"--slow", "400"}, true, 90, Expect::Confirmed, false, nullptr},
+    {"vanishes and returns", {}, true, 0, Expect::Confirmed, false, "the unplugged-adapter handling is built apart"},
+};
+// clang-format on
+
+void PrintTo(const Fault& fault, std::ostream* os) {
+    *os << fault.name;
+}
+
+// Beyond its time limit the program has Stop's 10 s bound and some to start and end.
+constexpr int32_t kStopBoundMs = 10000;
+constexpr int32_t kStartSlackMs = 5000;
+
+struct Outcome {
+    std::string receiver;
+    int exitCode = -2; // -2: did not end within its bound (killed)
+    std::string finalLine;
+    double seconds = 0;
+    bool simulatorEnded = false;
+    bool redetected = false;
+    std::string output;
+};
+
+std::string LastLine(const std::string& text) {
+    std::istringstream in(text);
+    std::string line, last;
+    while (std::getline(in, line))
+        if (!line.empty()) last = line;
+    return last;
+}
+
+// Monitoring, then detection again, then monitoring again, in the program's own lines.
+bool Redetected(const std::string& text) {
+    const size_t monitoring = text.find("Monitoring receiver at");
+    const size_t again =
+        text.find("Auto-detecting", monitoring == std::string::npos ? text.size() : monitoring);
+    return again != std::string::npos &&
+           text.find("Monitoring receiver at", again) != std::string::npos;
+}
+
+Outcome RunRow(const Fault& fault, const Receiver& r) {
+    Outcome outcome;
+    outcome.receiver = std::string(r.family) + " (" + FindCatalogueRow(r.type)->displayName + ")";
+    TempDir config;
+    std::vector<std::string> simArguments{"sim", "--receiver", std::to_string(r.type), "--baud",
+                                          std::to_string(r.startBaud)};
+    simArguments.insert(simArguments.end(), fault.simOptions.begin(), fault.simOptions.end());
+    ChildProgram simulator(simArguments, config.Path());
+    const std::string device = simulator.FirstLine(10000);
+    if (device.empty()) {
+        outcome.output = "the simulator gave no device: " + simulator.Output();
+        return outcome;
+    }
+    std::vector<std::string> setArguments{"set",
+                                          "--receiver",
+                                          std::to_string(r.type),
+                                          "--port",
+                                          device,
+                                          "--baud",
+                                          std::to_string(r.target),
+                                          "--last-baud",
+                                          "0",
+                                          "--timeout",
+                                          std::to_string(fault.timeoutSeconds)};
+    if (fault.untilConfirmed) setArguments.push_back("--until-confirmed");
+    const auto started = std::chrono::steady_clock::now();
+    ChildProgram set(setArguments, config.Path());
+    const auto ended = set.Wait(fault.timeoutSeconds * 1000 + kStopBoundMs + kStartSlackMs);
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    outcome.exitCode = ended ? *ended : -2;
+    outcome.output = set.Output();
+    outcome.finalLine = LastLine(outcome.output);
+    outcome.redetected = Redetected(outcome.output);
+    outcome.simulatorEnded = simulator.Interrupt(5000).value_or(-1) == 0;
+    return outcome;
+}
+
+class FaultEndToEnd : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(FaultEndToEnd, EveryFamilyEndsAsExpectedWithinItsBound) {
+    const Fault& fault = GetParam();
+    if (fault.skipReason) GTEST_SKIP() << fault.skipReason;
+    std::vector<Outcome> outcomes(std::size(kReceivers));
+    std::vector<std::thread> rows;
+    for (size_t i = 0; i < std::size(kReceivers); ++i) {
+        if (!KSimFactory::IsSimulated(kReceivers[i].type)) continue;
+        rows.emplace_back([&, i] { outcomes[i] = RunRow(fault, kReceivers[i]); });
+    }
+    for (std::thread& row : rows)
+        row.join();
+
+    std::ostringstream table;
+    for (size_t i = 0; i < std::size(kReceivers); ++i) {
+        const Receiver& r = kReceivers[i];
+        const Outcome& o = outcomes[i];
+        if (o.receiver.empty()) continue;
+        char line[256];
+        std::snprintf(line, sizeof line, "| %-17s | %-30s | %4d | %6.1f s | %-45s |\n", fault.name,
+                      o.receiver.c_str(), o.exitCode, o.seconds, o.finalLine.c_str());
+        table << line;
+        const std::string target = std::to_string(r.target);
+        const bool confirmed = o.exitCode == 0;
+        EXPECT_TRUE(fault.expect == Expect::Either ||
+                    confirmed == (fault.expect == Expect::Confirmed))
+            << o.receiver << "\n"
+            << o.output;
+        EXPECT_TRUE(o.exitCode == 0 || o.exitCode == 1) << o.receiver << "\n" << o.output;
+        const std::string expected =
+            confirmed ? "Receiver confirmed at " + target + " baud"
+                      : "Timed out; receiver not confirmed at " + target + " baud";
+        EXPECT_NE(o.finalLine.find(expected), std::string::npos) << o.receiver << "\n" << o.output;
+        EXPECT_TRUE(o.redetected || !fault.redetects) << o.receiver << "\n" << o.output;
+        // Ended by itself: before its limit when it could confirm, else within Stop's bound after
+        // it.
+        const double bound =
+            fault.timeoutSeconds + (confirmed && fault.untilConfirmed ? 0 : kStopBoundMs / 1000.0);
+        EXPECT_LE(o.seconds, bound + kStartSlackMs / 1000.0) << o.receiver;
+        EXPECT_TRUE(o.simulatorEnded) << o.receiver << ": the simulator did not end on Ctrl-C";
+    }
+    std::printf("%s", table.str().c_str());
+    RecordProperty("outcomes", table.str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultEndToEnd, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<Fault>& param) {
+                             std::string name;
+                             for (const char* c = param.param.name; *c && *c != '('; ++c)
+                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+                             return name;
+                         });
+
+} // namespace
+#endif
