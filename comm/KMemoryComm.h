@@ -1,6 +1,6 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -33,9 +33,20 @@ public:
     void SetWritesFail(bool fail);
 
 private:
+    // Bytes are read from the front of a contiguous buffer: the front index moves on and the
+    // buffer is compacted only once more has been read than is still held, so a framer reading
+    // byte by byte costs a copy of one byte, not a queue's bookkeeping.
+    struct ByteQueue {
+        std::vector<uint8_t> data;
+        size_t front = 0;
+        size_t Size() const { return data.size() - front; }
+        void Append(const uint8_t* bytes, size_t length);
+        void Take(uint8_t* out, size_t length);
+    };
+
     mutable std::mutex lock;
-    std::deque<uint8_t> readable;
-    std::deque<uint8_t> staged;
+    ByteQueue readable;
+    ByteQueue staged;
     std::vector<size_t> chunks;
     size_t nextChunk = 0;
     std::vector<uint8_t> written;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -68,6 +69,41 @@ TEST(KMemoryComm, StagedChunksArriveInTheirSizesCycled) {
     ASSERT_TRUE(link.ReadExact(buffer, 10));
     EXPECT_EQ(std::string(buffer, 10), "0123456789");
     EXPECT_FALSE(link.DeliverNext());
+}
+
+// Reads that leave some bytes held while more are fed (and stages released in between) must keep
+// the stream in order, however the held bytes are moved about inside the link.
+TEST(KMemoryComm, InterleavedFeedsAndReadsKeepTheStreamInOrder) {
+    struct Case {
+        size_t feed, read, stageEvery;
+    };
+    for (const Case& c : {Case{5, 3, 0}, Case{1, 1, 0}, Case{64, 63, 0}, Case{3, 7, 0}, Case{9, 4, 3}}) {
+        SCOPED_TRACE(testing::Message() << "feed " << c.feed << " read " << c.read << " stage " << c.stageEvery);
+        KMemoryComm link;
+        link.Open(0);
+        std::string sent, received;
+        for (int i = 0; i < 2000; ++i) sent += static_cast<char>(i * 7 % 251);
+        size_t at = 0;
+        for (size_t round = 0; received.size() < sent.size(); ++round) {
+            const size_t n = std::min(c.feed, sent.size() - at);
+            if (c.stageEvery != 0 && round % c.stageEvery == 0) {
+                link.Stage(Bytes(sent.substr(at, n)), {2});
+                while (link.DeliverNext()) {}
+            } else {
+                link.Feed(sent.data() + at, n);
+            }
+            at += n;
+            char piece[64];
+            const auto want = static_cast<uint32_t>(std::min(c.read, link.Readable()));
+            if (want > 0 && link.ReadExact(piece, want)) received.append(piece, want);
+            if (at == sent.size()) {
+                const int32_t rest = link.ReadAvailable(piece, sizeof piece);
+                received.append(piece, static_cast<size_t>(rest));
+            }
+        }
+        EXPECT_EQ(received, sent);
+        EXPECT_EQ(link.Readable(), 0u);
+    }
 }
 
 TEST(KMemoryComm, FeedingWhileAnotherThreadReadsKeepsTheStreamWhole) {
