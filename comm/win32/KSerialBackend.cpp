@@ -44,7 +44,6 @@ bool IsGoneError(DWORD code) {
     case ERROR_GEN_FAILURE:
     case ERROR_DEV_NOT_EXIST:
     case ERROR_OPERATION_ABORTED:
-    case ERROR_NO_SUCH_DEVICE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED: return true;
     default: return false;

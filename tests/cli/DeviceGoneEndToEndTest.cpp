@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -19,33 +18,17 @@
 
 namespace {
 
-constexpr int32_t kType = 6;  // Leica GPS1200
-constexpr uint32_t kDeviceBaud = 38400;
-
-bool WaitFor(const std::function<bool()>& condition, int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // The name velinor is given is a symbolic link that the test points at whichever
 // pseudo-terminal serves the receiver now, as /dev/serial/by-id names follow an adapter.
 class DeviceGoneEndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!KSimFactory::IsSimulated(kType)) GTEST_SKIP() << "type " << kType << " is not simulated in this build";
-    }
-
     // A receiver on a new pseudo-terminal behind the link; a silent one can never be confirmed,
     // so the session is surely still running when it is taken away.
     void Serve(bool silent) {
         KSimDeviceOptions options;
         options.silent = silent;
         std::string error;
-        auto device = KSimFactory::CreateDevice(kType, kDeviceBaud, options, error);
+        auto device = KSimFactory::CreateDevice(6, 38400, options, error);  // a Leica GPS1200
         ASSERT_NE(device, nullptr) << error;
         simulator = std::make_unique<KPtySimulator>(std::move(device));
         ASSERT_TRUE(simulator->Start(error)) << error;
@@ -58,10 +41,11 @@ protected:
     // Starts `velinor set` on the link and takes the receiver away once velinor has written to it.
     std::future<ProgramRun> RunAndUnplug(const std::string& options) {
         auto run = std::async(std::launch::async, [this, options] {
-            return RunVelinor("set --receiver " + std::to_string(kType) + " --port " + link + " --baud 9600 " + options,
-                              config.Path());
+            return RunVelinor("set --receiver 6 --port " + link + " --baud 9600 " + options, config.Path());
         });
-        EXPECT_TRUE(WaitFor([this] { return simulator->BytesFromHost() > 0; }, 60));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (simulator->BytesFromHost() == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         simulator.reset();
         return run;
     }
@@ -80,15 +64,9 @@ TEST_F(DeviceGoneEndToEnd, WaitsForTheSameNameAndResumesUntilConfirmed) {
     Serve(false);
     const ProgramRun result = run.get();
     EXPECT_EQ(result.exitCode, 0) << result.Both();
-    const std::string& said = result.err;
-    const size_t gone = said.find("device gone: " + link + " (unplugged?); waiting for it to come back");
-    const size_t back = said.find(link + " is back; resuming");
-    ASSERT_NE(gone, std::string::npos) << result.Both();
-    ASSERT_NE(back, std::string::npos) << result.Both();
-    EXPECT_LT(gone, back);
-    EXPECT_EQ(said.find("device gone", gone + 1), std::string::npos) << "said more than once:\n" << said;
-    // Nothing else went to the error stream: no failed reopen of the vanished device was shown.
-    EXPECT_EQ(said.find("COM Port Busy"), std::string::npos) << said;
+    // Said once, and nothing else on the error stream: no failed reopen of the vanished device.
+    EXPECT_EQ(result.err, "velinor: device gone: " + link + " (unplugged?); waiting for it to come back\nvelinor: " +
+                              link + " is back; resuming\n");
     EXPECT_NE(result.out.find("Receiver confirmed at 9600 baud"), std::string::npos) << result.Both();
     EXPECT_EQ(simulator->World().WithDevice([](KSimDevice& d) { return d.Baud(); }), 9600u);
 }
@@ -100,8 +78,8 @@ TEST_F(DeviceGoneEndToEnd, GivesUpAtTheTimeoutWithThePortErrorCode) {
     const ProgramRun result = run.get();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     EXPECT_EQ(result.exitCode, 3) << result.Both();
-    EXPECT_NE(result.Both().find("device gone: " + link), std::string::npos) << result.Both();
-    EXPECT_NE(result.Both().find(link + " did not come back before the timeout"), std::string::npos) << result.Both();
+    EXPECT_EQ(result.err, "velinor: device gone: " + link + " (unplugged?); waiting for it to come back\nvelinor: " +
+                              link + " did not come back before the timeout\n");
     EXPECT_GE(seconds, 4.0);
     EXPECT_LT(seconds, 30.0);
 }
