@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -62,10 +61,8 @@ void OnStatus(void* user, int32_t kind, int32_t baud, int32_t value) {
 enum class Ending { Confirmed, WorkerEnded, TimedOut, Interrupted, DeviceGone };
 
 // Whether `device` is there again and can be opened: a path that merely exists may still be
-// settling (udev, or the program behind a pseudo-terminal).
+// settling (udev, or the program behind a pseudo-terminal), and COM ports are no files.
 bool DeviceOpens(const std::string& device, int32_t baud) {
-    std::error_code ec;
-    if (!std::filesystem::exists(device, ec)) return false;
     KSerialComm probe;
     probe.DevicePath = device;
     probe.BaudRate = baud;
