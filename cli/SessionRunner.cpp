@@ -1,24 +1,43 @@
 #include "cli/SessionRunner.h"
 
 #include <atomic>
-#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
-#include <thread>
+#include <string>
 
 #include "cli/Commands.h"
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
 #include "comm/KSerialComm.h"
+#include "time/KClock.h"
 
 namespace {
+
+constexpr int32_t kLoopMs = 50;
+constexpr int32_t kDeviceProbeMs = 250;
 
 std::atomic<bool> interrupted{false};
 void OnInterrupt() { interrupted.store(true); }
 
 std::atomic<bool> openFailed{false};
 
+// Set by whichever thread of the session first finds the device gone.
+std::atomic<bool> deviceGone{false};
+std::mutex goneLock;
+std::string goneDevice;
+
+void OnDeviceGone(const std::string& device) {
+    {
+        std::lock_guard<std::mutex> guard(goneLock);
+        goneDevice = device;
+    }
+    deviceGone.store(true);
+}
+
 void PrintOpenFailure(const KOpenError& error) {
+    // Reopens of a device that has gone fail as a matter of course; the user hears of it once.
+    if (deviceGone.load()) return;
     openFailed.store(true);
     std::string line = "velinor: " + error.text;
     if (!error.device.empty()) line += ": " + error.device;
@@ -27,8 +46,29 @@ void PrintOpenFailure(const KOpenError& error) {
     std::fprintf(stderr, "\n%s\n", line.c_str());
 }
 
+struct RunState {
+    StatusLine* status = nullptr;
+    std::atomic<int32_t> answeredBaud{0};  // the last rate the receiver answered at
+};
+
 void OnStatus(void* user, int32_t kind, int32_t baud, int32_t value) {
-    static_cast<StatusLine*>(user)->Report(kind, baud, value);
+    auto* run = static_cast<RunState*>(user);
+    // Monitoring is reported only at a rate where the receiver has just answered.
+    if (kind == kStatusMonitoring) run->answeredBaud.store(baud);
+    run->status->Report(kind, baud, value);
+}
+
+enum class Ending { Confirmed, WorkerEnded, TimedOut, Interrupted, DeviceGone };
+
+// Whether `device` is there again and can be opened: a path that merely exists may still be
+// settling (udev, or the program behind a pseudo-terminal), and COM ports are no files.
+bool DeviceOpens(const std::string& device, int32_t baud) {
+    KSerialComm probe;
+    probe.DevicePath = device;
+    probe.BaudRate = baud;
+    if (!probe.Open(0)) return false;
+    probe.Close();
+    return true;
 }
 
 } // namespace
@@ -38,62 +78,114 @@ void ReportOpenFailuresOnConsole() { KSerialComm::SetOpenFailureHandler(PrintOpe
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
     interrupted.store(false);
     openFailed.store(false);
+    deviceGone.store(false);
     KConsole::OnInterrupt(OnInterrupt);
     ReportOpenFailuresOnConsole();
+    KSerialComm::SetDeviceGoneHandler(OnDeviceGone);
 
-    KBaudSession session;
-    if (plan.linkFactory) {
-        session.SetLinkFactory(plan.linkFactory);
-    } else if (!plan.port.devicePath.empty()) {
-        const std::string device = plan.port.devicePath;
-        session.SetLinkFactory([device] {
-            auto link = std::make_unique<KSerialComm>();
-            link->DevicePath = device;
-            return link;
-        });
-    }
-    session.statusCallback = OnStatus;
-    session.statusUser = &status;
-    status.Show("...Starting...", StatusLine::Colour::Red);
-    if (!session.Start(plan.port.portNumber, plan.targetBaud, plan.lastKnownBaud, plan.receiverType)) {
-        status.Finish();
-        std::fprintf(stderr, "velinor: could not start the session\n");
-        return kExitPortError;
-    }
+    KClock& clock = KClock::Current();
+    const int64_t started = clock.NowMs();
+    const int64_t limitMs = plan.timeoutSeconds > 0 ? std::llround(plan.timeoutSeconds * 1000) : 0;
+    auto timeUp = [&] { return limitMs > 0 && clock.NowMs() - started >= limitMs; };
 
-    const auto started = std::chrono::steady_clock::now();
-    bool timedOut = false;
-    bool prepareFailed = false;
-    while (!interrupted.load()) {
-        if (plan.untilConfirmed && session.IsConfirmed()) break;
-        if (session.WorkerEnded()) {
-            prepareFailed = true;
-            break;
-        }
-        if (plan.timeoutSeconds > 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= plan.timeoutSeconds) {
-            timedOut = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (interrupted.load()) status.Show("Stopping...", StatusLine::Colour::Red);
-    const bool confirmed = session.Stop();
+    RunState run;
+    run.status = &status;
+    int32_t lastKnownBaud = plan.lastKnownBaud;
     char text[96];
-    if (prepareFailed) {
+    for (;;) {
+        KBaudSession session;
+        if (plan.linkFactory) {
+            session.SetLinkFactory(plan.linkFactory);
+        } else if (!plan.port.devicePath.empty()) {
+            const std::string device = plan.port.devicePath;
+            session.SetLinkFactory([device] {
+                auto link = std::make_unique<KSerialComm>();
+                link->DevicePath = device;
+                return link;
+            });
+        }
+        session.statusCallback = OnStatus;
+        session.statusUser = &run;
+        status.Show("...Starting...", StatusLine::Colour::Red);
+        if (!session.Start(plan.port.portNumber, plan.targetBaud, lastKnownBaud, plan.receiverType)) {
+            status.Finish();
+            std::fprintf(stderr, "velinor: could not start the session\n");
+            return kExitPortError;
+        }
+
+        Ending ending = Ending::Interrupted;
+        while (!interrupted.load()) {
+            if (plan.untilConfirmed && session.IsConfirmed()) {
+                ending = Ending::Confirmed;
+                break;
+            }
+            if (deviceGone.load()) {
+                ending = Ending::DeviceGone;
+                break;
+            }
+            if (session.WorkerEnded()) {
+                ending = Ending::WorkerEnded;
+                break;
+            }
+            if (timeUp()) {
+                ending = Ending::TimedOut;
+                break;
+            }
+            clock.Sleep(kLoopMs);
+        }
+        if (ending == Ending::Interrupted) status.Show("Stopping...", StatusLine::Colour::Red);
+        const bool confirmed = session.Stop();
+        // The device can go while the worker gives up on a failed first open.
+        if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
+
+        if (ending == Ending::DeviceGone) {
+            std::string device;
+            {
+                std::lock_guard<std::mutex> guard(goneLock);
+                device = goneDevice;
+            }
+            status.Finish();
+            std::fprintf(stderr, "velinor: device gone: %s (unplugged?); waiting for it to come back\n",
+                         device.c_str());
+            if (const int32_t answered = run.answeredBaud.load()) lastKnownBaud = answered;
+            bool back = false;
+            while (!interrupted.load() && !timeUp()) {
+                if (DeviceOpens(device, lastKnownBaud != 0 ? lastKnownBaud : plan.targetBaud)) {
+                    back = true;
+                    break;
+                }
+                clock.Sleep(kDeviceProbeMs);
+            }
+            if (back) {
+                std::fprintf(stderr, "velinor: %s is back; resuming\n", device.c_str());
+                deviceGone.store(false);
+                continue;
+            }
+            if (!interrupted.load()) {
+                std::fprintf(stderr, "velinor: %s did not come back before the timeout\n", device.c_str());
+                return kExitPortError;
+            }
+            std::snprintf(text, sizeof text, "Stopped; receiver not confirmed at %d baud", plan.targetBaud);
+            status.Show(text, StatusLine::Colour::Grey);
+            status.Finish();
+            return kExitNotConfirmed;
+        }
+
+        if (ending == Ending::WorkerEnded) {
+            status.Finish();
+            if (!openFailed.load())
+                std::fprintf(stderr, "velinor: COM Port Busy Or Not Installed: %s\n", plan.port.display.c_str());
+            return kExitPortError;
+        }
+        if (confirmed) {
+            std::snprintf(text, sizeof text, "Receiver confirmed at %d baud", plan.targetBaud);
+            status.Show(text, StatusLine::Colour::Green);
+        } else {
+            std::snprintf(text, sizeof text, "%s; receiver not confirmed at %d baud",
+                          ending == Ending::TimedOut ? "Timed out" : "Stopped", plan.targetBaud);
+            status.Show(text, StatusLine::Colour::Grey);
+        }
         status.Finish();
-        if (!openFailed.load())
-            std::fprintf(stderr, "velinor: COM Port Busy Or Not Installed: %s\n", plan.port.display.c_str());
-        return kExitPortError;
+        return confirmed ? kExitConfirmed : kExitNotConfirmed;
     }
-    if (confirmed) {
-        std::snprintf(text, sizeof text, "Receiver confirmed at %d baud", plan.targetBaud);
-        status.Show(text, StatusLine::Colour::Green);
-    } else {
-        std::snprintf(text, sizeof text, "%s; receiver not confirmed at %d baud",
-                      timedOut ? "Timed out" : "Stopped", plan.targetBaud);
-        status.Show(text, StatusLine::Colour::Grey);
-    }
-    status.Finish();
-    return confirmed ? kExitConfirmed : kExitNotConfirmed;
 }

@@ -25,6 +25,9 @@ public:
     // Moves the read position of a recorded stream (origin 0 start, 1 current, 2 end), never
     // before the start; false for links that cannot seek.
     virtual bool Seek(int32_t offset, int32_t origin);
+    // True once the device behind the link hung up or failed with an I/O error (an unplugged
+    // adapter): reads answer nothing and writes fail until a new open succeeds.
+    virtual bool DeviceGone() const { return false; }
 
     bool IsOpen() const { return isOpen; }
 

@@ -10,6 +10,7 @@
 
 namespace {
 std::atomic<KSerialComm::OpenFailureHandler> failureHandler{nullptr};
+std::atomic<KSerialComm::DeviceGoneHandler> goneHandler{nullptr};
 constexpr const char* kSection = "SerialCommLink";
 
 uint8_t ParityCode(char parity) {
@@ -34,6 +35,13 @@ KSerialComm::~KSerialComm() {
 }
 
 void KSerialComm::SetOpenFailureHandler(OpenFailureHandler handler) { failureHandler = handler; }
+
+void KSerialComm::SetDeviceGoneHandler(DeviceGoneHandler handler) { goneHandler = handler; }
+
+void KSerialComm::NoteGone() {
+    if (!port.gone.load() || goneReported.exchange(true)) return;
+    if (DeviceGoneHandler handler = goneHandler.load()) handler(openedDevice);
+}
 
 void KSerialComm::SaveSettings(int32_t context, KSettingsStore& store) {
     KComm::SaveSettings(context, store);
@@ -103,6 +111,8 @@ bool KSerialComm::OpenSequence() {
         return false;
     }
     heldLock = std::move(lock);
+    openedDevice = device;
+    goneReported.store(false);
     return true;
 }
 
@@ -123,21 +133,31 @@ bool KSerialComm::Close() {
     return true;
 }
 
+// A device found gone stays gone for this open: no more system calls on it.
 bool KSerialComm::Write(const void* data, uint32_t length) {
-    if (length == 0 || !KSerialBackend::IsValid(port)) return false;
-    return KSerialBackend::Write(port, data, length);
+    if (length == 0 || !KSerialBackend::IsValid(port) || DeviceGone()) return false;
+    const bool written = KSerialBackend::Write(port, data, length);
+    if (!written) NoteGone();
+    return written;
 }
 
 bool KSerialComm::ReadExact(void* buffer, uint32_t length) {
-    if (length == 0 || !KSerialBackend::IsValid(port)) return false;
+    if (length == 0 || !KSerialBackend::IsValid(port) || DeviceGone()) return false;
     const int64_t queued = KSerialBackend::InputQueued(port);
-    if (queued < 0 || queued < static_cast<int64_t>(length)) return false;
-    return KSerialBackend::Read(port, buffer, length) == static_cast<int32_t>(length);
+    if (queued < 0 || queued < static_cast<int64_t>(length)) {
+        NoteGone();
+        return false;
+    }
+    const bool read = KSerialBackend::Read(port, buffer, length) == static_cast<int32_t>(length);
+    if (!read) NoteGone();
+    return read;
 }
 
 int32_t KSerialComm::ReadAvailable(void* buffer, uint32_t length) {
-    if (length == 0 || !KSerialBackend::IsValid(port)) return 0;
-    return KSerialBackend::Read(port, buffer, length);
+    if (length == 0 || !KSerialBackend::IsValid(port) || DeviceGone()) return 0;
+    const int32_t got = KSerialBackend::Read(port, buffer, length);
+    if (got == 0) NoteGone();
+    return got;
 }
 
 void KSerialComm::GetPortName(char* text, uint32_t size) {

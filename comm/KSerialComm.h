@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@ public:
     bool ReadExact(void* buffer, uint32_t length) override;
     int32_t ReadAvailable(void* buffer, uint32_t length) override;
     void GetPortName(char* text, uint32_t size) override;
+    bool DeviceGone() const override { return port.gone.load(); }
 
     // Why the last Open failed (kind None after a successful one).
     const KOpenError& LastOpenError() const { return lastOpenError; }
@@ -31,6 +33,10 @@ public:
     // Windows and nothing elsewhere; front ends install their own. nullptr restores the default.
     using OpenFailureHandler = void (*)(const KOpenError& error);
     static void SetOpenFailureHandler(OpenFailureHandler handler);
+    // Who hears, process-wide and once per open, that the device of an open link has gone
+    // (`device` is the path that was opened). Called on whichever thread noticed: keep it short.
+    using DeviceGoneHandler = void (*)(const std::string& device);
+    static void SetDeviceGoneHandler(DeviceGoneHandler handler);
 
     // Settings (also the settings keys).
     int32_t RTSCTSFlag = 0;
@@ -51,6 +57,10 @@ protected:
 private:
     bool OpenSequence();
     void ReportFailure();
+    // Tells the handler when the call just made found the device gone.
+    void NoteGone();
     // The registry lock this open link holds; shared, so that it outlives a registry ended meanwhile.
     std::shared_ptr<KPortLock> heldLock;
+    std::string openedDevice;
+    std::atomic<bool> goneReported{false};
 };

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #if defined(_WIN32)
@@ -10,6 +11,7 @@ struct KSerialPort {
     DCB dcb;
     int32_t portNumber;
     HANDLE handle;
+    std::atomic<bool> gone{false};  // the device hung up or was removed; cleared by a new open
 };
 #else
 #include <termios.h>
@@ -32,5 +34,6 @@ struct KSerialPort {
     int handle = -1;  // file descriptor
     termios found{};  // the line settings at open, given back at close
     KUucpLock lock;   // the UUCP lock file taken at open, when the lock folder could be written
+    std::atomic<bool> gone{false};  // the device hung up or failed with an I/O error; cleared by a new open
 };
 #endif

@@ -43,7 +43,9 @@ void KStreamMonitor::Start(KComm* newLink, bool runReaderThread, const char* nam
 
 void KStreamMonitor::ReaderMain() {
     while (!stopEvent.load()) {
-        if (!ReadStep()) KClock::Current().Sleep(kIdleSleepMs);
+        // A dead device has nothing to frame: idle until the owner stops us, whatever a step
+        // would make of it.
+        if (link->DeviceGone() || !ReadStep()) KClock::Current().Sleep(kIdleSleepMs);
     }
     std::lock_guard<std::mutex> guard(exitLock);
     readerEnded = true;

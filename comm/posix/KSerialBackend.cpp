@@ -53,6 +53,16 @@ int OpenDevice(const std::string& device) {
     }
 }
 
+// Errors of a device that is no longer there: an unplugged adapter, or a pseudo-terminal whose
+// other side has closed.
+bool IsGoneError(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
+// A raw line read with nothing waiting answers 0 whether or not it was hung up; only poll tells.
+bool HungUp(int fd) {
+    pollfd state{fd, POLLIN, 0};
+    return ::poll(&state, 1, 0) == 1 && (state.revents & (POLLHUP | POLLERR)) != 0;
+}
+
 void CloseDevice(int fd, bool releaseExclusive) {
     if (releaseExclusive) ::ioctl(fd, TIOCNXCL);
     ::close(fd);
@@ -167,6 +177,7 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
     port.handle = fd;
     port.found = current;
     port.lock = std::move(lock);
+    port.gone.store(false);
     error = KOpenError{};
     return true;
 }
@@ -209,19 +220,31 @@ bool Write(KSerialPort& port, const void* data, uint32_t length) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            if (IsGoneError(errno)) port.gone.store(true);
+            return false;
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) return false;
         pollfd waitFor{port.handle, POLLOUT, 0};
         if (::poll(&waitFor, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+        if ((waitFor.revents & (POLLHUP | POLLERR)) != 0) {
+            port.gone.store(true);
+            return false;
+        }
     }
     return true;
 }
 
 int64_t InputQueued(KSerialPort& port) {
     int queued = 0;
-    if (::ioctl(port.handle, FIONREAD, &queued) != 0 || queued < 0) return -1;
+    if (::ioctl(port.handle, FIONREAD, &queued) != 0 || queued < 0) {
+        if (IsGoneError(errno)) port.gone.store(true);
+        return -1;
+    }
+    // What is left after a hang-up can still be read; an empty queue is where it shows.
+    if (queued == 0 && HungUp(port.handle)) port.gone.store(true);
     return queued;
 }
 
@@ -231,6 +254,7 @@ int32_t Read(KSerialPort& port, void* buffer, uint32_t length) {
         const ssize_t n = ::read(port.handle, buffer, wanted);
         if (n > 0) return static_cast<int32_t>(n);
         if (n < 0 && errno == EINTR) continue;
+        if ((n < 0 && IsGoneError(errno)) || HungUp(port.handle)) port.gone.store(true);
         return 0;  // nothing waiting (EAGAIN), end of file, or a failure
     }
 }

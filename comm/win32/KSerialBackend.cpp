@@ -35,6 +35,25 @@ std::string RemedyFor(KOpenError::Kind kind, DWORD code) {
     }
 }
 
+// The errors a serial call gets once the device behind an open handle has gone: a USB adapter
+// pulled out, or its driver stopped.
+bool IsGoneError(DWORD code) {
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED: return true;
+    default: return false;
+    }
+}
+
+void NoteFailure(KSerialPort& port) {
+    if (IsGoneError(GetLastError())) port.gone.store(true);
+}
+
 void Fail(KOpenError& error, KOpenError::Kind kind, const std::string& device, DWORD code) {
     error.kind = kind;
     error.text = kind == KOpenError::Settings ? kSettingsText : kBusyText;
@@ -87,6 +106,7 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
     // Bytes left over from an earlier rate would only read as garbage.
     PurgeComm(handle, PURGE_TXCLEAR | PURGE_RXCLEAR);
     port.handle = handle;
+    port.gone.store(false);
     return true;
 }
 
@@ -101,20 +121,29 @@ bool IsValid(const KSerialPort& port) {
 
 bool Write(KSerialPort& port, const void* data, uint32_t length) {
     DWORD written = 0;
-    if (!WriteFile(port.handle, data, length, &written, nullptr)) return false;
+    if (!WriteFile(port.handle, data, length, &written, nullptr)) {
+        NoteFailure(port);
+        return false;
+    }
     return written == length;
 }
 
 int64_t InputQueued(KSerialPort& port) {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(port.handle, &errors, &status)) return -1;
+    if (!ClearCommError(port.handle, &errors, &status)) {
+        NoteFailure(port);
+        return -1;
+    }
     return static_cast<int64_t>(status.cbInQue);
 }
 
 int32_t Read(KSerialPort& port, void* buffer, uint32_t length) {
     DWORD got = 0;
-    if (!ReadFile(port.handle, buffer, length, &got, nullptr)) return 0;
+    if (!ReadFile(port.handle, buffer, length, &got, nullptr)) {
+        NoteFailure(port);
+        return 0;
+    }
     return static_cast<int32_t>(got);
 }
 

@@ -27,6 +27,11 @@ PtyPair::~PtyPair() {
     if (master >= 0) ::close(master);
 }
 
+void PtyPair::HangUp() {
+    if (master >= 0) ::close(master);
+    master = -1;
+}
+
 void PtyPair::Send(const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {

@@ -24,6 +24,8 @@ public:
     termios SlaveSettings() const;
     // A descriptor of the slave of the test's own, in raw mode (closed with the pair).
     int OpenSlave();
+    // Closes the master end, as an adapter pulled out hangs its terminal up.
+    void HangUp();
 
 private:
     int master = -1;

@@ -576,6 +576,23 @@ public:
 
 } // namespace
 
+// An unplugged adapter behind a link that would still hand out bytes if asked.
+class GoneComm : public EndlessComm {
+public:
+    bool DeviceGone() const override { return true; }
+};
+
+TEST_F(StreamMonitor, TheReaderIdlesWithoutReadingOnceTheDeviceHasGone) {
+    GoneComm gone;
+    EndlessHunter monitor;
+    monitor.Start(&gone, true, "Trevask");
+    // A second of virtual time in idle sleeps, and not one byte asked for.
+    ASSERT_TRUE(WaitUntil([&] { return clock.SleepCount() >= 50; }));
+    monitor.Stop();
+    EXPECT_EQ(gone.bytes.load(), 0u);
+    for (int32_t ms : clock.Sleeps()) EXPECT_EQ(ms, KStreamMonitor::kIdleSleepMs);
+}
+
 TEST_F(StreamMonitor, StopEndsALongHuntAfterItsNextByte) {
     EndlessComm endless;
     EndlessHunter monitor;
