@@ -15,13 +15,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 HWND PageControl(HWND sheet, int id) {
     auto page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
     return GetDlgItem(page, id);
@@ -52,7 +45,7 @@ TEST(VelinorAppSettings, HaveDefaultsAndAreWrittenInOrder) {
     EXPECT_EQ(none.portNumber, 0);
     EXPECT_EQ(none.baud, 9600);
     app.WriteSettings(11, 2, 115200);
-    const std::string text = ReadFile(path);
+    const std::string text = ReadWholeFile(path);
     const size_t section = text.find("[BaudSet]"), rcvr = text.find("LastRcvr=11"),
                  port = text.find("LastPort=2"), baud = text.find("LastBaud=115200");
     ASSERT_NE(baud, std::string::npos) << text;

@@ -27,13 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void Put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 int32_t ReadOr(KIniSettingsStore& store, const char* section, const char* key, int32_t defaultValue) {
@@ -73,7 +66,7 @@ TEST_F(IniStore, WriteCreatesTheFileAndTheSection) {
     EXPECT_EQ(ReadOr(store, "BaudSet", "LastRcvr", 0), 11);
     EXPECT_EQ(ReadOr(store, "BaudSet", "LastPort", 0), 2);
     EXPECT_EQ(ReadOr(store, "BaudSet", "LastBaud", 0), 115200);
-    const std::string text = Slurp(path);
+    const std::string text = ReadWholeFile(path);
     const size_t section = text.find("[BaudSet]");
     ASSERT_NE(section, std::string::npos) << text;
     const size_t rcvr = text.find("LastRcvr=11");
@@ -112,7 +105,7 @@ TEST_F(IniStore, WriteKeepsEverythingElseInItsOrder) {
     EXPECT_EQ(store.ReadString(0, "Last", "k", ""), "v");
     EXPECT_EQ(store.ReadString(0, "Fresh", "Key", ""), "value");
 
-    const std::string text = Slurp(path);
+    const std::string text = ReadWholeFile(path);
     const std::vector<std::string> inOrder = {"[First]",    "x=1",        "y=2",           "[BaudSet]",
                                               "LastRcvr=3", "; chosen by hand", "LastPort=5", "LastBaud=19200",
                                               "[Last]",     "k=v",        "[Fresh]",       "Key=value"};
@@ -132,7 +125,7 @@ TEST_F(IniStore, NamesCompareWithoutRegardToCase) {
     EXPECT_EQ(ReadOr(store, "BAUDSET", "LASTBAUD", 0), 4800);
     store.WriteInt(0, "BAUDSET", "LASTBAUD", 57600);
     EXPECT_EQ(ReadOr(store, "baudset", "lastbaud", 0), 57600);
-    std::string text = Slurp(path);
+    std::string text = ReadWholeFile(path);
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(text.find("lastbaud"), text.rfind("lastbaud")) << "the key was updated, not added again:\n" << text;
     EXPECT_EQ(text.find("[baudset]"), text.rfind("[baudset]")) << text;
@@ -193,7 +186,7 @@ TEST_F(IniStore, WindowsLineEndsAreReadAndKept) {
     EXPECT_EQ(ReadOr(store, "BaudSet", "LastRcvr", 0), 4);
     EXPECT_EQ(ReadOr(store, "BaudSet", "LastPort", 0), 1);
     store.WriteInt(0, "BaudSet", "LastPort", 6);
-    const std::string text = Slurp(path);
+    const std::string text = ReadWholeFile(path);
     EXPECT_NE(text.find("LastRcvr=4\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("LastPort=6\r\n"), std::string::npos) << text;
 }
@@ -223,7 +216,7 @@ TEST_F(IniStore, AnUnwritablePathFailsQuietly) {
         store.WriteInt(0, "BaudSet", "LastBaud", 4800);
         EXPECT_EQ(ReadOr(store, "BaudSet", "LastBaud", 9600), 9600) << bad;
     }
-    EXPECT_EQ(Slurp(dir.File("plain")), "a file, not a folder");
+    EXPECT_EQ(ReadWholeFile(dir.File("plain")), "a file, not a folder");
 }
 
 #ifndef _WIN32
@@ -233,7 +226,7 @@ TEST_F(IniStore, AReadOnlyFileIsLeftAlone) {
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
     KIniSettingsStore store(path);
     store.WriteInt(0, "BaudSet", "LastBaud", 9600);
-    EXPECT_EQ(Slurp(path), "[BaudSet]\nLastBaud=4800\n");
+    EXPECT_EQ(ReadWholeFile(path), "[BaudSet]\nLastBaud=4800\n");
 }
 
 TEST_F(IniStore, AWriteThatFailsHalfwayLosesNothing) {
@@ -252,7 +245,7 @@ TEST_F(IniStore, AWriteThatFailsHalfwayLosesNothing) {
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(Slurp(path), original);
+    EXPECT_EQ(ReadWholeFile(path), original);
     for (const auto& entry : fs::directory_iterator(dir.Path()))
         EXPECT_EQ(entry.path().filename(), "Velinor.ini") << "a half-written file was left behind";
 }
@@ -304,7 +297,7 @@ TEST_P(IniKeeps, OwnerGroupPermissionsAndNamesStay) {
     ::chmod(dir.Path().c_str(), 0755);
 
     ASSERT_EQ(::lstat(path.c_str(), &after), 0);
-    EXPECT_EQ(Slurp(path), "[BaudSet]\nLastBaud=9600\n");
+    EXPECT_EQ(ReadWholeFile(path), "[BaudSet]\nLastBaud=9600\n");
     EXPECT_EQ(after.st_mode & 07777, c.mode);
     EXPECT_EQ(after.st_uid, before.st_uid);
     EXPECT_EQ(after.st_gid, before.st_gid);
@@ -345,7 +338,7 @@ TEST_F(IniStore, OnlyTheUsersOwnLinkToAFileIsWrittenThrough) {
         EXPECT_EQ(fs::symlink_status(path).type(), plant == Fifo ? fs::file_type::fifo : fs::file_type::symlink);
         EXPECT_EQ(fs::exists(real), plant != LinkToNowhere);
         if (plant != LinkToNowhere) {
-            EXPECT_EQ(Slurp(real), plant == OwnLink ? "[BaudSet]\nLastBaud=9600\n" : "[BaudSet]\nLastBaud=4800\n");
+            EXPECT_EQ(ReadWholeFile(real), plant == OwnLink ? "[BaudSet]\nLastBaud=9600\n" : "[BaudSet]\nLastBaud=4800\n");
         }
     }
 }

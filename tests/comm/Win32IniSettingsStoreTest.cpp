@@ -14,13 +14,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
@@ -53,7 +46,7 @@ TEST(Win32IniSettingsStore, RelativeFileStaysInTheCurrentFolder) {
         EXPECT_TRUE(store.ReadInt(0, "BaudSet", "LastBaud", value, 9600));
         EXPECT_EQ(value, 57600);
     }
-    EXPECT_NE(ReadFile(dir.File(name)).find("LastBaud=57600"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(dir.File(name)).find("LastBaud=57600"), std::string::npos);
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, MAX_PATH);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(windows) / name));
@@ -71,7 +64,7 @@ TEST(Win32IniSettingsStore, WritesWhatThePrivateProfileCallsRead) {
     EXPECT_EQ(static_cast<int32_t>(GetPrivateProfileIntA("BaudSet", "LastRcvr", 7, file.c_str())), 2);
     EXPECT_EQ(static_cast<int32_t>(GetPrivateProfileIntA("BaudSet", "LastPort", 7, file.c_str())), 0);
     EXPECT_EQ(static_cast<int32_t>(GetPrivateProfileIntA("BaudSet", "LastBaud", 7, file.c_str())), -9600);
-    const std::string text = ReadFile(file);
+    const std::string text = ReadWholeFile(file);
     EXPECT_NE(text.find("[BaudSet]"), std::string::npos);
     EXPECT_NE(text.find("LastRcvr=2"), std::string::npos);
     EXPECT_NE(text.find("Name=Trevask"), std::string::npos);

@@ -1,8 +1,5 @@
 #include "support/ProgramRun.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "support/TempDir.h"
 
 #ifndef _WIN32
@@ -23,10 +20,3 @@ ProgramRun RunVelinor(const std::string& arguments, const std::string& configDir
 #else
 ProgramRun RunVelinor(const std::string&, const std::string&, const std::string&) { return {}; }
 #endif
-
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}

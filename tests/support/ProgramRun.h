@@ -2,6 +2,8 @@
 // The velinor program run as a user runs it, for end-to-end tests (not on Windows).
 #include <string>
 
+#include "support/TempDir.h"
+
 struct ProgramRun {
     int exitCode = -1;
     std::string out;
@@ -14,4 +16,3 @@ struct ProgramRun {
 ProgramRun RunVelinor(const std::string& arguments, const std::string& configDir = "",
                       const std::string& workDir = "");
 
-std::string ReadWholeFile(const std::string& path);

@@ -4,6 +4,9 @@
 // A new, empty folder under the system's temporary directory.
 std::string MakeTempDir(const std::string& prefix);
 
+// The whole of a file, byte for byte; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 // Removes the folder and everything in it when the scope ends.
 class TempDir {
 public:
