@@ -6,16 +6,9 @@
 #include <vector>
 
 #include "monitors/KStreamMonitor.h"
+#include "support/QueueOnlyMonitor.h"
 
 namespace {
-
-class QueueOnly : public KStreamMonitor {
-public:
-    ~QueueOnly() override { Stop(); }
-    bool ReadStep() override { return false; }
-    void ResetFramer() override {}
-    void OnStop() override {}
-};
 
 std::vector<uint8_t> Frame(size_t size) {
     std::vector<uint8_t> frame(size);

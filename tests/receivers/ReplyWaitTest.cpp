@@ -4,17 +4,10 @@
 #include <memory>
 
 #include "receivers/KReceiver.h"
+#include "support/QueueOnlyMonitor.h"
 #include "time/KClock.h"
 
 namespace {
-
-class QueueOnly : public KStreamMonitor {
-public:
-    ~QueueOnly() override { Stop(); }
-    bool ReadStep() override { return false; }
-    void ResetFramer() override {}
-    void OnStop() override {}
-};
 
 // Only the base's reply wait, over a queue that its own clock fills: after sleep number `arrival`
 // a message is queued, 'T' to be taken, 'F' a refusal. A sleep costs nothing, so tens of
