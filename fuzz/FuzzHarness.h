@@ -10,14 +10,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "comm/KMemoryComm.h"
+#include "FuzzLink.h"
 #include "monitors/KStreamMonitor.h"
-
-#if defined(__clang__)
-#define VELINOR_FUZZ_UNTRACED __attribute__((no_sanitize("coverage")))
-#else
-#define VELINOR_FUZZ_UNTRACED
-#endif
 
 template <typename Monitor, typename Check>
 int FuzzFramer(const uint8_t* data, size_t size, size_t bufferCapacity, Check check) {
@@ -27,8 +21,7 @@ int FuzzFramer(const uint8_t* data, size_t size, size_t bufferCapacity, Check ch
     data += 2;
     size -= 2;
 
-    KMemoryComm link;
-    link.Open(0);
+    FuzzLink link(data, size);
     Monitor monitor;
     monitor.Start(&link, false, "Fuzz");
     monitor.boundedScan = bounded;
@@ -41,7 +34,7 @@ int FuzzFramer(const uint8_t* data, size_t size, size_t bufferCapacity, Check ch
     // Runs once per framer step, so it is kept out of the coverage tracing (the chunk loop below
     // stays traced): the trace of its own comparisons cost more than many a step. The queue is
     // only looked at when the framer has queued something since the last look.
-    auto drain = [&]() VELINOR_FUZZ_UNTRACED {
+    auto drain = [&]() VELINOR_UNTRACED {
         size_t steps = 0;
         for (;;) {
             const bool progressed = monitor.ReadStep();
@@ -70,7 +63,7 @@ int FuzzFramer(const uint8_t* data, size_t size, size_t bufferCapacity, Check ch
         state = state * 1103515245u + 12345u;
         const size_t chunk = chunkSeed == 0 ? size : 1 + (state >> 16) % (chunkSeed % 64 + 1);
         const size_t n = chunk < size - offset ? chunk : size - offset;
-        link.Feed(data + offset, n);
+        link.Release(n);
         offset += n;
         drain();
     }
