@@ -5,37 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <future>
-#include <memory>
 #include <string>
 #include <thread>
 
-#include "sim/KPtySimulator.h"
-#include "sim/KSimFactory.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
+#include "support/UnpluggableReceiver.h"
 
 namespace {
 
-// The name velinor is given is a symbolic link that the test points at whichever
-// pseudo-terminal serves the receiver now, as /dev/serial/by-id names follow an adapter.
+// The name velinor is given follows the receiver's pseudo-terminal, as a by-id name an adapter.
 class DeviceGoneEndToEnd : public ::testing::Test {
 protected:
-    // A receiver on a new pseudo-terminal behind the link; a silent one can never be confirmed,
-    // so the session is surely still running when it is taken away.
     void Serve(bool silent) {
-        KSimDeviceOptions options;
-        options.silent = silent;
         std::string error;
-        auto device = KSimFactory::CreateDevice(6, 38400, options, error);  // a Leica GPS1200
-        ASSERT_NE(device, nullptr) << error;
-        simulator = std::make_unique<KPtySimulator>(std::move(device));
-        ASSERT_TRUE(simulator->Start(error)) << error;
-        const std::string fresh = link + ".new";
-        std::filesystem::remove(fresh);
-        std::filesystem::create_symlink(simulator->SlavePath(), fresh);
-        std::filesystem::rename(fresh, link);
+        ASSERT_TRUE(receiver.Serve(6, 38400, silent, error)) << error;  // a Leica GPS1200
     }
 
     // Starts `velinor set` on the link and takes the receiver away once velinor has written to it.
@@ -43,17 +28,14 @@ protected:
         auto run = std::async(std::launch::async, [this, options] {
             return RunVelinor("set --receiver 6 --port " + link + " --baud 9600 " + options, config.Path());
         });
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (simulator->BytesFromHost() == 0 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        simulator.reset();
+        receiver.UnplugOnceWrittenTo(std::chrono::seconds(60));
         return run;
     }
 
     TempDir folder{"velinor-gone"};
     TempDir config;
     const std::string link = folder.File("gnss");
-    std::unique_ptr<KPtySimulator> simulator;
+    UnpluggableReceiver receiver{link};
 };
 
 TEST_F(DeviceGoneEndToEnd, WaitsForTheSameNameAndResumesUntilConfirmed) {
@@ -68,7 +50,7 @@ TEST_F(DeviceGoneEndToEnd, WaitsForTheSameNameAndResumesUntilConfirmed) {
     EXPECT_EQ(result.err, "velinor: device gone: " + link + " (unplugged?); waiting for it to come back\nvelinor: " +
                               link + " is back; resuming\n");
     EXPECT_NE(result.out.find("Receiver confirmed at 9600 baud"), std::string::npos) << result.Both();
-    EXPECT_EQ(simulator->World().WithDevice([](KSimDevice& d) { return d.Baud(); }), 9600u);
+    EXPECT_EQ(receiver.Simulator()->World().WithDevice([](KSimDevice& d) { return d.Baud(); }), 9600u);
 }
 
 TEST_F(DeviceGoneEndToEnd, GivesUpAtTheTimeoutWithThePortErrorCode) {

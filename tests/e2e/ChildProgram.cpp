@@ -78,7 +78,15 @@ std::optional<int> ChildProgram::Interrupt(int32_t boundMs) {
 }
 
 std::string ChildProgram::Output() const {
-    return ReadWholeFile(scratch.File("stdout")) + ReadWholeFile(scratch.File("stderr"));
+    return StandardOutput() + ErrorOutput();
+}
+
+std::string ChildProgram::StandardOutput() const {
+    return ReadWholeFile(scratch.File("stdout"));
+}
+
+std::string ChildProgram::ErrorOutput() const {
+    return ReadWholeFile(scratch.File("stderr"));
 }
 
 void ChildProgram::Kill() {

@@ -29,7 +29,10 @@ public:
     std::optional<int> Wait(int32_t boundMs);
     // Asks the child to end as Ctrl-C would, and waits at most `boundMs` for it.
     std::optional<int> Interrupt(int32_t boundMs);
+    // Both outputs, standard output first.
     std::string Output() const;
+    std::string StandardOutput() const;
+    std::string ErrorOutput() const;
 
 private:
     void Kill();
