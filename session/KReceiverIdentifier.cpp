@@ -112,17 +112,22 @@ bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& r
     if (!link) return false;
     KClock& clock = KClock::Current();
     const int64_t start = clock.NowMs();
+    const int64_t limitMs = std::max<int64_t>(options.listenMs, int64_t{options.listenBytes} * 10 * 1000 / baud);
     Heard heard;
     heard.baud = baud;
     std::vector<uint8_t> bytes;
-    uint8_t buffer[4096];
+    // Small reads: a pseudo-terminal's read goes on filling the buffer while bytes keep arriving,
+    // and a large one would outlast the time the listen has.
+    uint8_t buffer[256];
     int64_t judged = start;
     const KReceiverFamily* family = nullptr;
     for (;;) {
-        for (int32_t n; (n = link->ReadAvailable(buffer, sizeof buffer)) > 0;)
+        for (int32_t n; (n = link->ReadAvailable(buffer, sizeof buffer)) > 0;) {
             bytes.insert(bytes.end(), buffer, buffer + n);
+            if (clock.NowMs() - start >= limitMs) break;
+        }
         const int64_t now = clock.NowMs();
-        const bool over = now - start >= options.listenMs || (bytes.empty() && now - start >= options.listenQuietMs);
+        const bool over = now - start >= limitMs || (bytes.empty() && now - start >= options.listenQuietMs);
         if (over || now - judged >= kJudgeEveryMs) {
             judged = now;
             family = Recognise(bytes, heard);

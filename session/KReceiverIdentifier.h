@@ -18,8 +18,10 @@ public:
     struct Options {
         bool ask = true;
         // Listening at a rate ends once a protocol is heard, after `listenQuietMs` when nothing
-        // at all arrived, and at the latest after `listenMs`.
+        // at all arrived, and at the latest after `listenMs` or the time `listenBytes` take on
+        // the line at that rate, whichever is longer (a slow line needs longer for two messages).
         int32_t listenMs = 2500;
+        int32_t listenBytes = 800;
         int32_t listenQuietMs = 1200;
     };
 
