@@ -21,3 +21,4 @@ int RunDemo(const Words& args);
 int RunScan(const Words& args);
 int RunTime(const Words& args);
 int RunIdentify(const Words& args);
+int RunDoctor(const Words& args);
