@@ -4,20 +4,32 @@
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
+#include "cli/JsonOutput.h"
 #include "comm/KPortRegistry.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "receivers/KReceiverFamily.h"
 
 int RunReceivers(const Words& words) {
-    const CliArgs args(words, {}, {"--help"});
+    const CliArgs args(words, {}, {"--help", "--json"});
     if (!args.Ok() || !args.Positionals().empty()) {
         std::fprintf(stderr, "velinor receivers: %s\n", args.Ok() ? "takes no arguments" : args.Error().c_str());
         return kExitUsage;
     }
     if (args.Flag("--help")) {
-        std::puts("usage: velinor receivers\n\nLists the receiver types by id, name and family (the protocol it speaks).\n"
-                  "Either the id or the name (or an unambiguous part of it) is accepted by --receiver.");
+        std::puts("usage: velinor receivers [--json]\n\nLists the receiver types by id, name and family (the protocol it speaks).\n"
+                  "Either the id or the name (or an unambiguous part of it) is accepted by --receiver.\n"
+                  "--json prints them as one JSON document (see docs/json.md), with each type's framing\n"
+                  "protocol and whether `velinor time` and `velinor scan` serve it.");
+        return kExitConfirmed;
+    }
+    if (args.Flag("--json")) {
+        JsonValue types = JsonValue::array();
+        for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
+            if (row.displayName[0] == '\0') break;
+            types.push_back(JsonReceiverType(row.typeId));
+        }
+        PrintJson({{"receivers", types}});
         return kExitConfirmed;
     }
     for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
@@ -40,21 +52,31 @@ void PrintPort(const std::string& slot, const KPortInfo& info) {
 } // namespace
 
 int RunPorts(const Words& words) {
-    const CliArgs args(words, {}, {"--help"});
+    const CliArgs args(words, {}, {"--help", "--json"});
     if (!args.Ok() || !args.Positionals().empty()) {
         std::fprintf(stderr, "velinor ports: %s\n", args.Ok() ? "takes no arguments" : args.Error().c_str());
         return kExitUsage;
     }
     if (args.Flag("--help")) {
-        std::puts("usage: velinor ports\n\nLists the serial ports found, as COM1..COM24 with their devices, the\n"
+        std::puts("usage: velinor ports [--json]\n\nLists the serial ports found, as COM1..COM24 with their devices, the\n"
                   "adapter's stable name where it has one, and below it the maker, model, serial number, USB\n"
                   "id and driver as the system reports them.\n"
                   "--port accepts the COM name, the device or the stable name; any other device path\n"
                   "(a pseudo-terminal, or a port past COM24) can be named directly. 'velinor set' finds\n"
-                  "the port last used again by its stable name, whatever COM number it has now.");
+                  "the port last used again by its stable name, whatever COM number it has now.\n"
+                  "--json prints them as one JSON document (see docs/json.md), the ports past COM24\n"
+                  "with a null slot.");
         return kExitConfirmed;
     }
     KPortRegistry& registry = KPortRegistry::Instance();
+    if (args.Flag("--json")) {
+        JsonValue ports = JsonValue::array();
+        for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i)
+            if (registry.IsPresent(i)) ports.push_back(JsonPort("COM" + std::to_string(i + 1), registry.Info(i)));
+        for (const KPortInfo& info : registry.Unslotted()) ports.push_back(JsonPort("", info));
+        PrintJson({{"ports", ports}});
+        return kExitConfirmed;
+    }
     int shown = 0;
     for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i) {
         if (!registry.IsPresent(i)) continue;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/Commands.h"
 #include "cli/TimeText.h"
 #include "comm/KPortRegistry.h"
 #include "receivers/KReceiverCatalogue.h"
@@ -20,6 +21,19 @@ void PrintJson(const JsonValue& document) {
 
 JsonValue JsonError(const std::string& kind, const std::string& message) {
     return {{"kind", kind}, {"message", message}};
+}
+
+int PrintFailure(bool json, JsonValue document, const std::string& command, const std::string& kind,
+                 const std::string& message, int exitCode) {
+    if (json) {
+        document["error"] = JsonError(kind, message);
+        PrintJson(document);
+    } else if (exitCode == kExitPortError) {
+        std::fprintf(stderr, "velinor %s: %s\n", command.c_str(), message.c_str());
+    } else {
+        std::printf("%s\n", message.c_str());
+    }
+    return exitCode;
 }
 
 JsonValue JsonTextOrNull(const std::string& text) { return text.empty() ? JsonValue() : JsonValue(text); }
@@ -60,11 +74,14 @@ JsonValue JsonCalendar(const KGPSTime& time) {
     return text + millis;
 }
 
+JsonValue JsonUtc(const KGPSTime& time) {
+    const JsonValue calendar = JsonCalendar(time);
+    return calendar.is_string() ? JsonValue(calendar.get<std::string>() + "Z") : calendar;
+}
+
 JsonValue JsonGpsTime(const KGPSTime& time, bool weekKnown) {
-    JsonValue utc = weekKnown ? JsonCalendar(GpsToUtc(time)) : JsonValue();
-    if (utc.is_string()) utc = utc.get<std::string>() + "Z";
     return {{"week", weekKnown ? JsonValue(time.GetGPSWeek()) : JsonValue()},
             {"secondsOfWeek", ShownSecondsOfWeek(time)},
             {"gps", weekKnown ? JsonCalendar(time) : JsonValue()},
-            {"utc", utc}};
+            {"utc", weekKnown ? JsonUtc(GpsToUtc(time)) : JsonValue()}};
 }

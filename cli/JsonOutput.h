@@ -25,6 +25,13 @@ void PrintJson(const JsonValue& document);
 // a fixed word scripts can test; `message` is the text the command prints without --json.
 JsonValue JsonError(const std::string& kind, const std::string& message);
 
+// An outcome that is no answer, printed the way the command was asked for: with --json,
+// `document` with "error" set to JsonError(kind, message); without, `message` on standard output,
+// or, for a port or file error (kExitPortError), on standard error after "velinor COMMAND: ".
+// Answers `exitCode`, which the command exits with either way.
+int PrintFailure(bool json, JsonValue document, const std::string& command, const std::string& kind,
+                 const std::string& message, int exitCode);
+
 // The text, or null when it is empty (a name the system does not know).
 JsonValue JsonTextOrNull(const std::string& text);
 
@@ -41,6 +48,9 @@ JsonValue JsonPort(const std::string& slot, const KPortInfo& info);
 // A moment as held, ISO-8601 to the millisecond without a zone letter ("2007-05-14T09:13:20.120"):
 // the caller says which time scale it is on. Null when the time cannot be broken down.
 JsonValue JsonCalendar(const KGPSTime& time);
+
+// A UTC moment, as JsonCalendar with "Z" after it.
+JsonValue JsonUtc(const KGPSTime& time);
 
 // A time on the GPS scale: "week", "secondsOfWeek" (to the millisecond, as the text shows it),
 // "gps" (JsonCalendar) and "utc" (ISO-8601 with "Z"). Without a known week only "secondsOfWeek"

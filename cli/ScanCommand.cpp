@@ -3,6 +3,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
+#include "cli/JsonOutput.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/TimeText.h"
 #include "comm/KRecordedComm.h"
@@ -13,13 +14,14 @@
 namespace {
 
 constexpr const char* kHelp =
-    "usage: velinor scan --receiver NAME|ID FILE\n"
+    "usage: velinor scan --receiver NAME|ID [--json] FILE\n"
     "\n"
     "Reads a recorded receiver stream the way the receiver family does: the first time-tagged\n"
     "message near the start of the recording, and the last one in its final 8 KiB. Prints both\n"
     "as GPS week and seconds of week and as date and time (GPS and UTC), whether the stream\n"
     "carried the GPS week, and how many messages the scan framed. The file is read as a stream:\n"
-    "recordings of any size are fine.\n"
+    "recordings of any size are fine. --json prints the same as one JSON document (see\n"
+    "docs/json.md): each time as week, seconds of week and ISO-8601 GPS and UTC.\n"
     "\n"
     "Exit codes: 0 messages were framed, 1 nothing was framed (or the family has no time scan),\n"
     "2 usage error, 3 the file cannot be read.\n";
@@ -29,10 +31,18 @@ int Usage(const std::string& message) {
     return kExitUsage;
 }
 
+// A time the scan looked for: "found" and, when found, its JsonGpsTime fields (else null).
+JsonValue FoundTime(bool found, const KGPSTime& time, bool weekKnown) {
+    JsonValue out = {{"found", found}};
+    const JsonValue fields = JsonGpsTime(time, weekKnown);
+    for (const auto& [key, value] : fields.items()) out[key] = found ? value : JsonValue();
+    return out;
+}
+
 } // namespace
 
 int RunScan(const Words& words) {
-    const CliArgs args(words, {"--receiver"}, {"--help"});
+    const CliArgs args(words, {"--receiver"}, {"--help", "--json"});
     if (args.Flag("--help")) {
         std::fputs(kHelp, stdout);
         return kExitConfirmed;
@@ -45,18 +55,19 @@ int RunScan(const Words& words) {
     const std::string name = FindCatalogueRow(type)->displayName;
     const KReceiverFamily* family = FamilyOfType(type);
     if (!family) return Usage("receiver type \"" + name + "\" is not supported by this build yet");
-    if (!family->scansTime) {
-        std::printf("%s receivers have no time scan: their recorded streams carry no time this tool reads.\n",
-                    name.c_str());
-        return kExitNotConfirmed;
-    }
-
     const std::string path = args.Positionals().front();
+    const bool json = args.Flag("--json");
+    JsonValue document = {{"file", path}, {"receiver", JsonReceiverType(type)}};
+    auto fail = [&](const char* kind, const std::string& message, int exitCode) {
+        return PrintFailure(json, document, "scan", kind, message, exitCode);
+    };
+    if (!family->scansTime)
+        return fail("no-time-scan",
+                    name + " receivers have no time scan: their recorded streams carry no time this tool reads.",
+                    kExitNotConfirmed);
+
     KRecordedComm link = KRecordedComm::FromFile(path, error);
-    if (!error.empty()) {
-        std::fprintf(stderr, "velinor scan: %s\n", error.c_str());
-        return kExitPortError;
-    }
+    if (!error.empty()) return fail("file", error, kExitPortError);
     link.Open(0);
     auto receiver = family->createReceiver(type, false);
     receiver->Attach(&link, "Scan");
@@ -66,12 +77,20 @@ int RunScan(const Words& words) {
     const uint64_t framed = receiver->Monitor()->MessagesFramed();
     receiver->Detach();
 
+    document["bytes"] = link.Size();
+    document["messagesFramed"] = framed;
+    const std::string nothingFramed = std::string("No ") + family->name + " message was framed.";
+    if (json) {
+        if (!framedAny) return fail("nothing-framed", nothingFramed, kExitNotConfirmed);
+        document["first"] = FoundTime(gotFirst, first, !weekUnknown);
+        document["last"] = FoundTime(gotFirst && gotLast, last, !weekUnknown);
+        document["weekUnknown"] = weekUnknown;
+        PrintJson(document);
+        return kExitConfirmed;
+    }
     std::printf("%s: %llu bytes, read as %s (%s family)\n", path.c_str(),
                 static_cast<unsigned long long>(link.Size()), name.c_str(), family->name);
-    if (!framedAny) {
-        std::printf("No %s message was framed.\n", family->name);
-        return kExitNotConfirmed;
-    }
+    if (!framedAny) return fail("nothing-framed", nothingFramed, kExitNotConfirmed);
     std::printf("messages framed: %llu (from the start up to the first time, and in the last 8 KiB)\n",
                 static_cast<unsigned long long>(framed));
     if (!gotFirst) {

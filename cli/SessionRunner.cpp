@@ -39,9 +39,7 @@ void PrintOpenFailure(const KOpenError& error) {
     // Reopens of a device that has gone fail as a matter of course; the user hears of it once.
     if (deviceGone.load()) return;
     openFailed.store(true);
-    std::string line = "velinor: " + error.text;
-    if (!error.device.empty()) line += ": " + error.device;
-    if (!error.reason.empty()) line += ": " + error.reason;
+    std::string line = "velinor: " + OpenFailureText(error);
     if (!error.remedy.empty()) line += "\n  " + error.remedy;
     std::fprintf(stderr, "\n%s\n", line.c_str());
 }
@@ -72,6 +70,13 @@ bool DeviceOpens(const std::string& device, int32_t baud) {
 }
 
 } // namespace
+
+std::string OpenFailureText(const KOpenError& error) {
+    std::string text = error.text;
+    if (!error.device.empty()) text += ": " + error.device;
+    if (!error.reason.empty()) text += ": " + error.reason;
+    return text;
+}
 
 void ReportOpenFailuresOnConsole() { KSerialComm::SetOpenFailureHandler(PrintOpenFailure); }
 

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "cli/PortChoice.h"
+#include "comm/KOpenError.h"
 #include "session/KBaudSession.h"
 
 class StatusLine;
@@ -24,3 +26,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
 
 // Routes open failures of serial links to standard error with the device, reason and remedy.
 void ReportOpenFailuresOnConsole();
+
+// "COM Port Busy Or Not Installed: /dev/ttyUSB0: Device or resource busy": the failure, the
+// device and the reason, as far as known (the remedy is not part of it).
+std::string OpenFailureText(const KOpenError& error);

@@ -28,7 +28,8 @@ void PrintUsage(std::FILE* out) {
         "through a modem or similar device it will lose communication with the receiver.\n"
         "\n"
         "'velinor COMMAND --help' describes each command. Exit codes: 0 confirmed / done,\n"
-        "1 not confirmed, 2 usage error, 3 port or file error.\n",
+        "1 not confirmed, 2 usage error, 3 port or file error. receivers, ports, scan and time\n"
+        "take --json for one JSON document on standard output (docs/json.md).\n",
         out);
 }
 
