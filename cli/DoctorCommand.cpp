@@ -7,6 +7,7 @@
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
+#include "cli/SessionRunner.h"
 #include "comm/KPortCheckup.h"
 #include "comm/KPortRegistry.h"
 #include "comm/KSerialComm.h"
@@ -71,7 +72,7 @@ KPortFinding Line(const PortChoice& port) {
     options.ask = false;
     const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options);
     if (result.portFailed)
-        return {KPortFinding::Problem, "open", openFailure.text + ": " + openFailure.reason, openFailure.remedy};
+        return {KPortFinding::Problem, "open", OpenFailureText(openFailure), openFailure.remedy};
     if (result.found)
         return {KPortFinding::Ok, "line",
                 std::string(result.family->name) + " receiver (protocol " + result.family->protocol + ") talks at " +

@@ -139,16 +139,9 @@ int RunIdentify(const Words& words) {
     const bool json = args.Flag("--json");
     PortChoice port;
     std::string error;
-    if (!ChoosePort(args.Value("--port"), port, error)) {
-        if (json) {
-            JsonValue document = {{"port", args.Value("--port")}, {"found", false}};
-            document["error"] = JsonError("port", error);
-            PrintJson(document);
-        } else {
-            std::fprintf(stderr, "velinor identify: %s\n", error.c_str());
-        }
-        return kExitPortError;
-    }
+    if (!ChoosePort(args.Value("--port"), port, error))
+        return PrintFailure(json, {{"port", args.Value("--port")}, {"found", false}}, "identify", "port", error,
+                            kExitPortError);
     if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
     if (json)
         KSerialComm::SetOpenFailureHandler(KeepOpenFailure);
@@ -167,13 +160,11 @@ int RunIdentify(const Words& words) {
     };
     const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options, progress);
     if (result.portFailed) {
-        if (json) {
-            JsonValue document = {{"port", port.display}, {"found", false}};
-            document["error"] = JsonError("port-open", openFailure.text + ": " + openFailure.device +
-                                                           (openFailure.reason.empty() ? "" : " (" + openFailure.reason + ")"));
-            document["error"]["remedy"] = JsonTextOrNull(openFailure.remedy);
-            PrintJson(document);
-        }
+        if (!json) return kExitPortError;  // the failure was reported with its reason
+        JsonValue document = {{"port", port.display}, {"found", false}};
+        document["error"] = JsonError("port-open", OpenFailureText(openFailure));
+        document["error"]["remedy"] = JsonTextOrNull(openFailure.remedy);
+        PrintJson(document);
         return kExitPortError;
     }
     if (json)

@@ -98,11 +98,20 @@ KPortFinding Holders(const std::string& device, const std::string& procRoot) {
     return {KPortFinding::Problem, "holders", error.reason, error.remedy};
 }
 
-// The name the kernel gives the character-device driver of major number `major`, from the
-// process table's list of drivers; empty when it cannot be told.
+// Terminal drivers ("ttyS", "ttyUSB", "ttyACM", "ttyAMA", "pts", "rfcomm", ...) are what a
+// serial link can open; anything else ("mem", "misc", "/dev/ptmx", ...) is not a serial device.
+bool IsTerminalDriver(const std::string& driver) {
+    return driver.rfind("tty", 0) == 0 || driver == "pts" || driver == "rfcomm";
+}
+
+// The driver of character-device major number `major` as the process table's list of drivers
+// names it. Several drivers can share a major ("/dev/vc/0", "tty" and "ttyS" share 4): a
+// terminal driver is preferred, the most specific one ("ttyS" over "tty"). Empty when the list
+// cannot be read or does not have the major.
 std::string DriverOfMajor(const std::string& procRoot, unsigned major) {
     std::ifstream in(fs::path(procRoot) / "devices");
     bool characterDevices = false;
+    std::string best;
     for (std::string line; std::getline(in, line);) {
         if (line.empty()) continue;
         if (line.back() == ':') {
@@ -113,16 +122,12 @@ std::string DriverOfMajor(const std::string& procRoot, unsigned major) {
         const size_t start = line.find_first_not_of(' ');
         const size_t space = line.find(' ', start);
         if (start == std::string::npos || space == std::string::npos) continue;
-        if (line.compare(start, space - start, std::to_string(major)) == 0) return line.substr(space + 1);
+        if (line.compare(start, space - start, std::to_string(major)) != 0) continue;
+        const std::string name = line.substr(space + 1);
+        const bool better = best.empty() || (IsTerminalDriver(name) && (!IsTerminalDriver(best) || name.size() > best.size()));
+        if (better) best = name;
     }
-    return {};
-}
-
-// Terminal drivers ("ttyS", "ttyUSB", "ttyACM", "ttyAMA", "pts", "rfcomm", ...) are what a
-// serial link can open; anything else ("mem", "misc", ...) is not a serial device.
-bool IsTerminalDriver(const std::string& driver) {
-    return driver.empty() || driver.rfind("tty", 0) == 0 || driver == "pts" || driver == "rfcomm" ||
-           driver.rfind("usb/tty", 0) == 0;
+    return best;
 }
 
 bool ParsePid(const std::string& text, int& pid) {
@@ -144,7 +149,7 @@ std::vector<KPortFinding> CheckDevice(const std::string& device, const KPortInfo
         return findings;
     }
     const std::string driver = S_ISCHR(status.st_mode) ? DriverOfMajor(procRoot, major(status.st_rdev)) : "";
-    if (!S_ISCHR(status.st_mode) || !IsTerminalDriver(driver)) {
+    if (!S_ISCHR(status.st_mode) || (!driver.empty() && !IsTerminalDriver(driver))) {
         findings.push_back({KPortFinding::Problem, "device",
                             device + " is not a serial device (" +
                                 (S_ISCHR(status.st_mode) ? "its driver is " + driver : "not a character device") + ")",

@@ -47,14 +47,22 @@ TEST(PortCheckup, NamesEachRunningProgramThatTakesSerialDevicesWithItsRemedy) {
 }
 
 TEST(PortCheckup, TellsASerialDeviceFromAnotherCharacterDeviceByItsDriver) {
+    // The drivers of major 1 (/dev/null's) as the kernel lists them; several may share it.
     const struct {
-        const char* driver;  // of major 1, /dev/null's
+        const char* drivers;
+        const char* driver;  // the one named
         bool serial;
-    } cases[] = {{"mem", false}, {"misc", false}, {"ttyS", true}, {"ttyUSB", true}, {"pts", true}};
+    } cases[] = {
+        {"  1 mem\n", "mem", false},
+        {"  1 /dev/tty\n  1 /dev/console\n", "/dev/tty", false},
+        {"  1 ttyUSB\n", "ttyUSB", true},
+        {"  1 pts\n", "pts", true},
+        {"  1 /dev/vc/0\n  1 tty\n  1 ttyS\n", "ttyS", true},
+    };
     for (const auto& c : cases) {
         TempDir proc("velinor-proc");
-        Write(proc.File("devices"), std::string("Character devices:\n  1 ") + c.driver +
-                                        "\n  4 tty\n\nBlock devices:\n  1 ramdisk\n");
+        Write(proc.File("devices"), std::string("Character devices:\n") + c.drivers +
+                                        "  4 tty\n\nBlock devices:\n  1 ramdisk\n");
         const std::vector<KPortFinding> findings = KPortCheckup::CheckDevice("/dev/null", {}, proc.Path());
         ASSERT_FALSE(findings.empty());
         EXPECT_EQ(findings[0].check, "device");
