@@ -19,7 +19,7 @@ else()
         set(VELINOR_MAN ${CMAKE_CURRENT_BINARY_DIR}/velinor.1.gz)
         add_custom_command(OUTPUT ${VELINOR_MAN}
             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cmake/man-page.sh $<TARGET_FILE:velinor>
-                    ${VELINOR_MAN}
+                    ${VELINOR_MAN} ${VELINOR_HELP2MAN}
             DEPENDS velinor ${CMAKE_CURRENT_SOURCE_DIR}/cmake/man-page.sh
             COMMENT "Making the man page from velinor's help"
             VERBATIM)

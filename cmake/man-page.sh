@@ -3,10 +3,11 @@
 # --help`, `velinor --version`), and one section per command listed there, from `velinor
 # COMMAND --help`. A command whose help fails stops the build, so the page never leaves one out.
 #
-#   cmake/man-page.sh PROGRAM OUTPUT.1.gz
+#   cmake/man-page.sh PROGRAM OUTPUT.1.gz [HELP2MAN]
 set -euo pipefail
 program="$1"
 output="$2"
+help2man="${3:-help2man}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -66,7 +67,7 @@ commands="$(printf '%s\n' "$help" | awk '/^commands:/ { on = 1; next } on && /^$
     echo "the monthly diagnostic log, in the current folder"
 } >"$work/include"
 
-help2man --no-info --section=1 --include="$work/include" \
+"$help2man" --no-info --section=1 --include="$work/include" \
     --name="get a GNSS receiver on a serial cable to the baud rate you want" \
     --output="$work/velinor.1" "$program"
 gzip -9n -c "$work/velinor.1" >"$output"
