@@ -20,3 +20,5 @@ int RunSim(const Words& args);
 int RunDemo(const Words& args);
 int RunScan(const Words& args);
 int RunTime(const Words& args);
+int RunIdentify(const Words& args);
+int RunDoctor(const Words& args);

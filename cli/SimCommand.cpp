@@ -1,8 +1,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
@@ -13,12 +18,14 @@
 #include "cli/SimFaultOptions.h"
 #ifndef _WIN32
 #include "sim/KPtySimulator.h"
+#include "sim/KSimReplayDevice.h"
 #endif
 
 namespace {
 
 constexpr const char* kHelp =
     "usage: velinor sim --receiver NAME --baud RATE [fault options]\n"
+    "       velinor sim --replay FILE --baud RATE [--noise P] [--seed N]\n"
     "\n"
     "Exposes a simulated receiver on a pseudo-terminal and prints the device path to open, e.g.\n"
     "  velinor set --receiver NAME --port /dev/pts/N --baud 115200\n"
@@ -26,6 +33,8 @@ constexpr const char* kHelp =
     "Runs until Ctrl-C.\n"
     "\n"
     "  --receiver NAME     receiver type, as in 'velinor receivers'\n"
+    "  --replay FILE       instead of a receiver, a device that plays the recording FILE over and\n"
+    "                      over at RATE and answers nothing (to try 'velinor identify' on it)\n"
     "  --baud RATE         the rate the simulated receiver runs at now\n"
     SIM_FAULT_HELP;
 
@@ -37,7 +46,7 @@ void OnInterrupt() { interrupted.store(true); }
 } // namespace
 
 int RunSim(const Words& words) {
-    const CliArgs args(words, SimValuedOptions({"--receiver", "--baud"}), SimFlagOptions({"--help"}));
+    const CliArgs args(words, SimValuedOptions({"--receiver", "--baud", "--replay"}), SimFlagOptions({"--help"}));
     if (args.Flag("--help")) {
         std::fputs(kHelp, stdout);
         std::fputs("\nSimulated receivers:\n", stdout);
@@ -57,12 +66,14 @@ int RunSim(const Words& words) {
         std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
         return kExitUsage;
     }
-    if (!args.Has("--receiver") || !args.Has("--baud")) {
-        std::fprintf(stderr, "velinor sim: needs --receiver NAME and --baud RATE\n(see 'velinor sim --help')\n");
+    const bool replay = args.Has("--replay");
+    if (replay == args.Has("--receiver") || !args.Has("--baud")) {
+        std::fprintf(stderr, "velinor sim: needs --receiver NAME or --replay FILE, and --baud RATE\n"
+                             "(see 'velinor sim --help')\n");
         return kExitUsage;
     }
-    const int32_t type = ChooseReceiver(args.Value("--receiver"), error);
-    if (!type) {
+    const int32_t type = replay ? 0 : ChooseReceiver(args.Value("--receiver"), error);
+    if (!replay && !type) {
         std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
         return kExitUsage;
     }
@@ -78,10 +89,27 @@ int RunSim(const Words& words) {
                          "receiver in-process\n");
     return kExitUsage;
 #else
-    auto model = KSimFactory::CreateDevice(type, static_cast<int32_t>(baud), device, error);
-    if (!model) {
-        std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
-        return kExitUsage;
+    std::unique_ptr<KSimDevice> model;
+    if (replay) {
+        const std::string path = args.Value("--replay");
+        std::ifstream in(path, std::ios::binary);
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            std::fprintf(stderr, "velinor sim: cannot read %s\n", path.c_str());
+            return kExitPortError;
+        }
+        if (bytes.empty()) {
+            std::fprintf(stderr, "velinor sim: %s holds nothing to play\n", path.c_str());
+            return kExitPortError;
+        }
+        model = std::make_unique<KSimReplayDevice>(std::move(bytes), static_cast<uint32_t>(baud),
+                                                   "recording " + std::filesystem::path(path).filename().string());
+    } else {
+        model = KSimFactory::CreateDevice(type, static_cast<int32_t>(baud), device, error);
+        if (!model) {
+            std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+            return kExitUsage;
+        }
     }
     const std::string name = model->Name();
     KPtySimulator simulator(std::move(model), line);

@@ -12,5 +12,11 @@ std::string GpsTimeText(const KGPSTime& time, bool weekKnown = true);
 // saying on which scale (receivers answer in GPS time or in UTC).
 std::string CalendarText(const KGPSTime& time);
 
+// The seconds of week cut to whole milliseconds, so they agree with the clock time shown.
+double ShownSecondsOfWeek(const KGPSTime& time);
+
+// The UTC moment of a time on the GPS scale: the leap seconds of its date taken off.
+KGPSTime GpsToUtc(const KGPSTime& time);
+
 // Seconds from `from` to `to`, with the fractions.
 double SecondsBetween(const KGPSTime& from, const KGPSTime& to);

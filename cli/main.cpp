@@ -22,6 +22,8 @@ void PrintUsage(std::FILE* out) {
         "  frame      frame a recorded receiver stream and print its messages\n"
         "  scan       the first and last GPS time of a recorded receiver stream\n"
         "  time       ask the receiver its GPS time and compare it with this computer's clock\n"
+        "  identify   find which protocol and rate the device on a port speaks\n"
+        "  doctor     what stands between you and the receiver on a port, with remedies\n"
         "\n"
         "Only use this tool when connected directly to the receiver via serial cable: used\n"
         "through a modem or similar device it will lose communication with the receiver.\n"
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
     if (command == "frame") return RunFrame(args);
     if (command == "scan") return RunScan(args);
     if (command == "time") return RunTime(args);
+    if (command == "identify") return RunIdentify(args);
+    if (command == "doctor") return RunDoctor(args);
     std::fprintf(stderr, "velinor: unknown command '%s'\n\n", command.c_str());
     PrintUsage(stderr);
     return kExitUsage;

@@ -97,6 +97,10 @@ bool KAshtechStreamMonitor::CheckMessage(const uint8_t* frame, uint32_t size) {
     return false;
 }
 
+bool KAshtechStreamMonitor::ProvesProtocol(const StreamMessage& message) const {
+    return message.length >= 7 && Begins(message.data.get(), "$PASHR,");
+}
+
 bool KAshtechStreamMonitor::CheckFrame() const { return CheckMessage(buffer, count); }
 
 void KAshtechStreamMonitor::Deliver() {

@@ -27,6 +27,9 @@ public:
     static uint32_t FixedLength(const uint8_t* type);
     // The frame check over `size` bytes from the "$".
     static bool CheckMessage(const uint8_t* frame, uint32_t size);
+    // Only the receiver's own "$PASHR," responses: a "$GPXDR," sentence is standard NMEA that
+    // many instruments send.
+    bool ProvesProtocol(const StreamMessage& message) const override;
 
 private:
     bool Hunt();

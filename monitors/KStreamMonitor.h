@@ -53,6 +53,10 @@ public:
     virtual bool ReadStep() = 0;
     virtual void ResetFramer() = 0;
     virtual void OnStop() = 0;
+    // Whether a message this framer delivered proves its protocol is spoken: its check held, or
+    // it begins with a marker that noise cannot forge. Framers that pass some messages on
+    // unchecked, or messages that any device may send, say which.
+    virtual bool ProvesProtocol(const StreamMessage&) const { return true; }
 
     bool IsStarted() const { return started; }
     // Messages framed and queued since the last Start.

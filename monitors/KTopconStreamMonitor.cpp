@@ -87,6 +87,15 @@ uint8_t KTopconStreamMonitor::Checksum8(const uint8_t* data, uint32_t size) {
     return RotateLeft2(sum);
 }
 
+bool KTopconStreamMonitor::HasCheck(const uint8_t* message) {
+    return IdIs(message, "rM") || IdIs(message, "GE") || IdIs(message, "NE") || IdIs(message, "PO") ||
+           IdIs(message, "~~") || IdIs(message, ">>");
+}
+
+bool KTopconStreamMonitor::ProvesProtocol(const StreamMessage& message) const {
+    return message.length >= static_cast<int32_t>(kHeaderSize) && HasCheck(message.data.get());
+}
+
 bool KTopconStreamMonitor::CheckMessage(const uint8_t* message, uint32_t size) {
     if (size < kHeaderSize + 1) return false;
     const uint32_t body = size - kHeaderSize;

@@ -29,6 +29,10 @@ public:
     // The check of the message's identifier over a whole message of `size` bytes (header, body
     // and nothing after); identifiers without a check pass.
     static bool CheckMessage(const uint8_t* message, uint32_t size);
+    // True when the message's identifier carries a checksum or CRC that CheckMessage verifies.
+    static bool HasCheck(const uint8_t* message);
+    // Only checked messages: an unchecked header and length turn up in noise now and then.
+    bool ProvesProtocol(const StreamMessage& message) const override;
     static uint16_t Crc16(const uint8_t* data, uint32_t size);
     static uint8_t Checksum8(const uint8_t* data, uint32_t size);
 

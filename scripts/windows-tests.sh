@@ -29,6 +29,7 @@ need cmake command -v cmake
 need ninja-build command -v ninja
 need g++ command -v g++
 need googletest test -f /usr/src/googletest/CMakeLists.txt
+need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
 
 if ((${#missing[@]})); then
     if [[ $(id -u) -ne 0 ]]; then

@@ -101,6 +101,7 @@ bool KSimWorld::HostWrite(const void* data, size_t length) {
     std::lock_guard<std::mutex> guard(lock);
     if (!hostOpen || length == 0 || data == nullptr) return false;
     toDevice.Transmit(now, hostBaud, static_cast<const uint8_t*>(data), length);
+    hostBytesWritten += length;
     return true;
 }
 
@@ -141,6 +142,11 @@ bool KSimWorld::HostReadExact(void* buffer, size_t length) {
 uint64_t KSimWorld::HostFramingErrors() const {
     std::lock_guard<std::mutex> guard(lock);
     return toHost.FramingErrors();
+}
+
+uint64_t KSimWorld::HostBytesWritten() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return hostBytesWritten;
 }
 
 uint64_t KSimWorld::HostBytesLost() const {

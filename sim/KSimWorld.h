@@ -57,6 +57,8 @@ public:
     bool HostReadExact(void* buffer, size_t length);
 
     uint64_t HostFramingErrors() const;
+    // Bytes the host has written since the world began (what a listener must leave at 0).
+    uint64_t HostBytesWritten() const;
     // Bytes that reached the host while its port was closed or its queue full.
     uint64_t HostBytesLost() const;
 
@@ -85,4 +87,5 @@ private:
     uint32_t hostBaud = 9600;
     std::deque<uint8_t> hostQueue;
     uint64_t hostBytesLost = 0;
+    uint64_t hostBytesWritten = 0;
 };

@@ -12,7 +12,8 @@ struct ProgramRun {
 };
 
 // Runs `velinor ARGUMENTS` in `workDir` with its settings under `configDir` (each: the test's
-// own folder when empty) and collects its exit code and both outputs.
+// own folder when empty) and collects its exit code and both outputs. A `launcher` ("setpriv
+// --reuid=...") starts the program in its stead.
 ProgramRun RunVelinor(const std::string& arguments, const std::string& configDir = "",
-                      const std::string& workDir = "");
+                      const std::string& workDir = "", const std::string& launcher = "");
 

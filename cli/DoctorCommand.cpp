@@ -1,0 +1,184 @@
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/CliArgs.h"
+#include "cli/Commands.h"
+#include "cli/JsonOutput.h"
+#include "cli/PortChoice.h"
+#include "comm/KPortCheckup.h"
+#include "comm/KPortRegistry.h"
+#include "comm/KSerialComm.h"
+#include "receivers/KReceiver.h"
+#include "receivers/KReceiverFamily.h"
+#include "session/KReceiverIdentifier.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: velinor doctor [PORT] [--json]\n"
+    "\n"
+    "One report of what stands between you and the receiver, each finding with its remedy: the\n"
+    "device exists (and which ports do), you may read and write it (the group that owns it and\n"
+    "the command that adds you to it), no other program holds it open or locked, the USB adapter\n"
+    "behind it and the stable name to use, programs that probe new serial devices (a modem\n"
+    "manager), and finally whether anything talks on the line at any rate: it listens as\n"
+    "'velinor identify' does, never sending a byte (up to 25 s). Without PORT it checks every\n"
+    "port present without listening.\n"
+    "\n"
+    "  --json   print one JSON document (see docs/json.md) instead of text\n"
+    "\n"
+    "Exit codes: 0 nothing in the way, 1 a problem was found, 2 usage error.\n";
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "velinor doctor: %s\n(see 'velinor doctor --help')\n", message.c_str());
+    return kExitUsage;
+}
+
+KOpenError openFailure;
+void KeepOpenFailure(const KOpenError& error) { openFailure = error; }
+
+void Add(std::vector<KPortFinding>& to, const std::vector<KPortFinding>& findings) {
+    to.insert(to.end(), findings.begin(), findings.end());
+}
+
+KPortFinding PortsPresent() {
+    KPortRegistry& registry = KPortRegistry::Instance();
+    std::string list;
+    for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i) {
+        if (!registry.IsPresent(i)) continue;
+        const KPortInfo info = registry.Info(i);
+        list += (list.empty() ? "" : ", ") + std::string("COM") + std::to_string(i + 1) + " " + info.device;
+        if (!info.adapter.Empty()) list += " (" + info.adapter.Describe() + ")";
+    }
+    for (const KPortInfo& info : registry.Unslotted()) list += (list.empty() ? "" : ", ") + info.device;
+    if (list.empty())
+        return {KPortFinding::Note, "ports", "no serial ports found",
+                "plug the adapter in; a USB adapter that still does not show may need its driver"};
+    return {KPortFinding::Ok, "ports", "ports present: " + list, ""};
+}
+
+// The last step: listening at every rate, as identify does, without a byte sent.
+KPortFinding Line(const PortChoice& port) {
+    KSerialComm::SetOpenFailureHandler(KeepOpenFailure);
+    KReceiverIdentifier identifier([] { return std::make_unique<KSerialComm>(); },
+                                   [](int32_t type) -> std::unique_ptr<KReceiver> {
+                                       const KReceiverFamily* family = FamilyOfType(type);
+                                       return family ? family->createReceiver(type, true) : nullptr;
+                                   });
+    KReceiverIdentifier::Options options;
+    options.ask = false;
+    const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options);
+    if (result.portFailed)
+        return {KPortFinding::Problem, "open", openFailure.text + ": " + openFailure.reason, openFailure.remedy};
+    if (result.found)
+        return {KPortFinding::Ok, "line",
+                std::string(result.family->name) + " receiver (protocol " + result.family->protocol + ") talks at " +
+                    std::to_string(result.baud) + " baud: " + std::to_string(result.messages) + " checked messages heard",
+                ""};
+    uint64_t bytes = 0;
+    int32_t busiest = 0;
+    uint64_t most = 0;
+    for (const auto& heard : result.heard) {
+        bytes += heard.bytes;
+        if (heard.bytes > most) {
+            most = heard.bytes;
+            busiest = heard.baud;
+        }
+    }
+    const std::string identify = "'velinor identify --port " + port.display + "'";
+    if (bytes == 0)
+        return {KPortFinding::Problem, "line", "nothing arrives on the line at any rate",
+                "a receiver whose output is stopped says nothing until asked: " + identify +
+                    " also asks each family. Otherwise check that the receiver is on, that the cable goes to the "
+                    "receiver's port, and whether it needs a null-modem cable or adapter"};
+    return {KPortFinding::Problem, "line",
+            std::to_string(bytes) + " bytes arrived (most at " + std::to_string(busiest) +
+                " baud) but no receiver protocol was recognised in them",
+            "the receiver may send plain NMEA only, or something other than its own protocol: " + identify +
+                " also asks each family"};
+}
+
+const char* StatusWord(KPortFinding::Status status) {
+    switch (status) {
+    case KPortFinding::Ok: return "ok";
+    case KPortFinding::Note: return "note";
+    default: return "problem";
+    }
+}
+
+void PrintText(const std::string& subject, const std::vector<KPortFinding>& findings, int problems) {
+    std::printf("velinor doctor: %s\n", subject.c_str());
+    for (const KPortFinding& f : findings) {
+        const char* tag = f.status == KPortFinding::Ok ? "[ ok ]" : f.status == KPortFinding::Note ? "[note]" : "[FAIL]";
+        std::printf("%s %s: %s\n", tag, f.check.c_str(), f.message.c_str());
+        if (!f.remedy.empty()) std::printf("       -> %s\n", f.remedy.c_str());
+    }
+    if (problems == 0)
+        std::printf("Nothing found in the way.\n");
+    else
+        std::printf("%d problem%s found.\n", problems, problems == 1 ? "" : "s");
+}
+
+void PrintDocument(const std::string& port, const std::vector<KPortFinding>& findings, int problems) {
+    JsonValue list = JsonValue::array();
+    for (const KPortFinding& f : findings)
+        list.push_back({{"check", f.check},
+                        {"status", StatusWord(f.status)},
+                        {"message", f.message},
+                        {"remedy", JsonTextOrNull(f.remedy)}});
+    JsonValue document = {{"port", JsonTextOrNull(port)}, {"problems", problems}, {"findings", list}};
+    PrintJson(document);
+}
+
+} // namespace
+
+int RunDoctor(const Words& words) {
+    const CliArgs args(words, {}, {"--help", "--json"});
+    if (args.Flag("--help")) {
+        std::fputs(kHelp, stdout);
+        return kExitConfirmed;
+    }
+    if (!args.Ok()) return Usage(args.Error());
+    if (args.Positionals().size() > 1) return Usage("takes one port at most");
+    KPortRegistry& registry = KPortRegistry::Instance();
+    std::vector<KPortFinding> findings;
+    std::string subject = "every port present";
+    std::string portName;
+    if (args.Positionals().empty()) {
+        findings.push_back(PortsPresent());
+        for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i)
+            if (registry.IsPresent(i)) Add(findings, KPortCheckup::CheckDevice(registry.DevicePath(i), registry.Info(i)));
+        Add(findings, KPortCheckup::CheckSystem());
+    } else {
+        portName = args.Positionals().front();
+        subject = portName;
+        PortChoice port;
+        std::string error;
+        if (!ChoosePort(portName, port, error)) {
+            findings.push_back({KPortFinding::Problem, "device", error, ""});
+            findings.push_back(PortsPresent());
+        } else {
+            const std::string device = port.devicePath.empty() ? registry.DevicePath(port.portNumber) : port.devicePath;
+            const int32_t slot = port.devicePath.empty() ? port.portNumber : registry.FindPort(device);
+            const KPortInfo info = slot >= 0 ? registry.Info(slot) : KPortInfo{};
+            findings = KPortCheckup::CheckDevice(device, info);
+            const bool blocked = std::any_of(findings.begin(), findings.end(),
+                                             [](const KPortFinding& f) { return f.status == KPortFinding::Problem; });
+            if (!findings.empty() && findings.front().status == KPortFinding::Problem) findings.push_back(PortsPresent());
+            Add(findings, KPortCheckup::CheckSystem());
+            if (!blocked) {
+                if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: listening on %s at every rate...\n", port.display.c_str());
+                findings.push_back(Line(port));
+            }
+        }
+    }
+    int problems = 0;
+    for (const KPortFinding& f : findings) problems += f.status == KPortFinding::Problem;
+    if (args.Flag("--json"))
+        PrintDocument(portName, findings, problems);
+    else
+        PrintText(subject, findings, problems);
+    return problems == 0 ? kExitConfirmed : kExitNotConfirmed;
+}

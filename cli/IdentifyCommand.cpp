@@ -1,0 +1,184 @@
+#include <cstdio>
+#include <string>
+
+#include "cli/CliArgs.h"
+#include "cli/Commands.h"
+#include "cli/JsonOutput.h"
+#include "cli/PortChoice.h"
+#include "cli/SessionRunner.h"
+#include "comm/KSerialComm.h"
+#include "log/DebugTrace.h"
+#include "receivers/KReceiver.h"
+#include "receivers/KReceiverCatalogue.h"
+#include "receivers/KReceiverFamily.h"
+#include "session/KReceiverIdentifier.h"
+
+namespace {
+
+constexpr const char* kHelp =
+    "usage: velinor identify --port PORT [--listen-only] [--json] [--verbose]\n"
+    "\n"
+    "Finds which protocol the device on PORT speaks and at which rate, and which receiver types\n"
+    "fit. First it only listens, at each of the eight rates, and frames what arrives with every\n"
+    "family's framer: only messages whose checks hold count, so plain NMEA and noise identify\n"
+    "nothing, and a receiver that is talking is found without a byte sent to it. If that finds\n"
+    "nothing, it asks: each family's harmless request (the one a session pings with) at each rate,\n"
+    "the common rates first. It never sends a command that changes the receiver's settings.\n"
+    "Listening takes up to 25 s, asking up to about two minutes more.\n"
+    "\n"
+    "  --listen-only  never send anything: stop after listening\n"
+    "  --json         print one JSON document (see docs/json.md) instead of text\n"
+    "  --verbose      trace what is sent and received on standard error\n"
+    "\n"
+    "Exit codes: 0 found, 1 nothing answered, 2 usage error, 3 port error.\n";
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "velinor identify: %s\n(see 'velinor identify --help')\n", message.c_str());
+    return kExitUsage;
+}
+
+// With --json an open failure goes into the document rather than onto the console. Ports are
+// opened on this thread, so the failure is here once the identifier has returned.
+KOpenError openFailure;
+void KeepOpenFailure(const KOpenError& error) { openFailure = error; }
+
+std::string Seconds(int32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
+    return text;
+}
+
+std::string HeardText(const KReceiverIdentifier::Heard& heard) {
+    std::string text = std::to_string(heard.baud) + " baud: " + std::to_string(heard.bytes) + " bytes in " +
+                       Seconds(heard.listenedMs);
+    if (heard.protocols.empty()) return text + (heard.bytes ? ", no protocol recognised" : "");
+    for (const auto& p : heard.protocols)
+        text += ", " + std::to_string(p.messages) + " checked " + p.family->protocol + " message" +
+                (p.messages == 1 ? "" : "s");
+    return text;
+}
+
+void PrintText(const KReceiverIdentifier::Result& result, const PortChoice& port) {
+    if (result.found) {
+        const KReceiverFamily& family = *result.family;
+        if (result.byListening)
+            std::printf("%s receiver (protocol %s) at %d baud on %s, found by listening: %llu checked messages, "
+                        "nothing sent.\n",
+                        family.name, family.protocol, result.baud, port.display.c_str(),
+                        static_cast<unsigned long long>(result.messages));
+        else
+            std::printf("%s receiver (protocol %s) at %d baud on %s, found by asking: it answered the %s request.\n",
+                        family.name, family.protocol, result.baud, port.display.c_str(), family.name);
+        std::printf("Receiver types that fit:\n");
+        for (int32_t type : family.typeIds)
+            std::printf("  %3d  %s\n", type, FindCatalogueRow(type)->displayName);
+        std::printf("To set its rate: velinor set --receiver %d --port %s --last-baud %d --baud RATE\n",
+                    family.typeIds.front(), port.display.c_str(), result.baud);
+    } else {
+        std::printf("Nothing answered on %s: no protocol was heard at any rate%s.\n", port.display.c_str(),
+                    result.asked.empty() ? " (nothing was asked)" : ", and no family answered its request at any rate");
+        std::printf("Check that the receiver is on, that the cable goes to the port the receiver talks on, and\n"
+                    "whether it needs a null-modem cable or adapter. 'velinor doctor %s' checks the port.\n",
+                    port.display.c_str());
+    }
+    std::printf("Heard:\n");
+    for (const auto& heard : result.heard) std::printf("  %s\n", HeardText(heard).c_str());
+    if (result.asked.empty()) return;
+    std::printf("Asked:\n");
+    for (const auto& asked : result.asked)
+        std::printf("  %6d baud: %-8s %s (%s)\n", asked.baud, asked.family->name,
+                    asked.answered ? "answered" : "no answer", Seconds(asked.waitedMs).c_str());
+}
+
+JsonValue Document(const KReceiverIdentifier::Result& result, const PortChoice& port) {
+    JsonValue document = {{"port", port.display}, {"found", result.found}};
+    const KReceiverFamily* family = result.found ? result.family : nullptr;
+    document["family"] = family ? JsonValue(family->name) : JsonValue(nullptr);
+    document["protocol"] = family ? JsonValue(family->protocol) : JsonValue(nullptr);
+    document["baud"] = family ? JsonValue(result.baud) : JsonValue(nullptr);
+    document["method"] = family ? JsonValue(result.byListening ? "listening" : "asking") : JsonValue(nullptr);
+    JsonValue types = JsonValue::array();
+    if (family)
+        for (int32_t type : family->typeIds) types.push_back(JsonReceiverType(type));
+    document["types"] = types;
+    JsonValue heard = JsonValue::array();
+    for (const auto& h : result.heard) {
+        JsonValue protocols = JsonValue::array();
+        for (const auto& p : h.protocols)
+            protocols.push_back({{"protocol", p.family->protocol},
+                                 {"family", p.family->name},
+                                 {"messages", p.messages},
+                                 {"messageBytes", p.messageBytes}});
+        heard.push_back({{"baud", h.baud}, {"bytes", h.bytes}, {"milliseconds", h.listenedMs}, {"protocols", protocols}});
+    }
+    document["heard"] = heard;
+    JsonValue asked = JsonValue::array();
+    for (const auto& a : result.asked)
+        asked.push_back({{"baud", a.baud},
+                         {"family", a.family->name},
+                         {"type", a.type},
+                         {"answered", a.answered},
+                         {"milliseconds", a.waitedMs}});
+    document["asked"] = asked;
+    document["listenMilliseconds"] = result.listenMs;
+    document["askMilliseconds"] = result.askMs;
+    return document;
+}
+
+} // namespace
+
+int RunIdentify(const Words& words) {
+    const CliArgs args(words, {"--port"}, {"--help", "--listen-only", "--json", "--verbose"});
+    if (args.Flag("--help")) {
+        std::fputs(kHelp, stdout);
+        return kExitConfirmed;
+    }
+    if (!args.Ok()) return Usage(args.Error());
+    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
+    if (!args.Has("--port")) return Usage("needs --port PORT");
+    const bool json = args.Flag("--json");
+    PortChoice port;
+    std::string error;
+    if (!ChoosePort(args.Value("--port"), port, error)) {
+        if (json) {
+            JsonValue document = {{"port", args.Value("--port")}, {"found", false}};
+            document["error"] = JsonError("port", error);
+            PrintJson(document);
+        } else {
+            std::fprintf(stderr, "velinor identify: %s\n", error.c_str());
+        }
+        return kExitPortError;
+    }
+    if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+    if (json)
+        KSerialComm::SetOpenFailureHandler(KeepOpenFailure);
+    else
+        ReportOpenFailuresOnConsole();
+
+    KReceiverIdentifier identifier([] { return std::make_unique<KSerialComm>(); },
+                                   [](int32_t type) -> std::unique_ptr<KReceiver> {
+                                       const KReceiverFamily* family = FamilyOfType(type);
+                                       return family ? family->createReceiver(type, true) : nullptr;
+                                   });
+    KReceiverIdentifier::Options options;
+    options.ask = !args.Flag("--listen-only");
+    auto progress = [json](const std::string& step) {
+        if (!json) std::fprintf(stderr, "velinor identify: %s\n", step.c_str());
+    };
+    const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options, progress);
+    if (result.portFailed) {
+        if (json) {
+            JsonValue document = {{"port", port.display}, {"found", false}};
+            document["error"] = JsonError("port-open", openFailure.text + ": " + openFailure.device +
+                                                           (openFailure.reason.empty() ? "" : " (" + openFailure.reason + ")"));
+            document["error"]["remedy"] = JsonTextOrNull(openFailure.remedy);
+            PrintJson(document);
+        }
+        return kExitPortError;
+    }
+    if (json)
+        PrintJson(Document(result, port));
+    else
+        PrintText(result, port);
+    return result.found ? kExitConfirmed : kExitNotConfirmed;
+}

@@ -1,0 +1,178 @@
+#include "session/KReceiverIdentifier.h"
+
+#include <algorithm>
+
+#include "comm/KRecordedComm.h"
+#include "comm/KSerialComm.h"
+#include "monitors/KMonitorFactory.h"
+#include "receivers/KReceiver.h"
+#include "receivers/KReceiverFamily.h"
+#include "session/KBaudRates.h"
+#include "session/KSessionTimings.h"
+#include "time/KClock.h"
+
+namespace {
+
+constexpr const char* kClientName = "Identify";
+constexpr int32_t kReadPauseMs = 50;
+// Framing the heard bytes again this often lets a listen end as soon as a protocol is heard.
+constexpr int32_t kJudgeEveryMs = 250;
+// One checked message can be luck (an 8-bit checksum passes one frame of noise in 256); two
+// in one listen are not.
+constexpr uint64_t kMessagesToClaim = 2;
+
+size_t RateIndex(int32_t baud) {
+    return static_cast<size_t>(std::find(kBaudRates.begin(), kBaudRates.end(), baud) - kBaudRates.begin());
+}
+
+} // namespace
+
+const std::vector<int32_t>& KReceiverIdentifier::SearchOrder() {
+    // Factory settings and the rates base stations are usually set to first; the slow rates
+    // last, where every ping also waits longest.
+    static const std::vector<int32_t> order = {9600, 115200, 38400, 19200, 57600, 4800, 2400, 1200};
+    return order;
+}
+
+const KReceiverFamily* KReceiverIdentifier::Recognise(const std::vector<uint8_t>& bytes, Heard& heard) {
+    heard.bytes = bytes.size();
+    heard.protocols.clear();
+    const KReceiverFamily* best = nullptr;
+    uint64_t bestBytes = 0;
+    for (const KReceiverFamily& family : ReceiverFamilies()) {
+        std::unique_ptr<KStreamMonitor> monitor = CreateStreamMonitor(family.protocol);
+        if (!monitor) continue;
+        KRecordedComm recording(bytes);
+        recording.Open(0);
+        monitor->Start(&recording, false, kClientName);
+        uint64_t messages = 0;
+        uint64_t messageBytes = 0;
+        for (;;) {
+            const bool progressed = monitor->ReadStep();
+            while (auto message = monitor->PopMessage()) {
+                if (!monitor->ProvesProtocol(*message)) continue;
+                ++messages;
+                messageBytes += static_cast<uint64_t>(message->length);
+            }
+            if (!progressed) break;
+        }
+        monitor->Stop();
+        if (messages == 0) continue;
+        heard.protocols.push_back({&family, messages, messageBytes});
+        if (messages >= kMessagesToClaim && messageBytes > bestBytes) {
+            best = &family;
+            bestBytes = messageBytes;
+        }
+    }
+    return best;
+}
+
+KReceiverIdentifier::Result KReceiverIdentifier::Run(int32_t portNumber, const std::string& devicePath,
+                                                     const Options& options,
+                                                     const std::function<void(const std::string&)>& progress) {
+    Result result;
+    port = portNumber;
+    path = devicePath;
+    KClock& clock = KClock::Current();
+    const int64_t listenStart = clock.NowMs();
+    for (int32_t baud : SearchOrder()) {
+        if (progress) progress("listening at " + std::to_string(baud) + " baud");
+        if (!Listen(baud, options, result)) return result;
+        if (result.found) break;
+    }
+    result.listenMs = static_cast<int32_t>(clock.NowMs() - listenStart);
+    if (result.found || !options.ask) return result;
+    const int64_t askStart = clock.NowMs();
+    for (int32_t baud : SearchOrder()) {
+        for (const KReceiverFamily& family : ReceiverFamilies()) {
+            if (progress) progress("asking at " + std::to_string(baud) + " baud: " + family.name);
+            if (!Ask(family, baud, result)) return result;
+            if (result.found) break;
+        }
+        if (result.found) break;
+    }
+    result.askMs = static_cast<int32_t>(clock.NowMs() - askStart);
+    return result;
+}
+
+std::unique_ptr<KSerialComm> KReceiverIdentifier::OpenAt(int32_t baud, Result& result) {
+    std::unique_ptr<KSerialComm> link = links();
+    if (link) {
+        link->PortNumber = port;
+        link->DevicePath = path;
+        link->BaudRate = baud;
+        if (link->Open(0)) return link;
+    }
+    result.portFailed = true;
+    return nullptr;
+}
+
+bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& result) {
+    std::unique_ptr<KSerialComm> link = OpenAt(baud, result);
+    if (!link) return false;
+    KClock& clock = KClock::Current();
+    const int64_t start = clock.NowMs();
+    const int64_t limitMs = std::max<int64_t>(options.listenMs, int64_t{options.listenBytes} * 10 * 1000 / baud);
+    Heard heard;
+    heard.baud = baud;
+    std::vector<uint8_t> bytes;
+    // Small reads: a pseudo-terminal's read goes on filling the buffer while bytes keep arriving,
+    // and a large one would outlast the time the listen has.
+    uint8_t buffer[256];
+    int64_t judged = start;
+    const KReceiverFamily* family = nullptr;
+    for (;;) {
+        for (int32_t n; (n = link->ReadAvailable(buffer, sizeof buffer)) > 0;) {
+            bytes.insert(bytes.end(), buffer, buffer + n);
+            if (clock.NowMs() - start >= limitMs) break;
+        }
+        const int64_t now = clock.NowMs();
+        const bool over = now - start >= limitMs || (bytes.empty() && now - start >= options.listenQuietMs);
+        if (over || now - judged >= kJudgeEveryMs) {
+            judged = now;
+            family = Recognise(bytes, heard);
+            if (family || over) break;
+        }
+        clock.Sleep(kReadPauseMs);
+    }
+    link->Close();
+    heard.listenedMs = static_cast<int32_t>(clock.NowMs() - start);
+    if (family) {
+        result.found = true;
+        result.byListening = true;
+        result.family = family;
+        result.baud = baud;
+        for (const Heard::Protocol& p : heard.protocols)
+            if (p.family == family) result.messages = p.messages;
+    }
+    result.heard.push_back(std::move(heard));
+    return true;
+}
+
+bool KReceiverIdentifier::Ask(const KReceiverFamily& family, int32_t baud, Result& result) {
+    // A port of its own for every ping: what one family's request stirred up is not read as
+    // the next one's answer.
+    std::unique_ptr<KSerialComm> link = OpenAt(baud, result);
+    if (!link) return false;
+    const int32_t type = family.typeIds.front();
+    std::unique_ptr<KReceiver> receiver = receivers(type);
+    Asked asked{&family, type, baud, false, 0};
+    if (receiver && receiver->Attach(link.get(), kClientName)) {
+        KClock& clock = KClock::Current();
+        const int64_t start = clock.NowMs();
+        asked.answered = receiver->Ping(SessionTimingsOf(type).detectPingMs[RateIndex(baud)]);
+        asked.waitedMs = static_cast<int32_t>(clock.NowMs() - start);
+        receiver->Detach();
+    }
+    // The link goes before the receiver, as in a session.
+    link->Close();
+    link.reset();
+    receiver.reset();
+    result.asked.push_back(asked);
+    if (asked.answered) {
+        result.found = true;
+        result.family = &family;
+        result.baud = baud;
+    }
+    return true;
+}

@@ -1,0 +1,168 @@
+// Identification in virtual time against the simulated receiver of every family: found by
+// listening while it talks (nothing sent), by asking once silenced, nothing claimed in noise or
+// plain NMEA, and real recordings recognised as their protocol.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "receivers/KReceiverCatalogue.h"
+#include "receivers/KReceiverFamily.h"
+#include "session/KBaudRates.h"
+#include "session/KReceiverIdentifier.h"
+#include "session/KSessionTimings.h"
+#include "support/SessionLine.h"
+
+namespace {
+
+struct Identified {
+    KReceiverIdentifier::Result result;
+    uint64_t bytesSent = 0;      // what reached the line from the host
+    uint32_t deviceBaud = 0;     // the device's rate afterwards
+};
+
+Identified Identify(int32_t type, uint32_t baud, const KSimDeviceOptions& options) {
+    SessionLine line(type, baud, options);
+    KReceiverIdentifier identifier(line.Links(), line.Receivers());
+    Identified out;
+    out.result = identifier.Run(0, "", {});
+    out.bytesSent = line.world->HostBytesWritten();
+    out.deviceBaud = line.DeviceBaud();
+    return out;
+}
+
+// A full detection pass of the session for `type`: every rate's ping waited out.
+int32_t DetectionPassMs(int32_t type) {
+    int32_t total = 0;
+    for (int32_t ms : SessionTimingsOf(type).detectPingMs) total += ms;
+    return total;
+}
+
+// Each family's first type, at a common and an unusual rate it can run at.
+struct Case {
+    const KReceiverFamily* family;
+    int32_t type;
+    uint32_t baud;
+};
+
+std::vector<Case> Cases() {
+    std::vector<Case> cases;
+    for (const KReceiverFamily& family : ReceiverFamilies()) {
+        const int32_t type = family.typeIds.front();
+        for (uint32_t baud : {9600u, 57600u, 1200u})
+            if (family.DeviceRunsAt(type, baud)) cases.push_back({&family, type, baud});
+    }
+    return cases;
+}
+
+std::string CaseName(const Case& c) {
+    return std::string(c.family->name) + " at " + std::to_string(c.baud);
+}
+
+TEST(ReceiverIdentifier, FindsEveryTalkingFamilyByListeningWithoutSendingAByte) {
+    for (const Case& c : Cases()) {
+        const Identified run = Identify(c.type, c.baud, {});
+        SCOPED_TRACE(CaseName(c));
+        ASSERT_TRUE(run.result.found);
+        EXPECT_TRUE(run.result.byListening);
+        EXPECT_EQ(run.result.family, c.family);
+        EXPECT_EQ(run.result.baud, static_cast<int32_t>(c.baud));
+        EXPECT_GE(run.result.messages, 2u);
+        EXPECT_EQ(run.bytesSent, 0u);
+        EXPECT_TRUE(run.result.asked.empty());
+        std::printf("| %-8s | %6u | listening | %5.1f s |                | detection pass %5.1f s |\n",
+                    c.family->name, c.baud, run.result.listenMs / 1000.0, DetectionPassMs(c.type) / 1000.0);
+    }
+}
+
+TEST(ReceiverIdentifier, FindsEverySilencedFamilyByAskingAndChangesNothing) {
+    KSimDeviceOptions silenced;
+    silenced.streaming = false;
+    for (const Case& c : Cases()) {
+        const Identified run = Identify(c.type, c.baud, silenced);
+        SCOPED_TRACE(CaseName(c));
+        ASSERT_TRUE(run.result.found);
+        EXPECT_FALSE(run.result.byListening);
+        EXPECT_EQ(run.result.family, c.family);
+        EXPECT_EQ(run.result.baud, static_cast<int32_t>(c.baud));
+        // Every rate was listened at first, and the device still runs where it ran.
+        EXPECT_EQ(run.result.heard.size(), kBaudRates.size());
+        EXPECT_EQ(run.deviceBaud, c.baud);
+        ASSERT_FALSE(run.result.asked.empty());
+        EXPECT_TRUE(run.result.asked.back().answered);
+        std::printf("| %-8s | %6u | asking    | %5.1f s | + %5.1f s heard | detection pass %5.1f s |\n",
+                    c.family->name, c.baud, run.result.askMs / 1000.0, run.result.listenMs / 1000.0,
+                    DetectionPassMs(c.type) / 1000.0);
+    }
+}
+
+TEST(ReceiverIdentifier, ASilentLineIsAskedAtEveryRateOfEveryFamilyAndNothingIsFound) {
+    KSimDeviceOptions dead;
+    dead.silent = true;
+    dead.streaming = false;
+    const Identified run = Identify(6, 9600, dead);
+    EXPECT_FALSE(run.result.found);
+    EXPECT_FALSE(run.result.portFailed);
+    EXPECT_EQ(run.result.asked.size(), kBaudRates.size() * ReceiverFamilies().size());
+    EXPECT_EQ(run.deviceBaud, 9600u);
+}
+
+// Recognise alone, on bytes made here.
+std::string NmeaSentence(const std::string& body) {
+    uint8_t sum = 0;
+    for (char c : body) sum ^= static_cast<uint8_t>(c);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return "$" + body + tail;
+}
+
+TEST(ReceiverIdentifier, ClaimsNothingInPlainNmeaOrNoise) {
+    std::string nmea;
+    for (int second = 0; second < 30; ++second) {
+        const std::string t = "1234" + std::to_string(10 + second) + ".00";
+        nmea += NmeaSentence("GPGGA," + t + ",4717.1150,N,00833.9140,E,1,08,0.9,545.4,M,46.9,M,,");
+        nmea += NmeaSentence("GPRMC," + t + ",A,4717.1150,N,00833.9140,E,0.0,0.0,091226,,,A");
+        nmea += NmeaSentence("GPGSV,3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00");
+        nmea += NmeaSentence("GPXDR,C,21.5,C,AIR,P,0.9651,B,BARO");
+        nmea += NmeaSentence("GPZDA," + t + ",09,12,2026,00,00");
+    }
+    KReceiverIdentifier::Heard heard;
+    EXPECT_EQ(KReceiverIdentifier::Recognise(std::vector<uint8_t>(nmea.begin(), nmea.end()), heard), nullptr);
+
+    std::mt19937 random(20261209);
+    for (int trial = 0; trial < 60; ++trial) {
+        // About what 2.5 s of a line at 115200 baud brings.
+        std::vector<uint8_t> noise(28800);
+        for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
+        const KReceiverFamily* claimed = KReceiverIdentifier::Recognise(noise, heard);
+        EXPECT_EQ(claimed, nullptr) << "trial " << trial << ": " << claimed->name;
+        if (claimed) break;
+    }
+}
+
+// Real recordings, framed as if heard on a line: each is recognised as its protocol.
+TEST(ReceiverIdentifier, RecognisesRealRecordingsAsTheirProtocol) {
+    const struct {
+        const char* file;
+        const char* protocol;
+    } recordings[] = {
+        {"ashtech/gpsd_rst39.bin", "ashtech"},       {"navcom/gpsd_navcom.bin", "navcom"},
+        {"novatel/edie_bestsats.BIN", "novatel"},    {"sirf/gpsd_sirfstarv.bin", "sirf"},
+        {"topcon/gpsd_greis-def.bin", "topcon"},
+    };
+    for (const auto& r : recordings) {
+        std::ifstream in(std::string(VELINOR_CAPTURES) + "/" + r.file, std::ios::binary);
+        if (!in) GTEST_SKIP() << "no recordings beside the project (" << VELINOR_CAPTURES << ")";
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        KReceiverIdentifier::Heard heard;
+        const KReceiverFamily* family = KReceiverIdentifier::Recognise(bytes, heard);
+        ASSERT_NE(family, nullptr) << r.file;
+        EXPECT_STREQ(family->protocol, r.protocol) << r.file;
+    }
+}
+
+} // namespace
