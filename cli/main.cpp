@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "VelinorVersion.h"
 #include "cli/Commands.h"
 
 namespace {
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
         return kExitConfirmed;
     }
     if (command == "--version") {
-        std::puts("velinor 0.1.0");
+        std::puts("velinor " VELINOR_VERSION_TEXT);
         return kExitConfirmed;
     }
     if (command == "set") return RunSet(args);
