@@ -37,8 +37,6 @@ int Usage(const std::string& message) {
     return kExitUsage;
 }
 
-KOpenError openFailure;
-void KeepOpenFailure(const KOpenError& error) { openFailure = error; }
 
 void Add(std::vector<KPortFinding>& to, const std::vector<KPortFinding>& findings) {
     to.insert(to.end(), findings.begin(), findings.end());
@@ -62,17 +60,14 @@ KPortFinding PortsPresent() {
 
 // The last step: listening at every rate, as identify does, without a byte sent.
 KPortFinding Line(const PortChoice& port) {
-    KSerialComm::SetOpenFailureHandler(KeepOpenFailure);
+    KeepOpenFailures();
     KReceiverIdentifier identifier([] { return std::make_unique<KSerialComm>(); },
-                                   [](int32_t type) -> std::unique_ptr<KReceiver> {
-                                       const KReceiverFamily* family = FamilyOfType(type);
-                                       return family ? family->createReceiver(type, true) : nullptr;
-                                   });
+                                   CreateCatalogueReceiver);
     KReceiverIdentifier::Options options;
     options.ask = false;
     const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options);
     if (result.portFailed)
-        return {KPortFinding::Problem, "open", OpenFailureText(openFailure), openFailure.remedy};
+        return {KPortFinding::Problem, "open", OpenFailureText(LastOpenFailure()), LastOpenFailure().remedy};
     if (result.found)
         return {KPortFinding::Ok, "line",
                 std::string(result.family->name) + " receiver (protocol " + result.family->protocol + ") talks at " +

@@ -37,10 +37,6 @@ int Usage(const std::string& message) {
     return kExitUsage;
 }
 
-// With --json an open failure goes into the document rather than onto the console. Ports are
-// opened on this thread, so the failure is here once the identifier has returned.
-KOpenError openFailure;
-void KeepOpenFailure(const KOpenError& error) { openFailure = error; }
 
 std::string Seconds(int32_t ms) {
     char text[32];
@@ -144,15 +140,12 @@ int RunIdentify(const Words& words) {
                             kExitPortError);
     if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
     if (json)
-        KSerialComm::SetOpenFailureHandler(KeepOpenFailure);
+        KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
 
     KReceiverIdentifier identifier([] { return std::make_unique<KSerialComm>(); },
-                                   [](int32_t type) -> std::unique_ptr<KReceiver> {
-                                       const KReceiverFamily* family = FamilyOfType(type);
-                                       return family ? family->createReceiver(type, true) : nullptr;
-                                   });
+                                   CreateCatalogueReceiver);
     KReceiverIdentifier::Options options;
     options.ask = !args.Flag("--listen-only");
     auto progress = [json](const std::string& step) {
@@ -162,8 +155,8 @@ int RunIdentify(const Words& words) {
     if (result.portFailed) {
         if (!json) return kExitPortError;  // the failure was reported with its reason
         JsonValue document = {{"port", port.display}, {"found", false}};
-        document["error"] = JsonError("port-open", OpenFailureText(openFailure));
-        document["error"]["remedy"] = JsonTextOrNull(openFailure.remedy);
+        document["error"] = JsonError("port-open", OpenFailureText(LastOpenFailure()));
+        document["error"]["remedy"] = JsonTextOrNull(LastOpenFailure().remedy);
         PrintJson(document);
         return kExitPortError;
     }

@@ -10,6 +10,8 @@
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
 #include "comm/KSerialComm.h"
+#include "receivers/KReceiver.h"
+#include "receivers/KReceiverFamily.h"
 #include "time/KClock.h"
 
 namespace {
@@ -79,6 +81,21 @@ std::string OpenFailureText(const KOpenError& error) {
 }
 
 void ReportOpenFailuresOnConsole() { KSerialComm::SetOpenFailureHandler(PrintOpenFailure); }
+
+namespace {
+// Links are opened on the command's own thread, so the failure is here once Open has returned.
+KOpenError keptOpenFailure;
+void KeepOpenFailure(const KOpenError& error) { keptOpenFailure = error; }
+} // namespace
+
+void KeepOpenFailures() { KSerialComm::SetOpenFailureHandler(KeepOpenFailure); }
+
+const KOpenError& LastOpenFailure() { return keptOpenFailure; }
+
+std::unique_ptr<KReceiver> CreateCatalogueReceiver(int32_t type) {
+    const KReceiverFamily* family = FamilyOfType(type);
+    return family ? family->createReceiver(type, true) : nullptr;
+}
 
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
     interrupted.store(false);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "cli/PortChoice.h"
@@ -26,6 +27,14 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
 
 // Routes open failures of serial links to standard error with the device, reason and remedy.
 void ReportOpenFailuresOnConsole();
+// Keeps open failures instead, for a --json document that reports them itself: the last one is
+// LastOpenFailure().
+void KeepOpenFailures();
+const KOpenError& LastOpenFailure();
+
+// A receiver of catalogue `type` with its reader thread, as the command line drives one; none for
+// a type no family serves.
+std::unique_ptr<KReceiver> CreateCatalogueReceiver(int32_t type);
 
 // "COM Port Busy Or Not Installed: /dev/ttyUSB0: Device or resource busy": the failure, the
 // device and the reason, as far as known (the remedy is not part of it).

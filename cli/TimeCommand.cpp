@@ -36,11 +36,6 @@ int Usage(const std::string& message) {
     return kExitUsage;
 }
 
-// With --json an open failure goes into the document rather than onto the console. The link is
-// opened on this thread, so the failure is here once Open has returned.
-KOpenError openFailure;
-void KeepOpenFailure(const KOpenError& error) { openFailure = error; }
-
 } // namespace
 
 int RunTime(const Words& words) {
@@ -76,7 +71,7 @@ int RunTime(const Words& words) {
     if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
 
     if (json)
-        KSerialComm::SetOpenFailureHandler(KeepOpenFailure);
+        KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
     KSerialComm link;
@@ -85,8 +80,8 @@ int RunTime(const Words& words) {
     link.BaudRate = static_cast<int32_t>(baud);
     if (!link.Open(0)) {
         if (!json) return kExitPortError;  // the failure was reported with its reason
-        document["error"] = JsonError("port-open", OpenFailureText(openFailure));
-        document["error"]["remedy"] = JsonTextOrNull(openFailure.remedy);
+        document["error"] = JsonError("port-open", OpenFailureText(LastOpenFailure()));
+        document["error"]["remedy"] = JsonTextOrNull(LastOpenFailure().remedy);
         PrintJson(document);
         return kExitPortError;
     }
