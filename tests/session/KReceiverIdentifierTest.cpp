@@ -15,6 +15,7 @@
 #include "session/KBaudRates.h"
 #include "session/KReceiverIdentifier.h"
 #include "session/KSessionTimings.h"
+#include "support/AshtechFrames.h"
 #include "support/SessionLine.h"
 
 namespace {
@@ -113,10 +114,8 @@ TEST(ReceiverIdentifier, ASilentLineIsAskedAtEveryRateOfEveryFamilyAndNothingIsF
 
 // Recognise alone, on bytes made here.
 std::string NmeaSentence(const std::string& body) {
-    uint8_t sum = 0;
-    for (char c : body) sum ^= static_cast<uint8_t>(c);
     char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", NmeaChecksum(body));
     return "$" + body + tail;
 }
 
