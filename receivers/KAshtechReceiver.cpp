@@ -93,20 +93,26 @@ bool KAshtechReceiver::StopAllBroadcast(int32_t settleMs) {
         DebugTrace("ASHTECH: Stop All Broadcast - GetPort FAIL\n");
         return false;
     }
+    bool sent = false;
     switch (outputMode) {
     case kRawOff:
-        SendText("$PASHS,RAW,ALL,%c,OFF\r\n", letter);
+        sent = SendText("$PASHS,RAW,ALL,%c,OFF\r\n", letter);
         break;
     case kNmeaOff:
-        SendText("$PASHS,NME,ALL,%c,OFF\r\n", letter);
+        sent = SendText("$PASHS,NME,ALL,%c,OFF\r\n", letter);
         break;
     case kAllOff:
-        SendText("$PASHS,OUT,%c\r\n", letter);
+        sent = SendText("$PASHS,OUT,%c\r\n", letter);
         break;
     default:
         return false;
     }
-    SendText("$PASHS,NME,XDR,%c,OFF\r\n", letter);
+    // Both commands go out whatever became of the first; neither is acknowledged.
+    sent = SendText("$PASHS,NME,XDR,%c,OFF\r\n", letter) && sent;
+    if (!sent) {
+        DebugTrace("ASHTECH: Stop All Broadcast - a command never went out\n");
+        return false;
+    }
     KClock::Current().Sleep(settleMs);
     monitor->FlushMessages();
     return true;
@@ -132,8 +138,7 @@ bool KAshtechReceiver::ChangeBaud(int32_t baud) {
         DebugTrace("Ashtech receiver:  Couldn't set baud - no command byte found... \n");
         return false;
     }
-    SendText("$PASHS,SPD,%c,%d\r\n", letter, code);
-    return true;
+    return SendText("$PASHS,SPD,%c,%d\r\n", letter, code);
 }
 
 bool KAshtechReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
@@ -144,6 +149,8 @@ bool KAshtechReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLa
             const uint8_t* p = message.data.get() + kTimeOffset;
             const auto week = static_cast<uint32_t>(KByteFields::LittleEndian(p, 2));
             const auto towMs = static_cast<int32_t>(KByteFields::LittleEndian(p + 2, 4));
+            // A negative time of week is no time; it must not make the week known.
+            if (!KGPSTime::IsWeekTime(week, towMs / 1000.0)) return false;
             first = KGPSTime(week, static_cast<double>(towMs / 1000));
             weekUnknown = false;
             gotFirst = true;

@@ -26,6 +26,18 @@ int32_t TextInteger(const uint8_t* text, uint32_t width) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
+bool TextCount(const uint8_t* text, uint32_t width, int32_t& value) {
+    uint32_t i = SkipBlanks(text, width);
+    const uint32_t digits = i;
+    while (i < width && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == digits || i - digits > 9) return false;
+    const uint32_t end = i;
+    while (i < width && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i != width) return false;
+    value = TextInteger(text + digits, end - digits);
+    return true;
+}
+
 double TextDecimal(const uint8_t* text, uint32_t width) {
     // strtod needs a terminated copy; the field may run up to the message's last byte.
     const uint32_t start = SkipBlanks(text, width);

@@ -30,6 +30,9 @@ inline void PutLittleEndian(uint8_t* bytes, uint64_t value, size_t width) {
 // leading blanks, an optional sign, then digits up to the first other character (0 without
 // any; saturated at the 32-bit limits).
 int32_t TextInteger(const uint8_t* text, uint32_t width);
+// A field holding a count and nothing else: blanks around one run of digits. False for an empty
+// field, a sign, or any other character, where TextInteger would still give a number.
+bool TextCount(const uint8_t* text, uint32_t width, int32_t& value);
 // Leading blanks, then the longest decimal number the field begins with (0.0 without any).
 double TextDecimal(const uint8_t* text, uint32_t width);
 

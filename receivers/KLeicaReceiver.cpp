@@ -72,8 +72,8 @@ std::unique_ptr<StreamMessage> KLeicaReceiver::WaitForPayload(const uint8_t* pre
 
 bool KLeicaReceiver::StopAllBroadcast(int32_t settleMs) {
     monitor->FlushMessages();
-    SendFrame(kStopFirst, sizeof kStopFirst);
-    SendFrame(kStopSecond, sizeof kStopSecond);
+    const bool first = SendFrame(kStopFirst, sizeof kStopFirst);
+    if (!SendFrame(kStopSecond, sizeof kStopSecond) || !first) return false;
     KClock::Current().Sleep(settleMs);
     monitor->FlushMessages();
     return true;

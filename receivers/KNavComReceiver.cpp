@@ -118,7 +118,11 @@ bool KNavComReceiver::QueryTime(KGPSTime& time) {
     const std::unique_ptr<StreamMessage> answer = WaitForReply(kIdTime, 0, kTimeReplyMs);
     if (!answer) return false;
     const uint8_t* fields = answer->data.get() + kPayloadOffset;
-    time = KGPSTime(static_cast<uint32_t>(KByteFields::LittleEndian(fields, 2)), KByteFields::DoubleLittleEndian(fields + 2));
+    const auto week = static_cast<uint32_t>(KByteFields::LittleEndian(fields, 2));
+    const double seconds = KByteFields::DoubleLittleEndian(fields + 2);
+    // A NaN or negative second is no answer: it would otherwise read as 1980-01-06.
+    if (!KGPSTime::IsWeekTime(week, seconds)) return false;
+    time = KGPSTime(week, seconds);
     return true;
 }
 

@@ -21,11 +21,11 @@ constexpr size_t kWeekOffset = 14;
 constexpr size_t kMillisecondsOffset = 16;
 constexpr size_t kPayloadOffset = KNovatelReceiver::kHeaderLength;
 
-// The port values of the three commands, each in its command's own numbering: the port the
-// command arrives on (as a port address for LOG and the header, as a port for COM), all ports.
+// The port the command arrives on, in each command's own numbering: as a port address for LOG
+// and the header, as a port for COM, as that port's logs for UNLOGALL.
 constexpr uint8_t kThisPortAddress = 0xC0;
 constexpr uint32_t kComThisPort = 6;
-constexpr uint32_t kAllPorts = 8;
+constexpr uint32_t kThisPortAll = 6;  // UNLOGALL's own enumeration
 constexpr uint32_t kTriggerOnce = 4;
 
 constexpr uint16_t kUnlogAllPayload = 8;
@@ -124,7 +124,8 @@ std::unique_ptr<StreamMessage> KNovatelReceiver::WaitForMessage(uint16_t message
 // sent before obeying is left for later waits to drop.
 bool KNovatelReceiver::StopAllBroadcast(int32_t) {
     uint8_t payload[kUnlogAllPayload] = {};
-    PutLittleEndian(payload, kAllPorts, 4);  // held logs are not cleared: flag 0
+    // Only the port the PC is cabled to: a base station's corrections on its other ports go on.
+    PutLittleEndian(payload, kThisPortAll, 4);  // held logs are not cleared: flag 0
     if (!SendCommand(payload, kUnlogAllPayload, kIdUnlogAll)) return false;
     return WaitForOk(kStopReplyMs);
 }
@@ -145,6 +146,7 @@ bool KNovatelReceiver::Ping(int32_t timeoutMs) {
 
 // No response is awaited: the session reopens the link at the new rate straight away.
 bool KNovatelReceiver::ChangeBaud(int32_t baud) {
+    if (!IsRate(baud)) return false;
     const uint32_t fields[] = {kComThisPort, static_cast<uint32_t>(baud), 0 /* no parity */, 8 /* data bits */,
                                1 /* stop bit */, 0 /* no handshake */, 0 /* no echo */, 1 /* break detection */};
     uint8_t payload[kComPayload] = {};

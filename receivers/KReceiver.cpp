@@ -35,14 +35,14 @@ bool KReceiver::Detach() {
     return true;
 }
 
-void KReceiver::SendText(const char* format, ...) {
+bool KReceiver::SendText(const char* format, ...) {
     char text[256];
     va_list args;
     va_start(args, format);
     const int length = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    if (link && length > 0 && static_cast<size_t>(length) < sizeof text)
-        link->Write(text, static_cast<uint32_t>(length));
+    if (!link || length <= 0 || static_cast<size_t>(length) >= sizeof text) return false;
+    return link->Write(text, static_cast<uint32_t>(length));
 }
 
 std::unique_ptr<StreamMessage> KReceiver::WaitForReply(

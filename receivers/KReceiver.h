@@ -39,9 +39,14 @@ public:
     bool RunsReaderThread() const { return runReaderThread; }
 
 protected:
-    // Writes a formatted text command, its characters only (no terminating zero). Text protocols
-    // do not acknowledge it: the write's result is not looked at, the next reply wait finds out.
-    void SendText(const char* format, ...) VELINOR_PRINTF(2, 3);
+    // Writes a formatted text command, its characters only (no terminating zero); false when
+    // nothing could be written (no link, too long, the write failed). A query may leave that to
+    // its reply wait, but a command that is not answered must not be reported as sent.
+    bool SendText(const char* format, ...) VELINOR_PRINTF(2, 3);
+
+    // The one rule for rates before any family sends one: a rate is a positive number. Whether
+    // the receiver supports it is the receiver's business.
+    static bool IsRate(int32_t baud) { return baud > 0; }
 
     // The reply wait every family uses: takes queued messages, returns the first that `match`
     // accepts and deletes the others; while the queue is empty and the budget is not spent,

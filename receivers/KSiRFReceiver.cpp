@@ -127,7 +127,7 @@ bool KSiRFReceiver::Ping(int32_t timeoutMs) {
 
 bool KSiRFReceiver::ChangeBaud(int32_t baud) {
     // Any rate goes out as it is, but one that is not a positive number is no rate at all.
-    if (baud <= 0) return false;
+    if (!IsRate(baud)) return false;
     const uint32_t rate = static_cast<uint32_t>(baud);
     const uint8_t payload[9] = {kIdSetSerialPort,
                                 static_cast<uint8_t>(rate >> 24),
@@ -181,7 +181,12 @@ bool KSiRFReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast,
         return true;
     };
     const auto onLastPass = [&](const StreamMessage& message) {
-        if (DecodeClockStatus(&message, last)) gotLast = true;
+        KGPSTime decoded(KGPSTime::kGpsEpoch);
+        if (!DecodeClockStatus(&message, decoded)) return;
+        // Without a week for the first time, the last one must not bring its own: the span
+        // would run from 1980 to today.
+        last = weekUnknown ? KGPSTime(first.GetGPSWeek(), decoded.GetSecondsOfWeek()) : decoded;
+        gotLast = true;
     };
     return ScanRecording(kScanMessageLimit, onFirstPass, gotFirst, onLastPass);
 }

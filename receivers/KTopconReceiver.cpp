@@ -84,7 +84,7 @@ bool KTopconReceiver::WaitForReply(const char* identifier, int32_t budgetMs) {
 }
 
 bool KTopconReceiver::StopAllBroadcast(int32_t settleMs) {
-    SendText("%%ALLOFF%%dm\n");
+    if (!SendText("%%ALLOFF%%dm\n")) return false;
     if (!WaitForReply(kAllOffId, kAllOffReplyMs)) return false;
     KClock::Current().Sleep(settleMs);
     monitor->FlushMessages();
@@ -102,8 +102,8 @@ bool KTopconReceiver::Ping(int32_t timeoutMs) {
 }
 
 bool KTopconReceiver::ChangeBaud(int32_t baud) {
-    SendText("set,/par/cur/term/rate,%d\n", baud);
-    return true;
+    if (!IsRate(baud)) return false;
+    return SendText("set,/par/cur/term/rate,%d\n", baud);
 }
 
 void KTopconReceiver::Reset() {
@@ -126,6 +126,9 @@ bool KTopconReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLas
                                    bool& weekUnknown) {
     ClearTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
     KGPSTime decoded(KGPSTime::kGpsEpoch);
+    // The week, modulo 1024, that the first time stands for: an "rM" week's own when the first
+    // time came from one, the reply's when it came from a time reply.
+    uint32_t firstModulo = 0;
     const auto onFirstPass = [&](const StreamMessage& message) {
         if (Begins(message, "RE")) {
             int32_t week = 0;
@@ -133,10 +136,12 @@ bool KTopconReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLas
             // A week of 0 is a receiver that does not know the time yet.
             if (!TimeReply(message, week, seconds) || week == 0) return false;
             first = KGPSTime(static_cast<uint32_t>(week), seconds);
+            firstModulo = static_cast<uint32_t>(week) % 1024;
             weekUnknown = false;
         } else if (DecodeRmTime(message.data.get(), message.length, 0, decoded)) {
             // An "rM" week is only known modulo 1024: it is not taken.
             first = KGPSTime(0u, decoded.GetSecondsOfWeek());
+            firstModulo = decoded.GetGPSWeek();
         } else {
             return false;
         }
@@ -145,7 +150,12 @@ bool KTopconReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLas
     };
     const auto onLastPass = [&](const StreamMessage& message) {
         if (!DecodeRmTime(message.data.get(), message.length, 0, decoded)) return;
-        last = KGPSTime(first.GetGPSWeek(), decoded.GetSecondsOfWeek());
+        // The "rM" week counts on from the first time's: a recording that crosses a week's end
+        // ends in a later week. Modulo 1024, taken as the nearer way round.
+        const auto weeksOn = static_cast<int64_t>((decoded.GetGPSWeek() + 1024 - firstModulo + 512) % 1024) - 512;
+        const int64_t week = static_cast<int64_t>(first.GetGPSWeek()) + weeksOn;
+        if (!KGPSTime::IsWeekTime(week, decoded.GetSecondsOfWeek())) return;
+        last = KGPSTime(static_cast<uint32_t>(week), decoded.GetSecondsOfWeek());
         gotLast = true;
     };
     return ScanRecording(kScanMessageLimit, onFirstPass, gotFirst, onLastPass);

@@ -118,7 +118,7 @@ bool KTrimbleReceiver::Ping(int32_t timeoutMs) {
 bool KTrimbleReceiver::ChangeBaud(int32_t baud) {
     // The rate goes out as it is, whatever the receiver makes of it; but a rate that is not a
     // positive number has no meaning on any port.
-    if (baud <= 0) return false;
+    if (!IsRate(baud)) return false;
     uint32_t port = 0;
     if (!GetPort(port)) return false;
     receiverPort = port;
@@ -148,8 +148,12 @@ bool KTrimbleReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLa
             return false;
         }
         if (TypeOf(message) != kWeekText || !Holds(message, kWeekTextOffset + kWeekTextWidth)) return false;
-        const int32_t textSecond = KByteFields::TextInteger(message.data.get() + kSecondTextOffset, kSecondTextWidth);
-        const int32_t week = KByteFields::TextInteger(message.data.get() + kWeekTextOffset, kWeekTextWidth);
+        int32_t textSecond = 0, week = 0;
+        // A week or second that is not a count is no time: the week stays unknown.
+        if (!KByteFields::TextCount(message.data.get() + kSecondTextOffset, kSecondTextWidth, textSecond) ||
+            !KByteFields::TextCount(message.data.get() + kWeekTextOffset, kWeekTextWidth, week) ||
+            !KGPSTime::IsWeekTime(week, textSecond))
+            return false;
         first = KGPSTime(static_cast<uint32_t>(week),
                          gotFirst ? first.GetSecondsOfWeek() : static_cast<double>(textSecond));
         gotFirst = true;

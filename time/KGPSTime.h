@@ -19,6 +19,12 @@ public:
 
     void ValidateUTC();
 
+    // Whether a receiver's week and seconds of week name a time at all: a week the type can
+    // hold, and seconds that are a number within the week. Decoders check before building.
+    static bool IsWeekTime(int64_t week, double secondsOfWeek) {
+        return week >= 0 && week <= kLatestWeek && secondsOfWeek >= 0.0 && secondsOfWeek < kSecondsPerWeek;
+    }
+
     uint32_t GetGPSWeek() const;
     double GetSecondsOfWeek() const;
     int32_t GetYear() const;

@@ -53,6 +53,34 @@ TEST_F(DeviceGoneEndToEnd, WaitsForTheSameNameAndResumesUntilConfirmed) {
     EXPECT_EQ(receiver.Simulator()->World().WithDevice([](KSimDevice& d) { return d.Baud(); }), 9600u);
 }
 
+// After a replug the detection starts where the receiver last answered, not at the rate the
+// run began with: the receiver is back at the wanted rate but misses the first ping (its stop
+// commands and that ping go unanswered), so the resumed session detects, and its first try must
+// be the rate confirmed before the unplug.
+TEST_F(DeviceGoneEndToEnd, ResumesDetectionAtTheRateTheReceiverLastAnsweredAt) {
+    Serve(false);  // at 38400
+    auto run = std::async(std::launch::async, [this] {
+        return RunVelinor("set --receiver 6 --port " + link + " --baud 9600 --last-baud 19200 --timeout 25",
+                          config.Path());
+    });
+    const bool answered = receiver.UnplugOnceAnsweredAt(9600, std::chrono::seconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::string error;
+    ASSERT_TRUE(receiver.Serve(6, 9600, false, error, 3)) << error;
+    const ProgramRun result = run.get();
+    ASSERT_TRUE(answered) << result.Both();
+    EXPECT_NE(result.err.find(link + " is back; resuming"), std::string::npos) << result.Both();
+    // Each session starts with "...Starting..."; the resumed one is the second.
+    const size_t resumed = result.out.find("...Starting...", result.out.find("...Starting...") + 1);
+    ASSERT_NE(resumed, std::string::npos) << result.Both();
+    const size_t detecting = result.out.find("Auto-detecting receiver baud:", resumed);
+    ASSERT_NE(detecting, std::string::npos) << result.Both();
+    EXPECT_EQ(result.out.substr(detecting, result.out.find('\n', detecting) - detecting),
+              "Auto-detecting receiver baud:    9600")
+        << result.Both();
+    EXPECT_EQ(result.exitCode, 0) << result.Both();
+}
+
 TEST_F(DeviceGoneEndToEnd, GivesUpAtTheTimeoutWithThePortErrorCode) {
     Serve(true);
     const auto started = std::chrono::steady_clock::now();

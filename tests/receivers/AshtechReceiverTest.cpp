@@ -110,6 +110,38 @@ TEST(AshtechReceiver, EachOperationsTextsResultTimeAndTracesByWhenThePortReplyCo
     }
 }
 
+// The receiver's speed codes, from its command reference: a one-digit slip sends the receiver to
+// a rate nobody listens at.
+TEST(AshtechReceiver, EveryRateGoesOutAsItsOwnSpeedCodeAndNoOtherRateGoesOut) {
+    const std::pair<int32_t, const char*> rates[] = {
+        {300, "0"},   {600, "1"},   {1200, "2"},  {2400, "3"},  {4800, "4"},   {9600, "5"},
+        {19200, "6"}, {38400, "7"}, {57600, "8"}, {115200, "9"}, {14400, nullptr}, {230400, nullptr},
+        {0, nullptr}, {-300, nullptr}, {9601, nullptr},
+    };
+    for (const auto& [baud, code] : rates) {
+        ScriptedReceiverRig rig;
+        KAshtechReceiver receiver(false, 3);
+        rig.Use(receiver);
+        rig.ReplyAt(50, PortReply('C'));
+        EXPECT_EQ(receiver.ChangeBaud(baud), code != nullptr) << baud;
+        const Bytes sent = rig.Written();
+        EXPECT_EQ(std::string(sent.begin(), sent.end()), kQuery + (code ? std::string("$PASHS,SPD,C,") + code + "\r\n" : ""))
+            << baud;
+    }
+}
+
+// A command that never went out is not reported as sent, though nothing acknowledges it.
+TEST(AshtechReceiver, WritesThatFailFailTheStopAndTheChange) {
+    for (const Operation& operation : {Stop(0), Change(9600)}) {
+        ScriptedReceiverRig rig;
+        KAshtechReceiver receiver(false, 3);
+        rig.Use(receiver);
+        rig.link.SetWritesFail(true);
+        rig.ReplyAt(50, PortReply('A'));  // an answer to a query that went out earlier
+        EXPECT_FALSE(operation(receiver));
+    }
+}
+
 TEST(AshtechReceiver, TheCatalogueBuildsTypesOneToThreeWithAllOutputOff) {
     for (int32_t type : {1, 2, 3}) {
         const auto receiver = CreateReceiver(type);
@@ -233,6 +265,9 @@ TEST(AshtechScanTimeSpan, BuiltStreams) {
         // GBN: whole seconds and a week; a GBN never gives the last time.
         {"GBN", Scan(Concat({Gbn(1531, 345678901), PosLines(2), Pbn(345680250), Gbn(1531, 345690000)})), true,
          true, true, false, 1531, 345678000, 345680250},
+        // A GBN whose time of week is negative, or whose week is past any receiver's, is no time.
+        {"GBN that is no time", Scan(Concat({Gbn(1531, 0xFFFFEC78), Gbn(0xFFFF, 1000), Pbn(5000)})), true, true,
+         true, true, 0, 5000, 5000},
         {"empty", Scan({}), false, false, false, true, 0, 0, 0},
         {"nothing framed", Scan(Text("$GPGGA,1,2,3*00\r\nnoise")), false, false, false, true, 0, 0, 0},
         {"no time message", Scan(PosLines(3)), true, false, false, true, 0, 0, 0},

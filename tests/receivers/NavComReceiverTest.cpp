@@ -2,6 +2,8 @@
 // receiver, in virtual time.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -172,6 +174,16 @@ TEST_F(NavComReceiver, QueryTimeReadsTheWeekAndTheSecondsAsADouble) {
     EXPECT_FALSE(receiver.QueryTime(time));
     EXPECT_EQ(clock.NowMs(), 600 + 10000);
     EXPECT_EQ(time, kUntouched);
+
+    // Answers that carry no time: not reported as 1980-01-06.
+    for (const Bytes& fields : {Concat({LE(1410, 2), LEDouble(std::nan(""))}), Concat({LE(1410, 2), LEDouble(-0.5)}),
+                                Concat({LE(1410, 2), LEDouble(604800.0)}), Concat({LE(1410, 2), LEDouble(INFINITY)}),
+                                Concat({LE(60000, 2), LEDouble(10.0)})}) {
+        time = kUntouched;
+        ReplyAt(clock.NowMs() + 100, navcom::Frame(0x84, fields));
+        EXPECT_FALSE(receiver.QueryTime(time));
+        EXPECT_EQ(time, kUntouched);
+    }
 }
 
 TEST(NavComTimeDecoder, ReadsTheTimeOfTheThreeTimeMessagesOnly) {

@@ -59,7 +59,7 @@ TEST_F(NovatelReceiver, SendsTheThreeCommandsByteForByte) {
     ReplyAt(0, Concat({Response(38, 1), Log(101, 1536, 302400000)}));
     KGPSTime time = kUntouched;
     const std::pair<std::function<void()>, std::string> cases[] = {
-        {[&] { receiver.StopAllBroadcast(0); }, command("26 00 00 C0 08 00", "08 00 00 00 00 00 00 00", "16 C9 AC A5")},
+        {[&] { receiver.StopAllBroadcast(0); }, command("26 00 00 C0 08 00", "06 00 00 00 00 00 00 00", "24 DB 26 B0")},
         {[&] { receiver.QueryTime(time); }, command("01 00 00 C0 20 00", logOnce("65 00"), "74 23 CF E1")},
         {[&] { receiver.Ping(0); }, command("01 00 00 C0 20 00", logOnce("25 00"), "34 64 B0 8C")},
         {[&] { receiver.ChangeBaud(9600); }, command("04 00 00 C0 20 00", com("80 25 00 00"), "92 5F 9E 8B")},

@@ -222,8 +222,9 @@ TEST(SiRFScan, BuiltStreams) {
          "true 1537/2000.000 1537/3000.000 week"},
         // Measurements only: the last of the first pass, week 0 and the week unknown.
         {Concat({Measurement(1000.5), Others(5), Measurement(1001.5), Measurement(1002.25)}), "true 0/1002.250 -"},
+        // Without a week for the first time the last one is on week 0 too, not 1980 to 2009.
         {Concat({Measurement(1000.5), Others(200), Measurement(1200.0), Others(150), ClockStatus(1537, 9000)}),
-         "true 0/1000.500 1537/9.000"},
+         "true 0/1000.500 0/9.000"},
         // A time message ends the pass too; only clock statuses give the last time.
         {Concat({TimeMessage(2288, 252818.5), ClockStatus(2288, 1000), TimeMessage(2288, 252830.0)}),
          "true 2288/252818.500 2288/1.000 week"},
@@ -249,7 +250,8 @@ TEST(SiRFScan, BuiltStreams) {
 // pass looks at 201 frames at most, a measurement standing in until a clock status; the last
 // time is the last clock status that starts in the last 8192 bytes.
 std::string Expected(const Bytes& stream, std::vector<Bytes>* frames = nullptr) {
-    std::string first = "-", last = "-", week;
+    std::string first = "-", week;
+    std::pair<uint32_t, double> last{0, -1.0};
     size_t counted = 0;
     for (size_t at = 0; at + 8 <= stream.size(); ++at) {
         const Bytes frame(&stream[at], stream.data() + std::min(stream.size(), at + 8 + ReadBigEndian(&stream[at + 2], 2)));
@@ -264,10 +266,13 @@ std::string Expected(const Bytes& stream, std::vector<Bytes>* frames = nullptr) 
             first = time;
             if (frame[4] == 0x07) week = " week";
         }
-        if (frame[4] == 0x07 && !time.empty() && at + 8192 >= stream.size()) last = time;
+        if (frame[4] == 0x07 && !time.empty() && at + 8192 >= stream.size())
+            last = {static_cast<uint32_t>(ReadBigEndian(&frame[5], 2)), static_cast<int32_t>(ReadBigEndian(&frame[20], 4)) / 1000.0};
         at += frame.size() - 1;
     }
-    return "true " + first + " " + (first == "-" ? "-" : last) + week;
+    // Without the first time's week the last one is put on week 0 as well.
+    const std::string lastText = last.second < 0 ? "-" : Text(week.empty() ? 0 : last.first, last.second);
+    return "true " + first + " " + (first == "-" ? "-" : lastText) + week;
 }
 
 // The real recordings, as they are and with clock statuses and a measurement put in between

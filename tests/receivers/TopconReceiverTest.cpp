@@ -38,9 +38,8 @@ TEST(TopconReceiver, WritesItsCommandTextsByteForByte) {
     rig.Use(*receiver);
     EXPECT_EQ(Sent(rig), "");  // a serial link gets no blank lines
     for (const auto& [baud, text] : {std::pair{57600, "set,/par/cur/term/rate,57600\n"},
-                                     {115200, "set,/par/cur/term/rate,115200\n"},
-                                     {-300, "set,/par/cur/term/rate,-300\n"}}) {
-        EXPECT_TRUE(receiver->ChangeBaud(baud));
+                                     {115200, "set,/par/cur/term/rate,115200\n"}, {-300, ""}, {0, ""}}) {
+        EXPECT_EQ(receiver->ChangeBaud(baud), *text != '\0') << baud;
         EXPECT_EQ(Sent(rig), text);
     }
     EXPECT_EQ(rig.clock.NowMs(), 0);  // at once, nothing awaited
@@ -222,7 +221,7 @@ TEST(TopconScanTimeSpan, BuiltStreams) {
         {"no seek", Scan<UnseekableRecording>(Concat({Rm(5, 1000), Rm(5, 2000)})), true, true, false, true, 0,
          1000, 0},
         {"none in the last 8192 bytes", Scan(longTail), true, true, false, true, 0, 1000, 0},
-        {"one in the last 8192 bytes", Scan(Concat({longTail, Rm(9, 9000)})), true, true, true, true, 0, 1000, 9000},
+        {"one in the last 8192 bytes", Scan(Concat({longTail, Rm(10, 9000)})), true, true, true, true, 0, 1000, 9000},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.span.scanned, c.scanned) << c.name;
@@ -231,6 +230,28 @@ TEST(TopconScanTimeSpan, BuiltStreams) {
         EXPECT_EQ(c.span.weekUnknown, c.weekUnknown) << c.name;
         ExpectTime(c.span.first, c.gotFirst ? c.week : 0, c.firstMs, c.name);
         ExpectTime(c.span.last, c.gotLast ? c.week : 0, c.lastMs, c.name);
+    }
+}
+
+// A recording that crosses a week's end ends in the next week, whether the first week came from
+// a time reply or only modulo 1024 from an "rM" (then the span is right though the week is not
+// known); the week counts on across the 1024 rollover too.
+TEST(TopconScanTimeSpan, TheLastTimeCountsWeeksOnFromTheFirst) {
+    const struct {
+        const char* name;
+        Bytes stream;
+        int64_t firstWeek, firstMs, lastWeek, lastMs;
+    } cases[] = {
+        {"reply, then rM across the week's end",
+         Concat({TimeReply("1531", "604790.00"), Rm(507, 604795000), Rm(508, 5000)}), 1531, 604790000, 1532, 5000},
+        {"rM only, across the rollover", Concat({Rm(1023, 604795000), Rm(0, 5000)}), 0, 604795000, 1, 5000},
+        {"rM only, a week back is no later time", Concat({Rm(5, 1000), Rm(4, 2000)}), 0, 1000, 0, 1000},
+    };
+    for (const auto& c : cases) {
+        const TimeSpan span = Scan(c.stream);
+        EXPECT_TRUE(span.gotFirst && span.gotLast) << c.name;
+        ExpectTime(span.first, c.firstWeek, c.firstMs, c.name);
+        ExpectTime(span.last, c.lastWeek, c.lastMs, c.name);
     }
 }
 

@@ -240,6 +240,11 @@ TEST(TrimbleTimeScan, FirstFromRecordsAndWeekTextLastFromTheLastRecord) {
                  Record(3000.0, 0, 0x1F)}),
          0, 3.0, 0, 3.0},
         {"no time at all", Concat({other, TrimblePacket(0x0C, Bytes(44, '1')), other}), -1, 0, -1, 0},
+        {"week texts that are not counts leave the week unknown",
+         Concat({WeekText(" 2000x0", "1530"), WeekText(" 200000", "15a0"), WeekText(" -20000", "1530"),
+                 WeekText(" 200000", "-153"), WeekText("       ", "1530"), WeekText("9999999", "1530"),
+                 WeekText(" 200000", "9999"), Record(7000.0)}),
+         0, 7.0, 0, 7.0},
     };
     for (const ScanCase& c : cases) {
         const Span s = Scan(KRecordedComm(c.stream));

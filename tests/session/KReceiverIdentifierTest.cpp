@@ -110,6 +110,15 @@ TEST(ReceiverIdentifier, ASilentLineIsAskedAtEveryRateOfEveryFamilyAndNothingIsF
     EXPECT_FALSE(run.result.portFailed);
     EXPECT_EQ(run.result.asked.size(), kBaudRates.size() * ReceiverFamilies().size());
     EXPECT_EQ(run.deviceBaud, 9600u);
+    // Where nothing at all arrives, each rate is given up after the quiet time, not listened
+    // at for the full time (which is longer still at slow rates).
+    const KReceiverIdentifier::Options defaults;
+    ASSERT_EQ(run.result.heard.size(), kBaudRates.size());
+    for (const KReceiverIdentifier::Heard& heard : run.result.heard) {
+        SCOPED_TRACE(heard.baud);
+        EXPECT_GE(heard.listenedMs, defaults.listenQuietMs);
+        EXPECT_LT(heard.listenedMs, defaults.listenQuietMs + 100);
+    }
 }
 
 // Recognise alone, on bytes made here.

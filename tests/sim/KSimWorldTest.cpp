@@ -8,6 +8,7 @@
 
 #include "sim/KLeicaDevice.h"
 #include "sim/KSimLB2Parser.h"
+#include "sim/KSimReplayDevice.h"
 #include "sim/KSimWorld.h"
 
 namespace {
@@ -112,6 +113,20 @@ TEST(KSimWorld, ReaderAndDriverThreadsMeetSafely) {
     reader.join();
     // Twenty answers and one position frame, read four bytes at a time.
     EXPECT_EQ(read.load(), 20u * 14 + 40);
+}
+
+// A recording plays back to back and starts over at its end, so a listener that comes late or
+// stays long hears the stream as a receiver would keep sending it.
+TEST(KSimWorld, AReplayedRecordingStartsOverAtItsEnd) {
+    Bytes recording(150);
+    for (size_t i = 0; i < recording.size(); ++i) recording[i] = static_cast<uint8_t>(i);
+    KSimWorld world(std::make_unique<KSimReplayDevice>(recording, 115200u, "counting"));
+    ASSERT_TRUE(world.HostOpen(115200));
+    world.AdvanceTo(100 * kMs);  // about 1150 bytes at 115200 baud: the recording over seven times
+    Bytes heard(world.HostReadable());
+    ASSERT_GT(heard.size(), 3 * recording.size());
+    world.HostRead(heard.data(), heard.size());
+    for (size_t i = 0; i < heard.size(); ++i) ASSERT_EQ(heard[i], recording[i % recording.size()]) << i;
 }
 
 } // namespace
