@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -250,6 +251,81 @@ TEST_F(Win32SerialLink, ReopenDropsBytesLeftFromTheEarlierRate) {
     ASSERT_TRUE(OpenCom1(link, 9600));
     EXPECT_EQ(Queued(link), 0);
     EXPECT_EQ(Ask(link, "PING"), "PONG");
+    link.Close();
+}
+
+// After a block that the peer echoes: the peer answers PING again, so every byte of the block
+// reached it (a lost byte would leave it still counting, taking the PING for data). Its echo may
+// come first, when the reopen's purge did not drop it.
+::testing::AssertionResult PeerGotItAll(KSerialComm& link, const std::vector<uint8_t>& block) {
+    if (!link.Write("PING\n", 5)) return ::testing::AssertionFailure() << "write failed";
+    for (int line = 0; line < 2; ++line) {
+        std::string text;
+        char c = 0;
+        const bool complete = WaitFor([&] {
+            while (link.ReadAvailable(&c, 1) == 1) {
+                if (c == '\n') return true;
+                text += c;
+            }
+            return false;
+        });
+        if (!complete) return ::testing::AssertionFailure() << "no answer; the peer still counts bytes";
+        if (text == "PONG") return ::testing::AssertionSuccess();
+        if (text != "DATA " + Hex(block)) return ::testing::AssertionFailure() << "answered " << text.substr(0, 80);
+    }
+    return ::testing::AssertionFailure() << "no PONG";
+}
+
+// What the driver still holds to send (the terminal's queue under Wine).
+int64_t OutputQueued(KSerialComm& link) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(link.port.handle, &errors, &status)) return -1;
+    return static_cast<int64_t>(status.cbOutQue);
+}
+
+TEST_F(Win32SerialLink, CloseWaitsForWhatWasWrittenSoTheNextOpensPurgeLosesNothing) {
+    // The peer stops reading for a while; a block written meanwhile waits in the terminal, and
+    // the close must let it go out before the reopen's purge (as after a rate change command).
+    // 3000 bytes take 782 ms at 38400 baud: longer than the peer sleeps.
+    constexpr int kHoldMs = 300;
+    const std::vector<uint8_t> block(3000, 0x55);
+    KSerialComm link;
+    ASSERT_TRUE(OpenCom1(link, 38400));
+    ASSERT_EQ(Ask(link, "HOLD " + std::to_string(kHoldMs)), "HELD");
+    ASSERT_TRUE(Send(link, "ECHO " + std::to_string(block.size()) + "\n"));
+    ASSERT_TRUE(link.Write(block.data(), static_cast<uint32_t>(block.size())));
+    const int64_t queued = OutputQueued(link);
+    const auto start = std::chrono::steady_clock::now();
+    link.Close();
+    const auto closeMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    std::printf("queued at close: %lld bytes; close took %lld ms (peer held %d ms)\n",
+                static_cast<long long>(queued), static_cast<long long>(closeMs), kHoldMs);
+    RecordProperty("queued_at_close", static_cast<int>(queued));
+    RecordProperty("close_ms", static_cast<int>(closeMs));
+
+    ASSERT_TRUE(OpenCom1(link, 115200));
+    EXPECT_TRUE(PeerGotItAll(link, block));
+    link.Close();
+}
+
+TEST_F(Win32SerialLink, CloseLetsTheLastBytesTakeTheirTimeOnTheLine) {
+    // A queue count leaves out what the adapter's own buffer holds: the close also gives the
+    // bytes written the time they need at the rate (here 60 bytes at 1200 baud, 8N1: 500 ms).
+    KSerialComm link;
+    ASSERT_TRUE(OpenCom1(link, 1200));
+    const std::vector<uint8_t> block(60, 0x41);
+    ASSERT_TRUE(Send(link, "ECHO 60\n"));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(link.Write(block.data(), static_cast<uint32_t>(block.size())));
+    link.Close();
+    const auto closedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(closedMs, 500);
+    RecordProperty("close_after_write_ms", static_cast<int>(closedMs));
+    ASSERT_TRUE(OpenCom1(link, 9600));
+    EXPECT_TRUE(PeerGotItAll(link, block));
     link.Close();
 }
 
