@@ -139,6 +139,11 @@ SheetHarness::~SheetHarness() {
     Pump();
 }
 
+bool SheetHarness::StopSession() {
+    Press(IDC_SET_BAUD);
+    return PumpUntil([&] { return !page.IsRunning(); });
+}
+
 int SheetHarness::ListsEnabled() const {
     return Enabled(IDC_RECEIVER_LIST) + Enabled(IDC_PORT_LIST) + Enabled(IDC_BAUD_LIST);
 }

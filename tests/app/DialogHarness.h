@@ -78,6 +78,9 @@ public:
     std::string Text(int id) const { return Controls::Text(Control(id)); }
     bool Enabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
     void Press(int id) { Controls::Click(Control(id)); }
+    // Presses Stop and pumps until the page is idle again (the worker has ended); false when it
+    // never did.
+    bool StopSession();
     void Choose(int listId, const std::string& item) { Controls::Choose(Control(listId), item); }
     // How many of the three lists are enabled.
     int ListsEnabled() const;
