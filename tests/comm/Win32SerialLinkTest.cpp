@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -274,40 +273,6 @@ TEST_F(Win32SerialLink, ReopenDropsBytesLeftFromTheEarlierRate) {
         if (text != "DATA " + Hex(block)) return ::testing::AssertionFailure() << "answered " << text.substr(0, 80);
     }
     return ::testing::AssertionFailure() << "no PONG";
-}
-
-// What the driver still holds to send (the terminal's queue under Wine).
-int64_t OutputQueued(KSerialComm& link) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(link.port.handle, &errors, &status)) return -1;
-    return static_cast<int64_t>(status.cbOutQue);
-}
-
-TEST_F(Win32SerialLink, CloseWaitsForWhatWasWrittenSoTheNextOpensPurgeLosesNothing) {
-    // The peer stops reading for a while; a block written meanwhile waits in the terminal, and
-    // the close must let it go out before the reopen's purge (as after a rate change command).
-    // 3000 bytes take 782 ms at 38400 baud: longer than the peer sleeps.
-    constexpr int kHoldMs = 300;
-    const std::vector<uint8_t> block(3000, 0x55);
-    KSerialComm link;
-    ASSERT_TRUE(OpenCom1(link, 38400));
-    ASSERT_EQ(Ask(link, "HOLD " + std::to_string(kHoldMs)), "HELD");
-    ASSERT_TRUE(Send(link, "ECHO " + std::to_string(block.size()) + "\n"));
-    ASSERT_TRUE(link.Write(block.data(), static_cast<uint32_t>(block.size())));
-    const int64_t queued = OutputQueued(link);
-    const auto start = std::chrono::steady_clock::now();
-    link.Close();
-    const auto closeMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    std::printf("queued at close: %lld bytes; close took %lld ms (peer held %d ms)\n",
-                static_cast<long long>(queued), static_cast<long long>(closeMs), kHoldMs);
-    RecordProperty("queued_at_close", static_cast<int>(queued));
-    RecordProperty("close_ms", static_cast<int>(closeMs));
-
-    ASSERT_TRUE(OpenCom1(link, 115200));
-    EXPECT_TRUE(PeerGotItAll(link, block));
-    link.Close();
 }
 
 TEST_F(Win32SerialLink, CloseLetsTheLastBytesTakeTheirTimeOnTheLine) {

@@ -6,8 +6,6 @@
 //   LINE            -> "LINE <baud> <data bits><N|O|E|M|S><stop bits>", e.g. "LINE 9600 8N1"
 //   SEND <hex>      -> the decoded bytes, nothing else
 //   ECHO <n>        -> after n more raw bytes: "DATA <hex of those bytes>"
-//   HOLD <ms>       -> "HELD", then reads nothing for that long (what the program writes
-//                      meanwhile stays in the terminal's queue, as on a slow line)
 //   anything else   -> "ERR"
 // Every answer ends with "\n".
 //
@@ -146,9 +144,6 @@ private:
             Answer(master, LineSettings(master));
         } else if (text.rfind("SEND ", 0) == 0 && DecodeHex(text.substr(5), bytes)) {
             WriteAll(master, bytes.data(), bytes.size());
-        } else if (text.rfind("HOLD ", 0) == 0 && std::atol(text.c_str() + 5) > 0) {
-            Answer(master, "HELD");
-            ::usleep(static_cast<useconds_t>(std::atol(text.c_str() + 5)) * 1000);
         } else if (text.rfind("ECHO ", 0) == 0 && std::atol(text.c_str() + 5) > 0) {
             echoLeft = static_cast<size_t>(std::atol(text.c_str() + 5));
         } else {
