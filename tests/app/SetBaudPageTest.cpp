@@ -75,6 +75,37 @@ TEST_F(SetBaudPage, OpensOnTheSavedChoicesOrFallsBack) {
                 ElementsAre("1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"));
 }
 
+// Every text of the page, wrapped as the control wraps it in its own font, fits its box: a box
+// too short cuts off the last line.
+TEST_F(SetBaudPage, EveryTextFitsItsBox) {
+    SheetHarness ui;
+    int texts = 0;
+    for (HWND child = GetWindow(ui.Page().Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char kind[32] = {};
+        GetClassNameA(child, kind, sizeof kind);
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        const LONG type = style & SS_TYPEMASK;
+        const std::string text = Controls::Text(child);
+        if (lstrcmpiA(kind, "Static") != 0 || text.empty() ||
+            (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT))
+            continue;
+        SCOPED_TRACE(text);
+        ++texts;
+        RECT box{};
+        GetClientRect(child, &box);
+        RECT needed{0, 0, box.right, 0};
+        HDC context = GetDC(child);
+        auto font = reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0));
+        HGDIOBJ old = SelectObject(context, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+        DrawTextA(context, text.c_str(), -1, &needed,
+                  DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0));
+        SelectObject(context, old);
+        ReleaseDC(child, context);
+        EXPECT_LE(needed.bottom, box.bottom) << "needs " << needed.bottom << " pixels, has " << box.bottom;
+    }
+    EXPECT_GE(texts, 8);
+}
+
 TEST_F(SetBaudPage, WithoutAPortItStaysStartingAndShowsWhatEachReportSaysUntilStopped) {
     PortsPresent({});
     SheetHarness ui({2, 0, 4800});
