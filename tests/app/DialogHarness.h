@@ -15,7 +15,12 @@
 #include "session/KBaudSession.h"
 #include "support/SessionLine.h"
 
-// Every dialog test: skipped where no window can be made (Wine without a display driver), with
+// Whether the environment promises a display: CI (CI=true) or scripts/windows-tests.sh
+// (VELINOR_DISPLAY_READY=1). There, a window that cannot be made fails the test.
+bool DisplayExpected();
+
+// Every dialog test: skipped where no window can be made (Wine without a display driver) on a
+// developer's machine, failed where a display was promised (DisplayExpected), with
 // open failures recorded instead of shown in message boxes that would wait for a click, and a
 // port registry the test chooses.
 class DialogTest : public ::testing::Test {
