@@ -27,11 +27,20 @@ std::string ProgramIniPath() {
     return KIniPathBeside(std::string(path, length));
 }
 
+void ShowNotice(const std::string& text) {
+    // The window has closed already: the box has no owner.
+    MessageBoxA(nullptr, text.c_str(), CVelinorApp::kCaption, MB_ICONWARNING | MB_OK);
+}
+
 } // namespace
 
-CVelinorApp::CVelinorApp() : iniPath(ProgramIniPath()) {}
+CVelinorApp::CVelinorApp() : iniPath(ProgramIniPath()), showNotice(&ShowNotice) {}
 
-CVelinorApp::CVelinorApp(std::string path) : iniPath(std::move(path)) {}
+CVelinorApp::CVelinorApp(std::string path) : iniPath(std::move(path)), showNotice(&ShowNotice) {}
+
+std::string CVelinorApp::NotSavedText(const std::string& path) {
+    return "Settings not saved: " + path + " cannot be written.";
+}
 
 void CVelinorApp::ParseCommandLine(const std::string& commandLine) {
     std::istringstream words(commandLine);
@@ -63,7 +72,10 @@ bool CVelinorApp::InitInstance() {
     ReadSettings(page.receiverType, page.portNumber, page.baud);
     sheet.DoModal();
     // The page stopped its session while its window was destroyed: nothing holds a port now.
-    WriteSettings(page.receiverType, page.portNumber, page.baud);
+    // A program unpacked where the user may not write (under Program Files, run as invoker)
+    // would otherwise lose the choices without a word, at every exit.
+    if (!WriteSettings(page.receiverType, page.portNumber, page.baud) && showNotice)
+        showNotice(NotSavedText(iniPath));
     if (KPortRegistry::Exists()) KPortRegistry::Teardown();
     return false;
 }
@@ -75,9 +87,10 @@ void CVelinorApp::ReadSettings(int32_t& receiverType, int32_t& portNumber, int32
     store.ReadInt(0, kSection, "LastBaud", baud, 9600);
 }
 
-void CVelinorApp::WriteSettings(int32_t receiverType, int32_t portNumber, int32_t baud) {
+bool CVelinorApp::WriteSettings(int32_t receiverType, int32_t portNumber, int32_t baud) {
     KIniSettingsStore store(iniPath);
     store.WriteInt(0, kSection, "LastRcvr", receiverType);
     store.WriteInt(0, kSection, "LastPort", portNumber);
     store.WriteInt(0, kSection, "LastBaud", baud);
+    return !store.WriteFailed();
 }

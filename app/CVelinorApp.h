@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "session/KBaudSession.h"
@@ -20,7 +21,9 @@ public:
     bool InitInstance();
 
     void ReadSettings(int32_t& receiverType, int32_t& portNumber, int32_t& baud);
-    void WriteSettings(int32_t receiverType, int32_t portNumber, int32_t baud);
+    // False when the settings could not all be written (the INI file's folder or the file
+    // itself may not be written).
+    bool WriteSettings(int32_t receiverType, int32_t portNumber, int32_t baud);
 
     const std::string& IniPath() const { return iniPath; }
     bool SimulatesReceiver() const { return simulate; }
@@ -31,6 +34,12 @@ public:
         receiverFactory = std::move(factory);
     }
 
+    // Where the one notice that the settings were not saved goes; a message box unless replaced
+    // (tests).
+    void SetNotice(std::function<void(const std::string& text)> notice) { showNotice = std::move(notice); }
+    // That notice for the INI file at `path`.
+    static std::string NotSavedText(const std::string& path);
+
     static constexpr const char* kCaption = "Quorvex Velinor";
 
 private:
@@ -38,4 +47,5 @@ private:
     bool simulate = false;
     KBaudSession::LinkFactory linkFactory;
     KBaudSession::ReceiverFactory receiverFactory;
+    std::function<void(const std::string&)> showNotice;
 };

@@ -86,6 +86,12 @@ INT_PTR CALLBACK KSetBaudPPG::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
     case kReportMessage:
         page->ShowReport();
         return TRUE;
+    case WM_TIMER:
+        if (wParam == kStopTimer) {
+            page->FinishStopIfEnded();
+            return TRUE;
+        }
+        break;
     case WM_DESTROY:
         page->OnDestroy();
         break;
@@ -150,23 +156,62 @@ void KSetBaudPPG::ReadSelections() {
 }
 
 void KSetBaudPPG::OnSetBaud() {
-    if (running) {
-        const bool confirmed = session.Stop();
-        DropReport();
-        if (confirmed) lastKnownBaud = baud;
-        ShowIdle();
-        running = false;
-        return;
-    }
+    if (stopping) return;
+    if (running)
+        BeginStop();
+    else
+        StartSession();
+}
+
+// The worker may be in the middle of a ping (5 s for some receivers) or of a baud change: the
+// interface thread only asks it to end and goes idle once it has, so the window keeps answering.
+void KSetBaudPPG::BeginStop() {
+    session.RequestStop();
+    stopping = true;
+    DropReport();
+    SetDlgItemTextA(window, IDC_SET_BAUD, kStoppingText);
+    EnableWindow(Control(IDC_SET_BAUD), FALSE);
+    FinishStopIfEnded();
+    if (stopping) SetTimer(window, kStopTimer, kStopPollMs, nullptr);
+}
+
+void KSetBaudPPG::FinishStopIfEnded() {
+    if (!stopping || !session.WorkerEnded()) return;
+    KillTimer(window, kStopTimer);
+    // The worker has returned: this only collects it.
+    const bool confirmed = session.Stop();
+    stopping = false;
+    DropReport();
+    if (confirmed) lastKnownBaud = baud;
+    EnableWindow(Control(IDC_SET_BAUD), TRUE);
+    // Disabling the button took the keyboard focus from it; it gets it back.
+    if (!GetFocus() && GetForegroundWindow() == GetAncestor(window, GA_ROOT))
+        SendMessageA(GetParent(window), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(IDC_SET_BAUD)), TRUE);
+    ShowIdle();
+    running = false;
+}
+
+void KSetBaudPPG::StartSession() {
     ReadSelections();
     session.statusCallback = &KSetBaudPPG::OnStatus;
     session.statusUser = this;
+    KBaudSession::LinkFactory links = linkFactory;
     if (simulatedPort && portNumber == kSimulatedPortNumber)
-        session.SetLinkFactory(simulatedPort->Prepare(receiverType, baud));
-    else
-        session.SetLinkFactory(linkFactory);
+        links = simulatedPort->Prepare(receiverType, baud);
+    // A failed open comes to this page instead of a message box that would hold the worker.
+    session.SetLinkFactory([this, links]() -> std::unique_ptr<KSerialComm> {
+        std::unique_ptr<KSerialComm> link = links();
+        if (link) {
+            KSerialComm* opened = link.get();
+            link->SetOpenFailureHook([this, opened](const KOpenError& error) {
+                OnOpenFailure(this, error, opened->BaudRate);
+            });
+        }
+        return link;
+    });
     // Until the new session reports, the indicator must not show the last one's green.
     indicatorValue = 0;
+    failureShownFor.reset();
     ShowStarting();
     if (session.Start(portNumber, baud, lastKnownBaud, receiverType)) {
         running = true;
@@ -197,20 +242,51 @@ void KSetBaudPPG::OnStatus(void* user, int32_t kind, int32_t rate, int32_t value
     std::lock_guard<std::mutex> guard(page->reportLock);
     if (!page->reportWindow) return;
     page->pendingReport = Report{kind, rate, value};
-    if (page->reportPosted) return;
-    // Posted, never sent: the interface thread may be blocked in Stop, waiting for this thread.
-    page->reportPosted = PostMessageA(page->reportWindow, kReportMessage, 0, 0) != FALSE;
+    page->Post();
+}
+
+void KSetBaudPPG::OnOpenFailure(void* user, const KOpenError& error, int32_t rate) {
+    // An absent port fails silently, as it always has.
+    if (error.kind != KOpenError::Busy && error.kind != KOpenError::Settings) return;
+    auto* page = static_cast<KSetBaudPPG*>(user);
+    std::lock_guard<std::mutex> guard(page->reportLock);
+    if (!page->reportWindow) return;
+    page->pendingFailure = Failure{error.text, rate};
+    // A report still waiting is older than this failure: shown after it, it would hide it.
+    page->pendingReport.reset();
+    page->Post();
+}
+
+// Called with reportLock held.
+void KSetBaudPPG::Post() {
+    if (reportPosted) return;
+    // Posted, never sent: the worker never waits for the interface thread.
+    reportPosted = PostMessageA(reportWindow, kReportMessage, 0, 0) != FALSE;
 }
 
 void KSetBaudPPG::ShowReport() {
     std::optional<Report> report;
+    std::optional<Failure> failure;
     {
         std::lock_guard<std::mutex> guard(reportLock);
         report.swap(pendingReport);
+        failure.swap(pendingFailure);
         reportPosted = false;
     }
-    // A report still on its way when Stop came belongs to a session that is over.
-    if (running && report) ShowStatus(*report);
+    // Whatever was still on its way when Stop came belongs to a session that is over.
+    if (!running || stopping) return;
+    if (failure) {
+        SetDlgItemTextA(window, IDC_STATUS, failure->text.c_str());
+        failureShownFor = failure->baud;
+    }
+    if (!report) return;
+    if (failureShownFor && *failureShownFor == report->baud) {
+        indicatorValue = report->value;
+        InvalidateRect(Control(IDC_INDICATOR), nullptr, FALSE);
+        return;
+    }
+    failureShownFor.reset();
+    ShowStatus(*report);
 }
 
 void KSetBaudPPG::ShowStatus(const Report& report) {
@@ -237,6 +313,7 @@ void KSetBaudPPG::ShowStatus(const Report& report) {
 void KSetBaudPPG::DropReport() {
     std::lock_guard<std::mutex> guard(reportLock);
     pendingReport.reset();
+    pendingFailure.reset();
 }
 
 HBRUSH KSetBaudPPG::OnCtlColor(HDC deviceContext, HWND control, UINT /*controlKind*/) {
@@ -251,9 +328,13 @@ HBRUSH KSetBaudPPG::OnCtlColor(HDC deviceContext, HWND control, UINT /*controlKi
 }
 
 void KSetBaudPPG::OnDestroy() {
+    // The window is already hidden: waiting here for the worker freezes nothing the user sees.
+    KillTimer(window, kStopTimer);
     if (running) session.Stop();
     running = false;
+    stopping = false;
     std::lock_guard<std::mutex> guard(reportLock);
     reportWindow = nullptr;
     pendingReport.reset();
+    pendingFailure.reset();
 }

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 
+#include "comm/KOpenError.h"
 #include "comm/KPortRegistry.h"
 #include "session/KBaudSession.h"
 
@@ -22,6 +24,8 @@ public:
     static constexpr int32_t kSimulatedPortNumber = KPortRegistry::kPortCount;
     // The private message that tells the page a status report is waiting.
     static constexpr UINT kReportMessage = WM_APP + 1;
+    // The button's text while a stop is under way.
+    static constexpr const char* kStoppingText = "Stopping...";
 
     explicit KSetBaudPPG(int32_t settingsEditable);
     ~KSetBaudPPG();
@@ -41,9 +45,14 @@ public:
 
     // The session's status callback; runs on the session's worker thread.
     static void OnStatus(void* page, int32_t kind, int32_t baud, int32_t value);
+    // A failed open of a session's link at `baud` (busy port, refused settings); runs on the
+    // session's worker thread, which goes on at once: the status line shows it, no message box.
+    static void OnOpenFailure(void* page, const KOpenError& error, int32_t baud);
 
     int32_t LastKnownBaud() const { return lastKnownBaud; }
     bool IsRunning() const { return running; }
+    // Stop was pressed and the worker has not ended yet.
+    bool IsStopping() const { return stopping; }
     // Whether the last session's worker has finished (it may end on its own, without a report).
     bool SessionWorkerEnded() { return session.WorkerEnded(); }
 
@@ -59,10 +68,19 @@ private:
         int32_t baud;
         int32_t value;
     };
+    struct Failure {
+        std::string text;
+        int32_t baud;
+    };
+    static constexpr UINT_PTR kStopTimer = 1;
+    static constexpr UINT kStopPollMs = 50;
 
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void OnSetBaud();
+    void StartSession();
+    void BeginStop();
+    void FinishStopIfEnded();
     HBRUSH OnCtlColor(HDC deviceContext, HWND control, UINT controlKind);
     void OnDestroy();
     void ReadSelections();
@@ -70,6 +88,7 @@ private:
     void ShowIdle();
     void ShowReport();
     void ShowStatus(const Report& report);
+    void Post();
     void DropReport();
     HWND Control(int id) const { return GetDlgItem(window, id); }
 
@@ -78,10 +97,14 @@ private:
     KBaudSession session;
     int32_t lastKnownBaud = 9600;
     bool running = false;
+    bool stopping = false;
     int32_t settingsEditable;
     HBRUSH redBrush = nullptr;
     HBRUSH greenBrush = nullptr;
     int32_t indicatorValue = 0;
+    // The rate whose failed open the status line shows: reports about that rate (the ping that
+    // follows on the closed link) leave the failure in view; the next rate replaces it.
+    std::optional<int32_t> failureShownFor;
 
     KBaudSession::LinkFactory linkFactory;
     KSimulatedPort* simulatedPort = nullptr;
@@ -91,6 +114,7 @@ private:
     // window repaints never fills the message queue: one message is posted at a time.
     std::mutex reportLock;
     std::optional<Report> pendingReport;
+    std::optional<Failure> pendingFailure;
     bool reportPosted = false;
     HWND reportWindow = nullptr;
 };

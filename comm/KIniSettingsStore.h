@@ -6,7 +6,7 @@
 
 // Settings in an INI file ("[Section]" and "Key=Value" lines), the Windows private-profile
 // format: the private-profile calls on Windows, the same format and number reading elsewhere.
-// Write failures are ignored, as they are by the private-profile calls.
+// A write that fails changes nothing and is only remembered (WriteFailed), for callers that tell.
 class KIniSettingsStore : public KSettingsStore {
 public:
     explicit KIniSettingsStore(std::string path);
@@ -20,9 +20,12 @@ public:
                            const std::string& defaultValue) override;
 
     const std::string& Path() const { return path; }
+    // Whether any write through this store has failed (a folder or file that may not be written).
+    bool WriteFailed() const { return writeFailed; }
 
 private:
     std::string path;
+    bool writeFailed = false;
 };
 
 // What GetPrivateProfileIntA makes of a value text: leading blanks skipped, an optional sign,

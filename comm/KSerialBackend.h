@@ -14,6 +14,7 @@ namespace KSerialBackend {
 // when the device does not exist or is no serial device, Busy when it could not be opened or
 // claimed otherwise, Settings when the line settings were refused) and leaves the port closed.
 bool Open(KSerialPort& port, const std::string& device, KOpenError& error);
+// Waits (at most 1000 ms) for what was written to leave the line, then closes.
 void Close(KSerialPort& port);
 bool IsValid(const KSerialPort& port);
 bool Write(KSerialPort& port, const void* data, uint32_t length);

@@ -117,6 +117,10 @@ bool KSerialComm::OpenSequence() {
 }
 
 void KSerialComm::ReportFailure() {
+    if (openFailureHook) {
+        openFailureHook(lastOpenError);
+        return;
+    }
     OpenFailureHandler handler = failureHandler.load();
     if (handler)
         handler(lastOpenError);

@@ -1,8 +1,10 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "comm/KComm.h"
 #include "comm/KOpenError.h"
@@ -33,6 +35,9 @@ public:
     // Windows and nothing elsewhere; front ends install their own. nullptr restores the default.
     using OpenFailureHandler = void (*)(const KOpenError& error);
     static void SetOpenFailureHandler(OpenFailureHandler handler);
+    // Who hears of this link's failed opens instead of the process-wide handler: a front end
+    // that shows them its own way. Called on the thread that opens; set it before the first open.
+    void SetOpenFailureHook(std::function<void(const KOpenError&)> hook) { openFailureHook = std::move(hook); }
     // Who hears, process-wide and once per open, that the device of an open link has gone
     // (`device` is the path that was opened). Called on whichever thread noticed: keep it short.
     using DeviceGoneHandler = void (*)(const std::string& device);
@@ -61,6 +66,7 @@ private:
     void NoteGone();
     // The registry lock this open link holds; shared, so that it outlives a registry ended meanwhile.
     std::shared_ptr<KPortLock> heldLock;
+    std::function<void(const KOpenError&)> openFailureHook;
     std::string openedDevice;
     std::atomic<bool> goneReported{false};
 };

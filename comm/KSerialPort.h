@@ -12,6 +12,9 @@ struct KSerialPort {
     int32_t portNumber;
     HANDLE handle;
     std::atomic<bool> gone{false};  // the device hung up or was removed; cleared by a new open
+    // Process-clock time before which what was written cannot all have left the line: the
+    // driver's queue count leaves out bytes already in the adapter's or UART's own buffer.
+    int64_t sendingUntilMs = 0;
 };
 #else
 #include <termios.h>

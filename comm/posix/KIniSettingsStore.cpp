@@ -140,17 +140,17 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     return true;
 }
 
-void WriteValue(const std::string& path, const char* section, const char* key, const std::string& value) {
-    if (!section || !key) return;
+bool WriteValue(const std::string& path, const char* section, const char* key, const std::string& value) {
+    if (!section || !key) return false;
     std::lock_guard<std::mutex> guard(FileLock());
     bool exists = false;
     const std::optional<std::string> text = ReadFile(path, exists);
-    if (!text) return;  // an unreadable file is not overwritten with a fresh one
+    if (!text) return false;  // an unreadable file is not overwritten with a fresh one
     KIniDocument document(*text);
     document.Set(section, key, value);
     const std::string updated = document.Text();
-    if (exists && updated == *text) return;
-    ReplaceFile(path, updated);
+    if (exists && updated == *text) return true;
+    return ReplaceFile(path, updated);
 }
 
 std::optional<std::string> ReadValue(const std::string& path, const char* section, const char* key) {
@@ -167,7 +167,7 @@ std::optional<std::string> ReadValue(const std::string& path, const char* sectio
 KIniSettingsStore::KIniSettingsStore(std::string iniPath) : path(std::move(iniPath)) {}
 
 void KIniSettingsStore::WriteInt(int32_t, const char* section, const char* key, int32_t value) {
-    WriteValue(path, section, key, std::to_string(value));
+    if (!WriteValue(path, section, key, std::to_string(value))) writeFailed = true;
 }
 
 bool KIniSettingsStore::ReadInt(int32_t, const char* section, const char* key, int32_t& value,
@@ -183,7 +183,7 @@ bool KIniSettingsStore::ReadInt(int32_t, const char* section, const char* key, i
 }
 
 void KIniSettingsStore::WriteString(int32_t, const char* section, const char* key, const std::string& value) {
-    WriteValue(path, section, key, value);
+    if (!WriteValue(path, section, key, value)) writeFailed = true;
 }
 
 std::string KIniSettingsStore::ReadString(int32_t, const char* section, const char* key,

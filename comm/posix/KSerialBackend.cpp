@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "comm/posix/KOpenDiagnosis.h"
-#include "comm/posix/KOutputDrain.h"
+#include "comm/posix/KOutputQueue.h"
 #include "comm/posix/KTermiosSettings.h"
 #include "comm/posix/KUucpLock.h"
 

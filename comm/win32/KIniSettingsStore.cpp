@@ -57,7 +57,8 @@ KIniSettingsStore::KIniSettingsStore(std::string file) : path(std::move(file)) {
 void KIniSettingsStore::WriteInt(int32_t /*context*/, const char* section, const char* key,
                                  int32_t value) {
     const std::string text = std::to_string(value);
-    WritePrivateProfileStringA(section, key, text.c_str(), FullPath(path).c_str());
+    if (!WritePrivateProfileStringA(section, key, text.c_str(), FullPath(path).c_str()))
+        writeFailed = true;
 }
 
 bool KIniSettingsStore::ReadInt(int32_t /*context*/, const char* section, const char* key,
@@ -73,7 +74,8 @@ bool KIniSettingsStore::ReadInt(int32_t /*context*/, const char* section, const 
 
 void KIniSettingsStore::WriteString(int32_t /*context*/, const char* section, const char* key,
                                     const std::string& value) {
-    WritePrivateProfileStringA(section, key, value.c_str(), FullPath(path).c_str());
+    if (!WritePrivateProfileStringA(section, key, value.c_str(), FullPath(path).c_str()))
+        writeFailed = true;
 }
 
 std::string KIniSettingsStore::ReadString(int32_t /*context*/, const char* section,

@@ -2,13 +2,34 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
+
+#include "comm/KOutputDrain.h"
+#include "time/KClock.h"
 
 namespace {
 
 constexpr const char* kBusyText = "COM Port Busy Or Not Installed";
 constexpr const char* kSettingsText = "Unable to initialize COM Port to requested settings";
+// As long as a write may take: what has not left by then is not going to.
+constexpr int32_t kDrainBoundMs = 1000;
+
+// Start bit, data bits, parity bit and stop bits of one character as the port frames it.
+int32_t BitsPerCharacter(const DCB& dcb) {
+    return 1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
+}
+
+// Bytes still to be sent: the driver's output queue, or one while the time that what was
+// written needs on the line has not yet passed.
+int64_t OutputPending(KSerialPort& port) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (ClearCommError(port.handle, &errors, &status) && status.cbOutQue > 0)
+        return static_cast<int64_t>(status.cbOutQue);
+    return KClock::Current().NowMs() < port.sendingUntilMs ? 1 : 0;
+}
 
 // The system's own words for an error code, without the trailing line break.
 std::string SystemMessage(DWORD code) {
@@ -111,8 +132,17 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
 }
 
 void Close(KSerialPort& port) {
-    if (IsValid(port)) CloseHandle(port.handle);
+    if (IsValid(port)) {
+        // What was written leaves at the rate it was written at before the handle goes: the
+        // next open purges both queues and may set another rate, and a rate change command must
+        // reach the receiver whole. What a stuck line still holds after the bound is dropped, so
+        // that the close itself does not wait for it.
+        if (!KOutputDrain::WaitUntilSent([&port] { return OutputPending(port); }, kDrainBoundMs))
+            PurgeComm(port.handle, PURGE_TXABORT | PURGE_TXCLEAR);
+        CloseHandle(port.handle);
+    }
     port.handle = INVALID_HANDLE_VALUE;
+    port.sendingUntilMs = 0;
 }
 
 bool IsValid(const KSerialPort& port) {
@@ -120,8 +150,13 @@ bool IsValid(const KSerialPort& port) {
 }
 
 bool Write(KSerialPort& port, const void* data, uint32_t length) {
+    const int64_t startMs = KClock::Current().NowMs();
     DWORD written = 0;
-    if (!WriteFile(port.handle, data, length, &written, nullptr)) {
+    const bool ok = WriteFile(port.handle, data, length, &written, nullptr) != FALSE;
+    // The bytes cannot start leaving before the call, nor before those written earlier.
+    port.sendingUntilMs = std::max(port.sendingUntilMs, startMs) +
+                          KOutputDrain::WireMs(written, port.dcb.BaudRate, BitsPerCharacter(port.dcb));
+    if (!ok) {
         NoteFailure(port);
         return false;
     }

@@ -15,7 +15,12 @@
 #include "session/KBaudSession.h"
 #include "support/SessionLine.h"
 
-// Every dialog test: skipped where no window can be made (Wine without a display driver), with
+// Whether the environment promises a display: CI (CI=true) or scripts/windows-tests.sh
+// (VELINOR_DISPLAY_READY=1). There, a window that cannot be made fails the test.
+bool DisplayExpected();
+
+// Every dialog test: skipped where no window can be made (Wine without a display driver) on a
+// developer's machine, failed where a display was promised (DisplayExpected), with
 // open failures recorded instead of shown in message boxes that would wait for a click, and a
 // port registry the test chooses.
 class DialogTest : public ::testing::Test {
@@ -78,6 +83,9 @@ public:
     std::string Text(int id) const { return Controls::Text(Control(id)); }
     bool Enabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
     void Press(int id) { Controls::Click(Control(id)); }
+    // Presses Stop and pumps until the page is idle again (the worker has ended); false when it
+    // never did.
+    bool StopSession();
     void Choose(int listId, const std::string& item) { Controls::Choose(Control(listId), item); }
     // How many of the three lists are enabled.
     int ListsEnabled() const;

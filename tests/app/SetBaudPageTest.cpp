@@ -3,12 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/DialogHarness.h"
 #include "app/KSimulatedPort.h"
 #include "app/VelinorResources.h"
+#include "comm/KSerialComm.h"
+#include "receivers/KReceiver.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -69,6 +75,37 @@ TEST_F(SetBaudPage, OpensOnTheSavedChoicesOrFallsBack) {
                 ElementsAre("1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"));
 }
 
+// Every text of the page, wrapped as the control wraps it in its own font, fits its box: a box
+// too short cuts off the last line.
+TEST_F(SetBaudPage, EveryTextFitsItsBox) {
+    SheetHarness ui;
+    int texts = 0;
+    for (HWND child = GetWindow(ui.Page().Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char kind[32] = {};
+        GetClassNameA(child, kind, sizeof kind);
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        const LONG type = style & SS_TYPEMASK;
+        const std::string text = Controls::Text(child);
+        if (lstrcmpiA(kind, "Static") != 0 || text.empty() ||
+            (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT))
+            continue;
+        SCOPED_TRACE(text);
+        ++texts;
+        RECT box{};
+        GetClientRect(child, &box);
+        RECT needed{0, 0, box.right, 0};
+        HDC context = GetDC(child);
+        auto font = reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0));
+        HGDIOBJ old = SelectObject(context, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+        DrawTextA(context, text.c_str(), -1, &needed,
+                  DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0));
+        SelectObject(context, old);
+        ReleaseDC(child, context);
+        EXPECT_LE(needed.bottom, box.bottom) << "needs " << needed.bottom << " pixels, has " << box.bottom;
+    }
+    EXPECT_GE(texts, 8);
+}
+
 TEST_F(SetBaudPage, WithoutAPortItStaysStartingAndShowsWhatEachReportSaysUntilStopped) {
     PortsPresent({});
     SheetHarness ui({2, 0, 4800});
@@ -120,15 +157,14 @@ TEST_F(SetBaudPage, WithoutAPortItStaysStartingAndShowsWhatEachReportSaysUntilSt
     KSetBaudPPG::OnStatus(&ui.Page(), 1, 115200, 1);
     ui.Pump();
     EXPECT_EQ(ui.IndicatorColour(), kGreen);
-    ui.Press(IDC_SET_BAUD);
+    ASSERT_TRUE(ui.StopSession());
     ui.Press(IDC_SET_BAUD);
     EXPECT_EQ(ui.Text(IDC_STATUS), "...Starting...");
     EXPECT_EQ(ui.IndicatorColour(), kRed);
 
     // One report still on its way when Stop is pressed, one after: neither reaches the idle page.
     KSetBaudPPG::OnStatus(&ui.Page(), 1, 115200, 1);
-    ui.Press(IDC_SET_BAUD);
-    ui.Pump();
+    ASSERT_TRUE(ui.StopSession());
     KSetBaudPPG::OnStatus(&ui.Page(), 2, 9600, 0);
     ui.Pump();
     EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
@@ -138,6 +174,172 @@ TEST_F(SetBaudPage, WithoutAPortItStaysStartingAndShowsWhatEachReportSaysUntilSt
     EXPECT_EQ(ui.Page().LastKnownBaud(), 4800);
 }
 
+TEST_F(SetBaudPage, AFailedOpenStaysOnTheStatusLineWhileTheSessionIsAtThatRate) {
+    PortsPresent({});
+    SheetHarness ui({2, 0, 9600});
+    ui.Press(IDC_SET_BAUD);
+    ASSERT_TRUE(ui.PumpUntil([&] { return ui.Page().SessionWorkerEnded(); }));
+    KOpenError busy;
+    busy.kind = KOpenError::Busy;
+    busy.text = "COM Port Busy Or Not Installed";
+    KOpenError refused;
+    refused.kind = KOpenError::Settings;
+    refused.text = "Unable to initialize COM Port to requested settings";
+    KOpenError absent;
+    absent.kind = KOpenError::NotPresent;
+    absent.text = busy.text;
+    // What the worker sends, in order, and what the status line shows once the page has caught up.
+    struct Step {
+        const KOpenError* failure;  // a failed open at `baud`, or else a report
+        int32_t kind, baud, value;
+        const char* text;
+    };
+    const Step steps[] = {
+        {&refused, 0, 1200, 0, "Unable to initialize COM Port to requested settings"},
+        {nullptr, 2, 1200, 0, "Unable to initialize COM Port to requested settings"},
+        {nullptr, 2, 2400, 0, "Auto-detecting receiver baud:    2400"},
+        {&busy, 0, 4800, 0, "COM Port Busy Or Not Installed"},
+        {nullptr, 2, 4800, 0, "COM Port Busy Or Not Installed"},
+        {nullptr, 0, 115200, 0, "Pinging receiver at 115200 baud"},
+        {&absent, 0, 9600, 0, "Pinging receiver at 115200 baud"},  // an absent port is silent
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.text);
+        if (step.failure)
+            KSetBaudPPG::OnOpenFailure(&ui.Page(), *step.failure, step.baud);
+        else
+            KSetBaudPPG::OnStatus(&ui.Page(), step.kind, step.baud, step.value);
+        ui.Pump();
+        EXPECT_EQ(ui.Text(IDC_STATUS), step.text);
+    }
+    // A report waiting when a failure comes is older than it and does not hide it.
+    KSetBaudPPG::OnStatus(&ui.Page(), 2, 19200, 0);
+    KSetBaudPPG::OnOpenFailure(&ui.Page(), refused, 38400);
+    KSetBaudPPG::OnStatus(&ui.Page(), 2, 38400, 0);
+    EXPECT_EQ(ui.Pump(), 1);
+    EXPECT_EQ(ui.Text(IDC_STATUS), "Unable to initialize COM Port to requested settings");
+    EXPECT_EQ(ui.IndicatorColour(), kRed);
+    // Nor does one reach the page once Stop has been pressed.
+    KSetBaudPPG::OnOpenFailure(&ui.Page(), busy, 9600);
+    ASSERT_TRUE(ui.StopSession());
+    EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
+}
+
+TEST_F(SetBaudPage, ABusyPortIsToldOnTheStatusLineNotInAMessageBoxThatHoldsTheWorker) {
+    static int processWideFailures = 0;
+    processWideFailures = 0;
+    KSerialComm::SetOpenFailureHandler([](const KOpenError&) { ++processWideFailures; });
+    SheetHarness ui({7, 0, 9600}, 1, [](KSetBaudPPG& page) {
+        page.SetLinkFactory([] {
+            auto link = std::make_unique<KSerialComm>();
+            link->DevicePath = "\\\\.\\COM77";  // no such device: CreateFileA fails
+            return link;
+        });
+    });
+    ui.Press(IDC_SET_BAUD);
+    ASSERT_TRUE(ui.PumpUntil([&] { return ui.Text(IDC_STATUS) == "COM Port Busy Or Not Installed"; }))
+        << ui.Text(IDC_STATUS);
+    // The worker went on to its end at once; the process-wide handler (a message box by
+    // default) never heard of it.
+    ASSERT_TRUE(ui.PumpUntil([&] { return ui.Page().SessionWorkerEnded(); }));
+    EXPECT_EQ(processWideFailures, 0);
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Stop");
+    // The worker has ended: Stop goes idle without waiting for anything.
+    ui.Press(IDC_SET_BAUD);
+    EXPECT_FALSE(ui.Page().IsRunning());
+    EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Set Baud");
+    EXPECT_TRUE(ui.Enabled(IDC_SET_BAUD));
+}
+
+// A receiver whose ping does not return until the test lets it: the worker is held inside a call
+// the way a 5 s ping or a baud change holds it.
+class HeldPing {
+public:
+    KBaudSession::ReceiverFactory Receivers() {
+        return [this](int32_t) -> std::unique_ptr<KReceiver> { return std::make_unique<Receiver>(*this); };
+    }
+    // Waits until a ping is held; the bound only limits a failing test.
+    bool WaitUntilHeld() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return signal.wait_for(lock, std::chrono::seconds(30), [&] { return held; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> guard(mutex);
+        released = true;
+        signal.notify_all();
+    }
+    bool Released() {
+        std::lock_guard<std::mutex> guard(mutex);
+        return released;
+    }
+
+private:
+    class Receiver : public KReceiver {
+    public:
+        explicit Receiver(HeldPing& owner) : KReceiver(false), gate(owner) {}
+        bool StopAllBroadcast(int32_t) override { return true; }
+        bool Ping(int32_t) override {
+            std::unique_lock<std::mutex> lock(gate.mutex);
+            gate.held = true;
+            gate.signal.notify_all();
+            // Were Stop to wait for the worker, this bound would end the wait and the test
+            // would see the ping released by it.
+            if (!gate.signal.wait_for(lock, std::chrono::seconds(30), [&] { return gate.released; }))
+                gate.released = true;
+            return false;
+        }
+        bool ScanTimeSpan(bool&, KGPSTime&, bool&, KGPSTime&, bool&) override { return false; }
+        void Reset() override {}
+        void OnDetach() override {}
+
+    private:
+        HeldPing& gate;
+    };
+
+    std::mutex mutex;
+    std::condition_variable signal;
+    bool held = false;
+    bool released = false;
+};
+
+TEST_F(SetBaudPage, StopReturnsAtOnceWhileTheWorkerIsInAPingAndTheStopShowsUntilItEnds) {
+    HeldPing ping;
+    SheetHarness ui({7, 0, 9600}, 1, [&](KSetBaudPPG& page) {
+        page.SetLinkFactory(Line().Links());
+        page.SetReceiverFactory(ping.Receivers());
+    });
+    ui.Press(IDC_SET_BAUD);
+    ASSERT_TRUE(ping.WaitUntilHeld());
+    const auto pressed = std::chrono::steady_clock::now();
+    ui.Press(IDC_SET_BAUD);
+    const auto returned = std::chrono::steady_clock::now();
+    // The press came back while the ping was still held: the interface thread did not wait.
+    EXPECT_FALSE(ping.Released());
+    ::testing::Test::RecordProperty(
+        "stop_press_us",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(returned - pressed).count()));
+    ui.Pump();
+    EXPECT_TRUE(ui.Page().IsStopping());
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Stopping...");
+    EXPECT_FALSE(ui.Enabled(IDC_SET_BAUD));
+    EXPECT_EQ(ui.ListsEnabled(), 0);
+    // A second press while stopping changes nothing.
+    ui.Press(IDC_SET_BAUD);
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Stopping...");
+
+    ping.Release();
+    ASSERT_TRUE(ui.PumpUntil([&] { return !ui.Page().IsRunning(); }));
+    EXPECT_FALSE(ui.Page().IsStopping());
+    EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
+    EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Set Baud");
+    EXPECT_TRUE(ui.Enabled(IDC_SET_BAUD));
+    EXPECT_EQ(ui.ListsEnabled(), 3);
+    EXPECT_EQ(ui.IndicatorColour(), kGrey);
+    EXPECT_FALSE(LineOpen());
+    EXPECT_EQ(ui.Page().LastKnownBaud(), 9600);
+}
+
 TEST_F(SetBaudPage, SettingsNotEditableKeepTheListsDisabledAndTheirSelectionsUnread) {
     PortsPresent({2});
     SheetHarness ui({12, 2, 38400}, 0, [&](KSetBaudPPG& page) { UseLine(page); });
@@ -145,7 +347,7 @@ TEST_F(SetBaudPage, SettingsNotEditableKeepTheListsDisabledAndTheirSelectionsUnr
     ui.Choose(IDC_BAUD_LIST, "115200");
     ui.Press(IDC_SET_BAUD);
     EXPECT_EQ(ui.Text(IDC_STATUS), "...Starting...");
-    ui.Press(IDC_SET_BAUD);
+    ASSERT_TRUE(ui.StopSession());
     EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
     EXPECT_EQ(ui.ListsEnabled(), 0);
     EXPECT_EQ(ui.Page().baud, 38400);
@@ -160,11 +362,10 @@ TEST_F(SetBaudPage, StopWhileDetectingKeepsTheLastKnownRateAndDropsTheReportOnIt
     ASSERT_TRUE(ui.PumpUntil([&] { return ui.Text(IDC_STATUS).starts_with("Auto-detecting"); }))
         << ui.Text(IDC_STATUS);
     EXPECT_EQ(ui.IndicatorColour(), kRed);
-    // The worker's next report is posted, not yet shown, when Stop blocks this thread.
+    // The worker's next report is posted, not yet shown, when Stop is pressed.
     ASSERT_TRUE(ui.WaitForPostedReport());
-    ui.Press(IDC_SET_BAUD);
+    ASSERT_TRUE(ui.StopSession());
     EXPECT_FALSE(LineOpen());
-    ui.Pump();
     EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
     EXPECT_EQ(ui.Text(IDC_SET_BAUD), "Set Baud");
     EXPECT_EQ(ui.IndicatorColour(), kGrey);
@@ -188,7 +389,7 @@ TEST_F(SetBaudPage, ASessionMonitorsAt115200InGreenAndStopKeepsThatRateForTheNex
             [&] { return ui.Text(IDC_STATUS) == "Monitoring receiver at 115200 baud"; }))
             << ui.Text(IDC_STATUS);
         EXPECT_EQ(ui.IndicatorColour(), kGreen);
-        ui.Press(IDC_SET_BAUD);
+        ASSERT_TRUE(ui.StopSession());
         EXPECT_EQ(ui.Page().LastKnownBaud(), 115200);
         EXPECT_EQ(Line().DeviceBaud(), 115200u);
         EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");
@@ -212,7 +413,7 @@ TEST_F(SetBaudPage, TheSimulatedReceiverPortReachesMonitoringInRealTime) {
         [&] { return ui.Text(IDC_STATUS) == "Monitoring receiver at 115200 baud"; }, 180000))
         << ui.Text(IDC_STATUS);
     EXPECT_EQ(ui.IndicatorColour(), kGreen);
-    ui.Press(IDC_SET_BAUD);
+    ASSERT_TRUE(ui.StopSession());
     EXPECT_EQ(ui.Page().LastKnownBaud(), 115200);
     EXPECT_EQ(simulated.DeviceBaud(), 115200u);
     EXPECT_EQ(ui.Text(IDC_STATUS), "Idle");

@@ -6,6 +6,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/CVelinorApp.h"
 #include "app/DialogHarness.h"
@@ -31,9 +32,12 @@ protected:
     // Runs the program with `act` done on its window; false when the window never showed.
     bool Run(CVelinorApp& app, const std::function<void(HWND)>& act) {
         PortsPresent({0, 1, 2});
+        notices.clear();
+        app.SetNotice([this](const std::string& text) { notices.push_back(text); });
         return WhileModal(CVelinorApp::kCaption, act, [&] { EXPECT_FALSE(app.InitInstance()); });
     }
     TempDir dir;
+    std::vector<std::string> notices;
 };
 
 TEST(VelinorAppSettings, HaveDefaultsAndAreWrittenInOrder) {
@@ -44,7 +48,7 @@ TEST(VelinorAppSettings, HaveDefaultsAndAreWrittenInOrder) {
     EXPECT_EQ(none.receiverType, 2);
     EXPECT_EQ(none.portNumber, 0);
     EXPECT_EQ(none.baud, 9600);
-    app.WriteSettings(11, 2, 115200);
+    EXPECT_TRUE(app.WriteSettings(11, 2, 115200));
     const std::string text = ReadWholeFile(path);
     const size_t section = text.find("[BaudSet]"), rcvr = text.find("LastRcvr=11"),
                  port = text.find("LastPort=2"), baud = text.find("LastBaud=115200");
@@ -96,11 +100,23 @@ TEST_F(VelinorApp, SettingsAreWrittenWhenTheWindowClosesWhicheverWay) {
         EXPECT_EQ(written.receiverType, c.written.receiverType);
         EXPECT_EQ(written.portNumber, c.written.portNumber);
         EXPECT_EQ(written.baud, c.written.baud);
+        EXPECT_THAT(notices, ::testing::IsEmpty());
         // The session ended with the window, and the registry after it.
         EXPECT_EQ(LinksMade() - linksBefore, c.session ? 1 : 0);
         EXPECT_FALSE(LineOpen());
         EXPECT_FALSE(KPortRegistry::Exists());
     }
+}
+
+TEST_F(VelinorApp, SettingsThatCannotBeWrittenAreToldOnceAtClose) {
+    // A folder that cannot be written (under Program Files, for a program run as invoker) loses
+    // the choices just as one that does not exist.
+    const std::string path = dir.File("no-such-folder") + "\\velinor-dialog.ini";
+    CVelinorApp app(path);
+    ASSERT_TRUE(Run(app, [](HWND sheet) { Controls::Click(GetDlgItem(sheet, IDOK)); }));
+    EXPECT_THAT(notices, ::testing::ElementsAre(CVelinorApp::NotSavedText(path)));
+    EXPECT_THAT(notices.front(), ::testing::HasSubstr("velinor-dialog.ini"));
+    EXPECT_FALSE(app.WriteSettings(2, 0, 9600));
 }
 
 TEST_F(VelinorApp, TheWindowHasCloseAndNoHelpNorApplyAndTheSimulatedPortOnlyWhenAskedFor) {

@@ -209,14 +209,20 @@ TEST_F(IniStore, WritesFromSeveralThreadsAreNotLost) {
         }
 }
 
-TEST_F(IniStore, AnUnwritablePathFailsQuietly) {
+TEST_F(IniStore, AnUnwritablePathChangesNothingAndTheStoreKnows) {
     std::ofstream(dir.File("plain")) << "a file, not a folder";
     for (const std::string& bad : {dir.File("no-such-folder/Velinor.ini"), dir.File("plain/Velinor.ini")}) {
         KIniSettingsStore store(bad);
+        EXPECT_FALSE(store.WriteFailed());
         store.WriteInt(0, "BaudSet", "LastBaud", 4800);
         EXPECT_EQ(ReadOr(store, "BaudSet", "LastBaud", 9600), 9600) << bad;
+        EXPECT_TRUE(store.WriteFailed()) << bad;
     }
     EXPECT_EQ(ReadWholeFile(dir.File("plain")), "a file, not a folder");
+    KIniSettingsStore good(path);
+    good.WriteInt(0, "BaudSet", "LastBaud", 4800);
+    good.WriteString(0, "BaudSet", "LastDevice", "COM3");
+    EXPECT_FALSE(good.WriteFailed());
 }
 
 #ifndef _WIN32
@@ -227,6 +233,7 @@ TEST_F(IniStore, AReadOnlyFileIsLeftAlone) {
     KIniSettingsStore store(path);
     store.WriteInt(0, "BaudSet", "LastBaud", 9600);
     EXPECT_EQ(ReadWholeFile(path), "[BaudSet]\nLastBaud=4800\n");
+    EXPECT_TRUE(store.WriteFailed());
 }
 
 TEST_F(IniStore, AWriteThatFailsHalfwayLosesNothing) {
@@ -242,6 +249,7 @@ TEST_F(IniStore, AWriteThatFailsHalfwayLosesNothing) {
     {
         KIniSettingsStore store(path);
         store.WriteInt(0, "BaudSet", "LastBaud", 115200);
+        EXPECT_TRUE(store.WriteFailed());
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
@@ -349,6 +357,7 @@ TEST_F(IniStore, AnUnreadableFileIsNotReplaced) {
     store.WriteInt(0, "BaudSet", "LastBaud", 9600);
     EXPECT_TRUE(fs::is_directory(path));
     EXPECT_EQ(ReadOr(store, "BaudSet", "LastBaud", 1), 1);
+    EXPECT_TRUE(store.WriteFailed());
 }
 #endif
 

@@ -15,7 +15,7 @@
 #include "OpenFailureRecorder.h"
 #include "PtyPair.h"
 #include "comm/KSerialComm.h"
-#include "comm/posix/KOutputDrain.h"
+#include "comm/posix/KOutputQueue.h"
 #include "comm/posix/KUucpLock.h"
 #include "sim/KVirtualClock.h"
 
@@ -154,6 +154,24 @@ TEST(OutputDrain, WaitsForTheQueueToEmptyButNoLongerThanItsBound) {
         EXPECT_GE(clock.NowMs(), c.tookMs);
         EXPECT_LE(clock.NowMs(), c.tookMs + 5);
     }
+}
+
+// What a close waits for beyond the driver's queue: the written characters' time on the line.
+TEST(OutputDrain, WireTimeCountsEveryBitOfEveryCharacterRoundedUp) {
+    const struct {
+        int64_t bytes, baud;
+        int32_t bits;
+        int64_t ms;
+    } cases[] = {
+        {60, 1200, 10, 500},   // 8N1
+        {60, 1200, 12, 600},   // 8E2
+        {1, 115200, 10, 1},    // a fraction of a millisecond counts whole
+        {0, 9600, 10, 0},
+        {10, 0, 10, 0},        // no rate: nothing to wait for
+        {1000000, 1200, 10, 8333334},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KOutputDrain::WireMs(c.bytes, c.baud, c.bits), c.ms) << c.bytes << " at " << c.baud;
 }
 
 } // namespace

@@ -253,6 +253,47 @@ TEST_F(Win32SerialLink, ReopenDropsBytesLeftFromTheEarlierRate) {
     link.Close();
 }
 
+// After a block that the peer echoes: the peer answers PING again, so every byte of the block
+// reached it (a lost byte would leave it still counting, taking the PING for data). Its echo may
+// come first, when the reopen's purge did not drop it.
+::testing::AssertionResult PeerGotItAll(KSerialComm& link, const std::vector<uint8_t>& block) {
+    if (!link.Write("PING\n", 5)) return ::testing::AssertionFailure() << "write failed";
+    for (int line = 0; line < 2; ++line) {
+        std::string text;
+        char c = 0;
+        const bool complete = WaitFor([&] {
+            while (link.ReadAvailable(&c, 1) == 1) {
+                if (c == '\n') return true;
+                text += c;
+            }
+            return false;
+        });
+        if (!complete) return ::testing::AssertionFailure() << "no answer; the peer still counts bytes";
+        if (text == "PONG") return ::testing::AssertionSuccess();
+        if (text != "DATA " + Hex(block)) return ::testing::AssertionFailure() << "answered " << text.substr(0, 80);
+    }
+    return ::testing::AssertionFailure() << "no PONG";
+}
+
+TEST_F(Win32SerialLink, CloseLetsTheLastBytesTakeTheirTimeOnTheLine) {
+    // A queue count leaves out what the adapter's own buffer holds: the close also gives the
+    // bytes written the time they need at the rate (here 60 bytes at 1200 baud, 8N1: 500 ms).
+    KSerialComm link;
+    ASSERT_TRUE(OpenCom1(link, 1200));
+    const std::vector<uint8_t> block(60, 0x41);
+    ASSERT_TRUE(Send(link, "ECHO 60\n"));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(link.Write(block.data(), static_cast<uint32_t>(block.size())));
+    link.Close();
+    const auto closedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(closedMs, 500);
+    RecordProperty("close_after_write_ms", static_cast<int>(closedMs));
+    ASSERT_TRUE(OpenCom1(link, 9600));
+    EXPECT_TRUE(PeerGotItAll(link, block));
+    link.Close();
+}
+
 TEST_F(Win32SerialLink, PortNamedByTheUserOpensInEitherSpelling) {
     // Past COM9 the bare name is no device at all; the link adds the device namespace.
     for (const char* name : {"COM12", "\\\\.\\COM12", "com12:", "COM1", "\\\\.\\COM1"}) {

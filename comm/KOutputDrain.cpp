@@ -1,7 +1,4 @@
-#include "comm/posix/KOutputDrain.h"
-
-#include <sys/ioctl.h>
-#include <termios.h>
+#include "comm/KOutputDrain.h"
 
 #include "time/KClock.h"
 
@@ -21,15 +18,10 @@ bool WaitUntilSent(const std::function<int64_t()>& pending, int32_t boundMs) {
     }
 }
 
-int64_t Pending(int fd) {
-    int queued = 0;
-    if (::ioctl(fd, TIOCOUTQ, &queued) != 0) return 0;
-    if (queued > 0) return queued;
-#if defined(TIOCSERGETLSR) && defined(TIOCSER_TEMT)
-    unsigned int status = 0;
-    if (::ioctl(fd, TIOCSERGETLSR, &status) == 0 && (status & TIOCSER_TEMT) == 0) return 1;
-#endif
-    return 0;
+int64_t WireMs(int64_t bytes, int64_t baud, int32_t bitsPerCharacter) {
+    if (bytes <= 0 || baud <= 0 || bitsPerCharacter <= 0) return 0;
+    const int64_t bits = bytes * bitsPerCharacter;
+    return (bits * 1000 + baud - 1) / baud;
 }
 
 } // namespace KOutputDrain
