@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "ChildProgram.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "sim/KSimFactory.h"
+#include "support/ChildProgram.h"
 #include "support/TempDir.h"
 #include "support/UnpluggableReceiver.h"
 
@@ -77,6 +77,9 @@ void PrintTo(const Fault& fault, std::ostream* os) {
 // Beyond its time limit the program has Stop's 10 s bound and some to start and end.
 constexpr int32_t kStopBoundMs = 10000;
 constexpr int32_t kStartSlackMs = 5000;
+// The loss of a receiver is seen within a step or two of the session (a read, a write or a
+// reopen meets it); this only keeps a program that never sees it from holding the row forever.
+constexpr int32_t kNoticeBoundMs = 30000;
 
 struct Outcome {
     std::string receiver;
@@ -141,8 +144,9 @@ Outcome RunVanishingRow(const Fault& fault, const Receiver& r, Outcome outcome) 
     const auto started = std::chrono::steady_clock::now();
     ChildProgram set(SetArguments(fault, r, receiver.Link()), config.Path());
     receiver.UnplugOnceWrittenTo(std::chrono::seconds(30));
-    // Gone long enough for the loss to be seen, then back under the same name.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Back under the same name once the program has seen it go, however long a busy machine
+    // makes that take: a receiver back before the loss was seen would test nothing.
+    set.WaitForError("waiting for it to come back", kNoticeBoundMs);
     if (!receiver.Serve(r.type, static_cast<uint32_t>(r.startBaud), false, error)) {
         outcome.output = "no simulated receiver the second time: " + error;
         return outcome;

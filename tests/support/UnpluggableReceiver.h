@@ -9,7 +9,8 @@
 
 // A simulated receiver on a pseudo-terminal behind a stable name: a symbolic link that follows
 // whichever pseudo-terminal serves the receiver now, as a /dev/serial/by-id name follows an
-// adapter. Unplug() takes the receiver and its pseudo-terminal away; Serve() plugs one in again.
+// adapter. Unplug() takes the name, the receiver and its pseudo-terminal away; Serve() plugs one
+// in again.
 class UnpluggableReceiver {
 public:
     explicit UnpluggableReceiver(std::string linkPath) : link(std::move(linkPath)) {}
@@ -20,7 +21,7 @@ public:
     // Waits (at most `bound`) until the host has written to the receiver, then unplugs it; false
     // when nothing was written in time (the receiver is unplugged all the same).
     bool UnplugOnceWrittenTo(std::chrono::milliseconds bound);
-    void Unplug() { simulator.reset(); }
+    void Unplug();
 
     const std::string& Link() const { return link; }
     KPtySimulator* Simulator() { return simulator.get(); }
