@@ -71,8 +71,10 @@ const Fault kFaults[] = {
     // Any exchange may be hit, and a lost one costs a whole ping or detection pass: most rows
     // confirm in seconds, the long exchanges (Ashtech, Novatel) may need minutes.
     {"1% bytes damaged", {"--noise", kOnePercentOfBytes, "--seed", "7"}, true, 90, Expect::Either, false},
-    {"slow (400 ms)", {"--slow", "400"}, true, 90, Expect::Confirmed, false},
-    {"vanishes and returns", {}, true, 90, Expect::Confirmed, false, true},
+    // A limit of a row that ends once confirmed costs nothing while all is well; on a busy
+    // machine every pseudo-terminal of a row was seen to stall for a minute at once.
+    {"slow (400 ms)", {"--slow", "400"}, true, 180, Expect::Confirmed, false},
+    {"vanishes and returns", {}, true, 180, Expect::Confirmed, false, true},
 };
 // clang-format on
 
