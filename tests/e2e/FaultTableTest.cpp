@@ -51,7 +51,7 @@ struct Fault {
     bool untilConfirmed; // else the session runs to the time limit and is judged there
     int32_t timeoutSeconds;
     Expect expect;
-    // The output must show monitoring, then detection again, then monitoring (which the session
+    // The output must show the switch, detection again, then monitoring (which the session
     // reports only after the receiver answered at the wanted rate); the row is ended as Ctrl-C
     // ends it once it has, and whether the monitoring ping then under way was answered is luck.
     bool redetects;
@@ -117,11 +117,14 @@ double ProgramSeconds(const std::string& line) {
     return std::sscanf(line.c_str(), "[ %lf s]", &seconds) == 1 ? seconds : -1;
 }
 
-// Monitoring, then detection again, then monitoring again, in the program's own lines.
+// Switched, detection again, then monitoring, in the program's own lines. The receiver falls
+// back a fixed time after the switch: while monitoring it, or on a busy machine while still
+// pinging it at the new rate; either way detection has to find it again.
 bool Redetected(const std::string& text) {
-    const size_t monitoring = text.find("Monitoring receiver at");
-    const size_t again =
-        text.find("Auto-detecting", monitoring == std::string::npos ? text.size() : monitoring);
+    const size_t detected = text.find("Auto-detecting");
+    const size_t switched =
+        text.find("Pinging receiver at", detected == std::string::npos ? text.size() : detected);
+    const size_t again = text.find("Auto-detecting", switched == std::string::npos ? text.size() : switched);
     return again != std::string::npos &&
            text.find("Monitoring receiver at", again) != std::string::npos;
 }
