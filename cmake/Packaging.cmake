@@ -13,9 +13,33 @@ else()
     install(TARGETS velinor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
     install(FILES COPYRIGHT DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+
+    # The release history, in Debian's changelog format, compressed and named as Debian wants it
+    # for a package that is its own upstream (a version without a Debian revision). Its latest
+    # entry is the project's version, or the package would say one thing and its history another.
+    set(VELINOR_CHANGELOG_SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian-changelog)
+    file(STRINGS ${VELINOR_CHANGELOG_SOURCE} VELINOR_CHANGELOG_TOP LIMIT_COUNT 1)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VELINOR_CHANGELOG_SOURCE})
+    if(NOT VELINOR_CHANGELOG_TOP MATCHES "^velinor \\(${PROJECT_VERSION}\\) ")
+        message(FATAL_ERROR "cmake/debian-changelog starts with '${VELINOR_CHANGELOG_TOP}': "
+                            "add an entry for velinor ${PROJECT_VERSION} at its top")
+    endif()
+    set(VELINOR_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+    add_custom_command(OUTPUT ${VELINOR_CHANGELOG}
+        COMMAND gzip -9n -c ${VELINOR_CHANGELOG_SOURCE} > ${VELINOR_CHANGELOG}
+        DEPENDS ${VELINOR_CHANGELOG_SOURCE}
+        COMMENT "Compressing the changelog")
+    add_custom_target(velinor_changelog ALL DEPENDS ${VELINOR_CHANGELOG})
+    install(FILES ${VELINOR_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
     if(VELINOR_MAN_PAGE)
         # Made by running the program just built, so its help and the page cannot drift apart.
-        find_program(VELINOR_HELP2MAN help2man REQUIRED)
+        find_program(VELINOR_HELP2MAN help2man)
+        if(NOT VELINOR_HELP2MAN)
+            message(FATAL_ERROR "help2man not found: the man page is made with it. Install it "
+                                "(it is among scripts/lib.sh's BUILD_PACKAGES), or configure "
+                                "with -DVELINOR_MAN_PAGE=OFF for a build without the page.")
+        endif()
         set(VELINOR_MAN ${CMAKE_CURRENT_BINARY_DIR}/velinor.1.gz)
         add_custom_command(OUTPUT ${VELINOR_MAN}
             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cmake/man-page.sh $<TARGET_FILE:velinor>

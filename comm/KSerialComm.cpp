@@ -106,7 +106,14 @@ bool KSerialComm::OpenSequence() {
 
     if (!KSerialBackend::Open(port, device, lastOpenError)) {
         if (lastOpenError.device.empty()) lastOpenError.device = device;
-        ReportFailure();
+        // The device this link had open until its last close is missing now: it went between
+        // that close and this open (detection reopens every second), which is an unplug.
+        if (lastOpenError.kind == KOpenError::NotPresent && device == openedDevice) {
+            port.gone.store(true);
+            NoteGone();
+        } else {
+            ReportFailure();
+        }
         if (lock) lock->Unlock();  // the lock is held exactly while open
         return false;
     }
@@ -131,6 +138,7 @@ void KSerialComm::ReportFailure() {
 bool KSerialComm::Close() {
     if (!isOpen) return true;
     if (KSerialBackend::IsValid(port)) KSerialBackend::Close(port);
+    NoteGone();
     if (heldLock) heldLock->Unlock();
     heldLock.reset();
     isOpen = false;

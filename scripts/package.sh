@@ -4,7 +4,7 @@
 #   build/windows/packages/velinor-VERSION-win64.zip (the `windows` build, `windows-zip` preset)
 # The .deb is unpacked into a scratch root, and the program run from there must give its
 # version, list the receivers and take a simulated receiver to a confirmed rate; its man page
-# must render without warnings and name every command. The zip must hold both programs, the
+# must render without warnings and name every command; lintian must find no error in it. The zip must hold both programs, the
 # README and the notices at its top, and both programs must start under Wine. Any miss fails.
 #
 #   scripts/package.sh
@@ -20,7 +20,7 @@ cd "$ROOT"
 log() { printf '== [%3ds] %s\n' "$SECONDS" "$*"; }
 fail() { echo "package: $*" >&2; exit 1; }
 
-ensure_packages "${BUILD_PACKAGES[@]}" help2man dpkg-dev file man-db \
+ensure_packages "${BUILD_PACKAGES[@]}" dpkg-dev file man-db lintian \
     g++-mingw-w64-x86-64 wine wine64 xvfb x11-utils
 
 VERSION="$(sed -n 's/^project(velinor VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
@@ -67,10 +67,17 @@ for library in libc6 libstdc++6; do
     [[ "$(field Depends)" == *"$library "* ]] || fail "Depends lacks $library: '$(field Depends)'"
 done
 
+# Debian's own checks: an error fails the package; warnings and notes are shown.
+log "lintian $DEB"
+status=0
+lintian_out="$(lintian --fail-on error --display-info "$DEB" 2>&1)" || status=$?
+[[ -z "$lintian_out" ]] || printf '%s\n' "$lintian_out"
+((status == 0)) || fail "lintian finds errors in $DEB"
+
 ROOTFS="$WORK/root"
 dpkg-deb -x "$DEB" "$ROOTFS"
 for file in usr/bin/velinor usr/share/man/man1/velinor.1.gz usr/share/doc/velinor/copyright \
-    usr/share/doc/velinor/README.md; do
+    usr/share/doc/velinor/README.md usr/share/doc/velinor/changelog.gz; do
     [[ -f "$ROOTFS/$file" ]] || fail "the package lacks /$file"
 done
 readelf -d "$ROOTFS/usr/bin/velinor" | grep -qE 'RPATH|RUNPATH' && fail "the installed program keeps a library path"

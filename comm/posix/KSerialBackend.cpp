@@ -185,6 +185,9 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
 void Close(KSerialPort& port) {
     if (port.handle >= 0) {
         const int fd = port.handle;
+        // A hang-up that no read or write met before the close is still news: after the close
+        // the device is merely missing, which an unplug and a wrong name look alike.
+        if (HungUp(fd)) port.gone.store(true);
         // What was written leaves at the rate it was written at before the line is changed back
         // or reopened at another rate: a rate change command must reach the receiver whole. A
         // device that never drains has the rest discarded, so that neither the restore nor the

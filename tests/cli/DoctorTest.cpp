@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -45,8 +46,11 @@ public:
             if (fd < 0) ::_exit(1);
             for (;;) ::pause();
         }
-        // Until it has the device open, the doctor could not see it.
-        for (int i = 0; i < 500 && !Holds(device); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // Until it has the device open, the doctor could not see it. A busy machine may take
+        // seconds to run the child at all; the wait ends as soon as it has.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!Holds(device) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     ~Holder() {
         if (pid > 0) {

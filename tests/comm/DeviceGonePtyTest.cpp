@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "OpenFailureRecorder.h"
 #include "PtyPair.h"
 #include "comm/KSerialComm.h"
 
@@ -25,7 +26,8 @@ using Call = bool (*)(KSerialComm&);
 
 // The other side of the terminal closes under an open link, as an adapter's terminal hangs up
 // when it is pulled out; the parameter is the first call to meet it.
-class DeviceGoneOnPty : public ::testing::TestWithParam<Call> {
+template <typename Base>
+class HearsOfGoneDevices : public Base {
 protected:
     void SetUp() override {
         goneSeen.clear();
@@ -33,6 +35,8 @@ protected:
     }
     void TearDown() override { KSerialComm::SetDeviceGoneHandler(nullptr); }
 };
+
+class DeviceGoneOnPty : public HearsOfGoneDevices<::testing::TestWithParam<Call>> {};
 
 TEST_P(DeviceGoneOnPty, MarksTheLinkGoneOnceEveryLaterCallFailsAndANewOpenStartsAfresh) {
     KSerialComm link;
@@ -72,6 +76,44 @@ std::string CallName(const ::testing::TestParamInfo<Call>& param) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FirstCall, DeviceGoneOnPty, ::testing::Values(&ReadOne, &ReadSome, &WriteSome), CallName);
+
+// The other side closes while nothing reads or writes: the close meets it, or (gone between a
+// close and the next open, as detection reopens every second) the reopen does. Either way the
+// device is gone, said once, and no failed open is reported for it.
+enum class Goes { BeforeTheClose, BetweenCloseAndReopen };
+
+class DeviceGoneUnmetByCalls : public HearsOfGoneDevices<::testing::TestWithParam<Goes>> {};
+
+TEST_P(DeviceGoneUnmetByCalls, IsSaidOnceAsGoneNotAsAFailedOpen) {
+    OpenFailureRecorder failures;
+    PtyPair pty;
+    // Held, so that the terminal's number stays taken (its name is gone all the same) and a
+    // reopen cannot find another terminal under it.
+    pty.OpenSlave();
+    KSerialComm link;
+    link.DevicePath = pty.SlavePath();
+    ASSERT_TRUE(link.Open(0));
+    if (GetParam() == Goes::BeforeTheClose) pty.HangUp();
+    EXPECT_TRUE(link.Close());
+    if (GetParam() == Goes::BetweenCloseAndReopen) pty.HangUp();
+    EXPECT_FALSE(link.Open(0));
+    EXPECT_TRUE(link.DeviceGone());
+    EXPECT_EQ(goneSeen, std::vector<std::string>{pty.SlavePath()});
+    EXPECT_TRUE(failures.Seen().empty());
+
+    // A link that never had the device open is told of a failed open as ever.
+    KSerialComm other;
+    other.DevicePath = pty.SlavePath();
+    EXPECT_FALSE(other.Open(0));
+    EXPECT_EQ(failures.Seen().size(), 1u);
+    EXPECT_EQ(goneSeen.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hangup, DeviceGoneUnmetByCalls,
+                         ::testing::Values(Goes::BeforeTheClose, Goes::BetweenCloseAndReopen),
+                         [](const ::testing::TestParamInfo<Goes>& param) {
+                             return param.param == Goes::BeforeTheClose ? "BeforeTheClose" : "BetweenCloseAndReopen";
+                         });
 
 } // namespace
 #endif

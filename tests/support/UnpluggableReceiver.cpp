@@ -67,7 +67,7 @@ bool UnpluggableReceiver::UnplugOnceWrittenTo(std::chrono::milliseconds bound) {
     while (simulator && simulator->BytesFromHost() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const bool written = simulator && simulator->BytesFromHost() > 0;
-    simulator.reset();
+    Unplug();
     return written;
 }
 
@@ -90,7 +90,16 @@ bool UnpluggableReceiver::UnplugOnceAnsweredAt(uint32_t baud, std::chrono::milli
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    simulator.reset();
+    Unplug();
     return answered;
+}
+
+void UnpluggableReceiver::Unplug() {
+    // The name goes first, as udev removes an adapter's: a pseudo-terminal's number is free for
+    // the next one made (another test's, another user's) once its last holder closes it, and a
+    // name left pointing at the number would lead there.
+    std::error_code ignored;
+    std::filesystem::remove(link, ignored);
+    simulator.reset();
 }
 #endif

@@ -9,7 +9,8 @@
 
 // A simulated receiver on a pseudo-terminal behind a stable name: a symbolic link that follows
 // whichever pseudo-terminal serves the receiver now, as a /dev/serial/by-id name follows an
-// adapter. Unplug() takes the receiver and its pseudo-terminal away; Serve() plugs one in again.
+// adapter. Unplug() takes the name, the receiver and its pseudo-terminal away; Serve() plugs one
+// in again.
 class UnpluggableReceiver {
 public:
     explicit UnpluggableReceiver(std::string linkPath) : link(std::move(linkPath)) {}
@@ -26,7 +27,7 @@ public:
     // (so the host heard the first answer before it asked again), then unplugs it; false when
     // that did not happen in time.
     bool UnplugOnceAnsweredAt(uint32_t baud, std::chrono::milliseconds bound);
-    void Unplug() { simulator.reset(); }
+    void Unplug();
 
     const std::string& Link() const { return link; }
     KPtySimulator* Simulator() { return simulator.get(); }

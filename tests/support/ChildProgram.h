@@ -24,6 +24,9 @@ public:
     // The first line of standard output, once written; empty when none came within `boundMs` or
     // the child ended first.
     std::string FirstLine(int32_t boundMs);
+    // Waits at most `boundMs` until the child's standard error holds `text`; false when it did
+    // not come (or the child ended without it).
+    bool WaitForError(const std::string& text, int32_t boundMs);
     // Waits at most `boundMs` for the child to end: its exit code (-1 for a signal), or nothing
     // when it is still running.
     std::optional<int> Wait(int32_t boundMs);

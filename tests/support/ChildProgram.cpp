@@ -1,4 +1,4 @@
-#include "ChildProgram.h"
+#include "support/ChildProgram.h"
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
@@ -55,6 +55,17 @@ std::string ChildProgram::FirstLine(int32_t boundMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return {};
+}
+
+bool ChildProgram::WaitForError(const std::string& text, int32_t boundMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    for (;;) {
+        // Asked before reading, so that what it wrote before it ended is read.
+        const bool ended = !Running() || Wait(0).has_value();
+        if (ErrorOutput().find(text) != std::string::npos) return true;
+        if (ended || std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 std::optional<int> ChildProgram::Wait(int32_t boundMs) {
