@@ -15,6 +15,13 @@ namespace KSerialBackend {
 // claimed otherwise, Settings when the line settings were refused) and leaves the port closed.
 bool Open(KSerialPort& port, const std::string& device, KOpenError& error);
 void Close(KSerialPort& port);
+#if !defined(_WIN32)
+// Moves an open port to the line settings in port.dcb without letting go of it (the lock file,
+// the advisory lock and the exclusive claim stay): what was written leaves at the old rate first
+// (or is dropped when it cannot), and both queues are emptied, as a close and a new open would.
+// When the settings are refused, fills `error` and leaves the line as it was found at open.
+bool ChangeLine(KSerialPort& port, const std::string& device, KOpenError& error);
+#endif
 bool IsValid(const KSerialPort& port);
 bool Write(KSerialPort& port, const void* data, uint32_t length);
 // Bytes waiting in the driver's input queue, or -1 when that cannot be learned.
