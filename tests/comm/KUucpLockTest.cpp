@@ -1,5 +1,7 @@
 #ifndef _WIN32
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -234,6 +236,26 @@ TEST(UucpLock, OfManyProgramsRacingExactlyOneWinsEvenOverAStaleLock) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 0)
         << "no lock or temporary file left";
+}
+
+// A program of ours in the middle of taking a stale lock over holds the lock folder's advisory
+// lock; another that finds the same stale lock meanwhile must not remove it under the first
+// one's feet. It waits its turn, and gives the port up after a bounded wait.
+TEST(UucpLock, AStaleLockBeingTakenOverIsLeftToTheFirstTaker) {
+    TempDir dir;
+    const std::string file = dir.File("LCK..ttyS0");
+    const std::string stale = LockText(HolderProcess::DeadPid());
+    WriteFile(file, stale);
+    const int folder = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0) << "the first taker's turn";
+    HolderProcess second("lock-taker", [&] {
+        KUucpLock lock;
+        KLockOwner owner;
+        return std::string(lock.Acquire("/dev/ttyS0", owner, dir.Path()) && lock.Held() ? "took it" : "left it");
+    });
+    EXPECT_EQ(second.Said(), "left it");
+    EXPECT_EQ(ReadWholeFile(file), stale);
+    ::close(folder);
 }
 
 // The system's lock folder may be written by everyone but has the sticky bit: only a lock's
