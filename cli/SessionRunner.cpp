@@ -95,7 +95,10 @@ std::string OpenFailureText(const KOpenError& error) {
     return text;
 }
 
-void ReportOpenFailuresOnConsole() { KSerialComm::SetOpenFailureHandler(PrintOpenFailure); }
+void ReportOpenFailuresOnConsole() {
+    ForgetPrintedFailure();
+    KSerialComm::SetOpenFailureHandler(PrintOpenFailure);
+}
 
 namespace {
 // Links are opened on the command's own thread, so the failure is here once Open has returned.
@@ -115,7 +118,6 @@ std::unique_ptr<KReceiver> CreateCatalogueReceiver(int32_t type) {
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
     interrupted.store(false);
     openFailed.store(false);
-    ForgetPrintedFailure();
     deviceGone.store(false);
     KConsole::OnInterrupt(OnInterrupt);
     ReportOpenFailuresOnConsole();
