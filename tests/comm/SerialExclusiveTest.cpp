@@ -236,19 +236,22 @@ TEST_F(SerialExclusive, ASessionKeepsThePortClaimedAcrossRateChanges) {
         return std::make_unique<SilentReceiver>(waiter, pty, seen);
     });
     // One ping at the wanted rate, then one at each rate of the table, and once more around.
-    constexpr size_t kPings = 1 + 2 * 8;
+    struct StopAfter {
+        KBaudSession& session;
+        const std::vector<std::string>& seen;
+        size_t pings;
+    } stopAfter{session, seen, 1 + 2 * 8};
     session.statusCallback = [](void* user, int32_t, int32_t, int32_t) {
-        auto* pair = static_cast<std::pair<KBaudSession*, std::vector<std::string>*>*>(user);
-        if (pair->second->size() >= kPings) pair->first->RequestStop();
+        auto* stop = static_cast<StopAfter*>(user);
+        if (stop->seen.size() >= stop->pings) stop->session.RequestStop();
     };
-    std::pair<KBaudSession*, std::vector<std::string>*> user{&session, &seen};
-    session.statusUser = &user;
+    session.statusUser = &stopAfter;
     ASSERT_TRUE(session.Start(0, 115200, 0, 7));
     for (int i = 0; i < 6000 && !session.WorkerEnded(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     session.Stop();
 
-    ASSERT_GE(seen.size(), kPings);
+    ASSERT_GE(seen.size(), stopAfter.pings);
     std::vector<std::string> expected;
     for (const std::string& line : seen)
         expected.push_back(line.substr(0, line.find(':')) + ": held");
