@@ -19,7 +19,8 @@ void Close(KSerialPort& port);
 // Moves an open port to the line settings in port.dcb without letting go of it (the lock file,
 // the advisory lock and the exclusive claim stay): what was written leaves at the old rate first
 // (or is dropped when it cannot), and both queues are emptied, as a close and a new open would.
-// When the settings are refused, fills `error` and leaves the line as it was found at open.
+// When the settings are refused, fills `error` and leaves the line as it was found at open; a
+// device found gone is marked so instead.
 bool ChangeLine(KSerialPort& port, const std::string& device, KOpenError& error);
 #endif
 bool IsValid(const KSerialPort& port);

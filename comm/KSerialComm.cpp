@@ -129,10 +129,15 @@ bool KSerialComm::Reopen(int32_t baud) {
         TakeLineSettings();
         lastOpenError = KOpenError{};
         if (KSerialBackend::ChangeLine(port, openedDevice, lastOpenError)) return true;
-        if (lastOpenError.device.empty()) lastOpenError.device = openedDevice;
-        ReportFailure();
-        Close();  // as a refused open leaves it
-        return false;
+        if (DeviceGone()) {
+            // Gone since the last call: told like any loss, then opened again by name below.
+            NoteGone();
+        } else {
+            if (lastOpenError.device.empty()) lastOpenError.device = openedDevice;
+            ReportFailure();
+            Close();  // as a refused open leaves it
+            return false;
+        }
     }
 #endif
     Close();

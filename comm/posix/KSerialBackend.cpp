@@ -219,7 +219,15 @@ void Close(KSerialPort& port) {
 bool ChangeLine(KSerialPort& port, const std::string& device, KOpenError& error) {
     const int fd = port.handle;
     LetOutputLeave(fd);
-    if (!ApplyLine(fd, port.dcb, port.found, device, error)) return false;
+    // A device that went since the last call is no line to set: the caller opens it again by name.
+    if (HungUp(fd)) {
+        port.gone.store(true);
+        return false;
+    }
+    if (!ApplyLine(fd, port.dcb, port.found, device, error)) {
+        if (IsGoneError(error.osError)) port.gone.store(true);
+        return false;
+    }
     // Nothing from the old rate reaches the reader, as after a new open.
     ::tcflush(fd, TCIOFLUSH);
     error = KOpenError{};

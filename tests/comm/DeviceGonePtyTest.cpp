@@ -20,6 +20,7 @@ bool ReadSome(KSerialComm& link) {
     return link.ReadAvailable(bytes, sizeof bytes) > 0;
 }
 bool WriteSome(KSerialComm& link) { return link.Write("ping", 4); }
+bool ChangeRate(KSerialComm& link) { return link.Reopen(4800); }
 
 using Call = bool (*)(KSerialComm&);
 
@@ -68,10 +69,14 @@ TEST_P(DeviceGoneOnPty, MarksTheLinkGoneOnceEveryLaterCallFailsAndANewOpenStarts
 }
 
 std::string CallName(const ::testing::TestParamInfo<Call>& param) {
-    return param.param == &ReadOne ? "ReadExact" : param.param == &ReadSome ? "ReadAvailable" : "Write";
+    return param.param == &ReadOne    ? "ReadExact"
+           : param.param == &ReadSome ? "ReadAvailable"
+           : param.param == &WriteSome ? "Write"
+                                       : "Reopen";
 }
 
-INSTANTIATE_TEST_SUITE_P(FirstCall, DeviceGoneOnPty, ::testing::Values(&ReadOne, &ReadSome, &WriteSome), CallName);
+INSTANTIATE_TEST_SUITE_P(FirstCall, DeviceGoneOnPty, ::testing::Values(&ReadOne, &ReadSome, &WriteSome, &ChangeRate),
+                         CallName);
 
 } // namespace
 #endif
