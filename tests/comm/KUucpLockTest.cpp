@@ -1,6 +1,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <stdexcept>
 #include <cstdint>
@@ -219,9 +221,10 @@ TEST(UucpLock, OfManyProgramsRacingExactlyOneWinsEvenOverAStaleLock) {
     const std::string file = dir.File("LCK..ttyS0");
     LockRace race(6, dir.Path());
     constexpr int kRounds = 300;
+    pid_t dead = HolderProcess::DeadPid();
     for (int round = 0; round < kRounds && !HasFailure(); ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        const pid_t dead = HolderProcess::DeadPid();
+        if (::kill(dead, 0) == 0 || errno != ESRCH) dead = HolderProcess::DeadPid(); // handed out again
         switch (round % 3) {
         case 0: break; // no lock
         case 1: WriteFile(file, LockText(dead)); break;
