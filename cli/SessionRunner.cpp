@@ -37,13 +37,28 @@ void OnDeviceGone(const std::string& device) {
     deviceGone.store(true);
 }
 
+// What was last said about a failed open: a session retries at every rate, and a reopen that
+// fails once mostly fails again the same way.
+std::mutex printedLock;
+std::string printedFailure;
+
 void PrintOpenFailure(const KOpenError& error) {
     // Reopens of a device that has gone fail as a matter of course; the user hears of it once.
     if (deviceGone.load()) return;
     openFailed.store(true);
     std::string line = "velinor: " + OpenFailureText(error);
     if (!error.remedy.empty()) line += "\n  " + error.remedy;
+    {
+        std::lock_guard<std::mutex> guard(printedLock);
+        if (line == printedFailure) return;
+        printedFailure = line;
+    }
     std::fprintf(stderr, "\n%s\n", line.c_str());
+}
+
+void ForgetPrintedFailure() {
+    std::lock_guard<std::mutex> guard(printedLock);
+    printedFailure.clear();
 }
 
 struct RunState {
@@ -80,7 +95,10 @@ std::string OpenFailureText(const KOpenError& error) {
     return text;
 }
 
-void ReportOpenFailuresOnConsole() { KSerialComm::SetOpenFailureHandler(PrintOpenFailure); }
+void ReportOpenFailuresOnConsole() {
+    ForgetPrintedFailure();
+    KSerialComm::SetOpenFailureHandler(PrintOpenFailure);
+}
 
 namespace {
 // Links are opened on the command's own thread, so the failure is here once Open has returned.
@@ -181,6 +199,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
             if (back) {
                 std::fprintf(stderr, "velinor: %s is back; resuming\n", device.c_str());
                 deviceGone.store(false);
+                ForgetPrintedFailure();
                 continue;
             }
             if (!interrupted.load()) {

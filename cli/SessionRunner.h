@@ -25,7 +25,8 @@ struct SessionPlan {
 // Runs the plan to its end and answers the exit code (see Commands.h).
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
 
-// Routes open failures of serial links to standard error with the device, reason and remedy.
+// Routes open failures of serial links to standard error with the device, reason and remedy;
+// a failure just like the one said last is not said again (a session retries at every rate).
 void ReportOpenFailuresOnConsole();
 // Keeps open failures instead, for a --json document that reports them itself: the last one is
 // LastOpenFailure().

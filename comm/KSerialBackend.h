@@ -16,6 +16,14 @@ namespace KSerialBackend {
 bool Open(KSerialPort& port, const std::string& device, KOpenError& error);
 // Waits (at most 1000 ms) for what was written to leave the line, then closes.
 void Close(KSerialPort& port);
+#if !defined(_WIN32)
+// Moves an open port to the line settings in port.dcb without letting go of it (the lock file,
+// the advisory lock and the exclusive claim stay): what was written leaves at the old rate first
+// (or is dropped when it cannot), and both queues are emptied, as a close and a new open would.
+// When the settings are refused, fills `error` and leaves the line as it was found at open; a
+// device found gone is marked so instead.
+bool ChangeLine(KSerialPort& port, const std::string& device, KOpenError& error);
+#endif
 bool IsValid(const KSerialPort& port);
 bool Write(KSerialPort& port, const void* data, uint32_t length);
 // Bytes waiting in the driver's input queue, or -1 when that cannot be learned.

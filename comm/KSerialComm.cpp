@@ -99,10 +99,7 @@ bool KSerialComm::OpenSequence() {
     }
 
     port.portNumber = PortNumber;
-    port.dcb.BaudRate = static_cast<uint32_t>(BaudRate);
-    port.dcb.Parity = ParityCode(Parity);
-    port.dcb.ByteSize = static_cast<uint8_t>(WordLength & 0xFF);
-    port.dcb.StopBits = StopBits == 2 ? 2 : 0;  // TWOSTOPBITS or ONESTOPBIT; never 1.5
+    TakeLineSettings();
 
     if (!KSerialBackend::Open(port, device, lastOpenError)) {
         if (lastOpenError.device.empty()) lastOpenError.device = device;
@@ -121,6 +118,38 @@ bool KSerialComm::OpenSequence() {
     openedDevice = device;
     goneReported.store(false);
     return true;
+}
+
+void KSerialComm::TakeLineSettings() {
+    port.dcb.BaudRate = static_cast<uint32_t>(BaudRate);
+    port.dcb.Parity = ParityCode(Parity);
+    port.dcb.ByteSize = static_cast<uint8_t>(WordLength & 0xFF);
+    port.dcb.StopBits = StopBits == 2 ? 2 : 0;  // TWOSTOPBITS or ONESTOPBIT; never 1.5
+}
+
+bool KSerialComm::Reopen(int32_t baud) {
+#if !defined(_WIN32)
+    // Closing would let another program take the port in between. (On Windows the claim is
+    // the handle's and the link is closed and opened as before.)
+    if (isOpen && KSerialBackend::IsValid(port) && !DeviceGone()) {
+        BaudRate = baud;
+        TakeLineSettings();
+        lastOpenError = KOpenError{};
+        if (KSerialBackend::ChangeLine(port, openedDevice, lastOpenError)) return true;
+        if (DeviceGone()) {
+            // Gone since the last call: told like any loss, then opened again by name below.
+            NoteGone();
+        } else {
+            if (lastOpenError.device.empty()) lastOpenError.device = openedDevice;
+            ReportFailure();
+            Close();  // as a refused open leaves it
+            return false;
+        }
+    }
+#endif
+    Close();
+    BaudRate = baud;
+    return Open(0);
 }
 
 void KSerialComm::ReportFailure() {

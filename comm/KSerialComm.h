@@ -28,6 +28,12 @@ public:
     void GetPortName(char* text, uint32_t size) override;
     bool DeviceGone() const override { return port.gone.load(); }
 
+    // Moves the link to `baud` as closing it, setting BaudRate and opening it again would, but
+    // an open port stays claimed (process lock, lock file, advisory lock, exclusive mode) where
+    // the platform can change the line in place; a link whose device has gone is opened again by
+    // name. A refused rate leaves the link closed and is reported as a failed open is.
+    bool Reopen(int32_t baud);
+
     // Why the last Open failed (kind None after a successful one).
     const KOpenError& LastOpenError() const { return lastOpenError; }
 
@@ -61,6 +67,7 @@ protected:
 
 private:
     bool OpenSequence();
+    void TakeLineSettings();
     void ReportFailure();
     // Tells the handler when the call just made found the device gone.
     void NoteGone();

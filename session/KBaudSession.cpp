@@ -182,9 +182,9 @@ int32_t KBaudSession::Detect() {
 
 bool KBaudSession::Reopen(int32_t baud) {
     receiver->Detach();
-    link->Close();
-    link->BaudRate = baud;
-    link->Open(0);
+    // The port stays claimed across the change: closed even for a moment, it could be taken by
+    // another program waiting for it.
+    link->Reopen(baud);
     return receiver->Attach(link.get(), kClientName);
 }
 

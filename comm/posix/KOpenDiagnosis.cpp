@@ -88,6 +88,18 @@ std::string UserName() {
     return "$USER";
 }
 
+// The name of the user who owns `path`, or its number.
+std::string OwnerName(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return "another user";
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(info.st_uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return "user " + std::string(found->pw_name);
+    return "user " + std::to_string(info.st_uid);
+}
+
 std::string HoldersText(const std::vector<KOpenDiagnosis::KDeviceHolder>& holders) {
     std::string text;
     for (size_t i = 0; i < holders.size(); ++i) {
@@ -213,6 +225,29 @@ void DescribeHeld(KOpenError& error, const std::string& device, const std::vecto
                    (lockFile.empty() ? " is open in " + HoldersText(holders)
                                      : " is locked by " + HoldersText(holders) + " (" + lockFile + ")");
     error.remedy = RemedyFor(holders);
+}
+
+void DescribeLocked(KOpenError& error, const std::string& device, const KLockOwner& owner,
+                    const std::string& lockFile, const std::string& procRoot) {
+    if (owner.state == KLockOwner::Live) {
+        DescribeHeld(error, device, {{owner.pid, ProgramName(procRoot, owner.pid), false}}, lockFile);
+        return;
+    }
+    error.kind = KOpenError::Busy;
+    error.text = kNotInstalled;
+    error.device = device;
+    error.osError = EBUSY;
+    const std::string busy = ErrorText(EBUSY) + ": " + device;
+    if (owner.state == KLockOwner::Stuck) {
+        const std::string user = OwnerName(lockFile);
+        error.reason = busy + " is locked by pid " + std::to_string(owner.pid) + " of " + user + " (" + lockFile +
+                       "): no such process runs here, but the lock is not yours to remove";
+        error.remedy = "if no program of " + user + " uses the port, ask them or the administrator to remove " +
+                       lockFile + ", and try again";
+    } else {
+        error.reason = busy + " is locked (" + lockFile + "), and who holds the lock cannot be told";
+        error.remedy = "close the program that uses the port; if none does, remove " + lockFile + " and try again";
+    }
 }
 
 void DescribeSettingsFailure(KOpenError& error, const std::string& device, int err,

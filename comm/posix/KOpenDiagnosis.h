@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "comm/KOpenError.h"
+#include "comm/posix/KUucpLock.h"
 
 // Turns a failed open of a serial device into what a person needs to act on it.
 namespace KOpenDiagnosis {
@@ -37,6 +38,12 @@ void DescribeOpenFailure(KOpenError& error, const std::string& device, int err,
 // take serial devices (ModemManager, gpsd, brltty), and to close any other.
 void DescribeHeld(KOpenError& error, const std::string& device, const std::vector<KDeviceHolder>& holders,
                   const std::string& lockFile);
+
+// Fills `error` (Busy) for a device whose lock file `lockFile` is not ours to take: a live
+// owner (named through `procRoot`), one that cannot be told, or another user's stale lock that
+// this user may not remove.
+void DescribeLocked(KOpenError& error, const std::string& device, const KLockOwner& owner,
+                    const std::string& lockFile, const std::string& procRoot = "/proc");
 
 // Fills `error` for line settings that the device refused (`what` says which).
 void DescribeSettingsFailure(KOpenError& error, const std::string& device, int err,

@@ -81,20 +81,19 @@ KPortFinding Holders(const std::string& device, const std::string& procRoot) {
     std::vector<KOpenDiagnosis::KDeviceHolder> holders;
     for (const auto& holder : KOpenDiagnosis::FindHolders(procRoot, device))
         if (!holder.otherEnd && holder.pid != ::getpid()) holders.push_back(holder);
-    std::string lockFile;
+    KOpenError error;
     if (holders.empty()) {
         // The conventional lock file of serial programs: a live owner holds the device even with
-        // the device closed for a moment.
+        // the device closed for a moment, and a lock whose owner cannot be told is not stale.
         const std::string path = KUucpLock::Folder() + "/" + KUucpLock::FileName(device);
-        const int owner = KUucpLock::ReadOwner(path);
-        if (owner > 0 && owner != ::getpid() && (::kill(owner, 0) == 0 || errno == EPERM)) {
-            holders.push_back({owner, KOpenDiagnosis::ProgramName(procRoot, owner), false});
-            lockFile = path;
-        }
+        const KLockOwner owner = KUucpLock::Inspect(path);
+        const bool ours = owner.state == KLockOwner::Live && owner.pid == ::getpid();
+        if (ours || owner.state == KLockOwner::None || owner.state == KLockOwner::Gone)
+            return {KPortFinding::Ok, "holders", "no other program has " + device + " open or locked", ""};
+        KOpenDiagnosis::DescribeLocked(error, device, owner, path, procRoot);
+    } else {
+        KOpenDiagnosis::DescribeHeld(error, device, holders, "");
     }
-    if (holders.empty()) return {KPortFinding::Ok, "holders", "no other program has " + device + " open or locked", ""};
-    KOpenError error;
-    KOpenDiagnosis::DescribeHeld(error, device, holders, lockFile);
     return {KPortFinding::Problem, "holders", error.reason, error.remedy};
 }
 

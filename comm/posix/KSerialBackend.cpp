@@ -73,10 +73,9 @@ void CloseDevice(int fd, bool releaseExclusive) {
 // filled, when there is one; else the lock file is ours (where the lock folder can be written).
 bool ClaimAgainstOthers(const std::string& device, KUucpLock& lock, KOpenError& error) {
     const std::string folder = KUucpLock::Folder();
-    int owner = 0;
+    KLockOwner owner;
     if (!lock.Acquire(device, owner, folder)) {
-        KOpenDiagnosis::DescribeHeld(error, device, {{owner, KOpenDiagnosis::ProgramName(kProcRoot, owner), false}},
-                                     folder + "/" + KUucpLock::FileName(device));
+        KOpenDiagnosis::DescribeLocked(error, device, owner, folder + "/" + KUucpLock::FileName(device), kProcRoot);
         return false;
     }
     std::vector<KOpenDiagnosis::KDeviceHolder> holders = KOpenDiagnosis::FindHolders(kProcRoot, device);
@@ -87,6 +86,48 @@ bool ClaimAgainstOthers(const std::string& device, KUucpLock& lock, KOpenError& 
     lock.Release();
     KOpenDiagnosis::DescribeHeld(error, device, holders, "");
     return false;
+}
+
+// Sets the line to `dcb` on top of `base` (the settings found at open). A refused request leaves
+// the line at `base` and fills `error`.
+bool ApplyLine(int fd, const KLineSettings& dcb, const termios& base, const std::string& device, KOpenError& error) {
+    termios wanted = base;
+    std::string why;
+    if (!KTermiosSettings::Build(dcb, wanted, why)) {
+        KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, why);
+        return false;
+    }
+    // tcsetattr succeeds when any part of the request was applied; only what the driver kept
+    // counts. glibc refuses what a pseudo-terminal does to every request (8 bits, no parity):
+    // there, a request whose rate and raw mode were applied has done all it can.
+    const bool pseudo = IsPseudoTerminal(fd);
+    const int setResult = ::tcsetattr(fd, TCSANOW, &wanted);
+    const int setError = errno;
+    termios applied{};
+    const bool readBack = ::tcgetattr(fd, &applied) == 0;
+    const bool kept = readBack && KTermiosSettings::Kept(wanted, applied, !pseudo);
+    const bool accepted = setResult == 0 || (pseudo && setError == EINVAL && readBack &&
+                                             applied.c_iflag == wanted.c_iflag &&
+                                             applied.c_oflag == wanted.c_oflag &&
+                                             applied.c_lflag == wanted.c_lflag);
+    if (accepted && kept) return true;
+    ::tcsetattr(fd, TCSANOW, &base);  // a refused request leaves the line as it found it
+    const std::string settings = KTermiosSettings::Describe(dcb);
+    if (!accepted)
+        KOpenDiagnosis::DescribeSettingsFailure(error, device, setError, "the port refused " + settings);
+    else
+        KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, "the port does not support " + settings);
+    return false;
+}
+
+// What was written leaves at the rate it was written at before the line is changed: a rate
+// change command must reach the receiver whole. A device that never drains has the rest
+// discarded, so that nothing after waits for it (the driver's own drain at close can take 30 s).
+// False when it had to be discarded.
+bool LetOutputLeave(int fd) {
+    const bool drained = KOutputDrain::WaitUntilSent([fd] { return KOutputDrain::Pending(fd); }, kWriteTimeoutMs);
+    if (!drained) ::tcflush(fd, TCOFLUSH);
+    return drained;
 }
 
 } // namespace
@@ -137,34 +178,8 @@ bool Open(KSerialPort& port, const std::string& device, KOpenError& error) {
         KOpenDiagnosis::DescribeSettingsFailure(error, device, err, "");
         return false;
     }
-    termios wanted = current;
-    std::string why;
-    if (!KTermiosSettings::Build(port.dcb, wanted, why)) {
+    if (!ApplyLine(fd, port.dcb, current, device, error)) {
         CloseDevice(fd, madeExclusive);
-        KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, why);
-        return false;
-    }
-    // tcsetattr succeeds when any part of the request was applied; only what the driver kept
-    // counts. glibc refuses what a pseudo-terminal does to every request (8 bits, no parity):
-    // there, a request whose rate and raw mode were applied has done all it can.
-    const bool pseudo = IsPseudoTerminal(fd);
-    const int setResult = ::tcsetattr(fd, TCSANOW, &wanted);
-    const int setError = errno;
-    termios applied{};
-    const bool readBack = ::tcgetattr(fd, &applied) == 0;
-    const bool kept = readBack && KTermiosSettings::Kept(wanted, applied, !pseudo);
-    const bool accepted = setResult == 0 || (pseudo && setError == EINVAL && readBack &&
-                                             applied.c_iflag == wanted.c_iflag &&
-                                             applied.c_oflag == wanted.c_oflag &&
-                                             applied.c_lflag == wanted.c_lflag);
-    if (!accepted || !kept) {
-        ::tcsetattr(fd, TCSANOW, &current);  // a refused open leaves the line as it found it
-        CloseDevice(fd, madeExclusive);
-        const std::string settings = KTermiosSettings::Describe(port.dcb);
-        if (!accepted)
-            KOpenDiagnosis::DescribeSettingsFailure(error, device, setError, "the port refused " + settings);
-        else
-            KOpenDiagnosis::DescribeSettingsFailure(error, device, EINVAL, "the port does not support " + settings);
         return false;
     }
 
@@ -188,15 +203,8 @@ void Close(KSerialPort& port) {
         // A hang-up that no read or write met before the close is still news: after the close
         // the device is merely missing, which an unplug and a wrong name look alike.
         if (HungUp(fd)) port.gone.store(true);
-        // What was written leaves at the rate it was written at before the line is changed back
-        // or reopened at another rate: a rate change command must reach the receiver whole. A
-        // device that never drains has the rest discarded, so that neither the restore nor the
-        // close waits for it (the driver's own drain at close can take 30 s).
-        const bool drained = KOutputDrain::WaitUntilSent([fd] { return KOutputDrain::Pending(fd); },
-                                                         kWriteTimeoutMs);
         termios found = port.found;
-        if (!drained) {
-            ::tcflush(fd, TCOFLUSH);
+        if (!LetOutputLeave(fd)) {
             // Nor may flow control hold back what the transmitter still has.
             found.c_iflag &= ~static_cast<tcflag_t>(IXON);
 #ifdef CRTSCTS
@@ -209,6 +217,24 @@ void Close(KSerialPort& port) {
     }
     port.handle = -1;
     port.lock.Release();
+}
+
+bool ChangeLine(KSerialPort& port, const std::string& device, KOpenError& error) {
+    const int fd = port.handle;
+    LetOutputLeave(fd);
+    // A device that went since the last call is no line to set: the caller opens it again by name.
+    if (HungUp(fd)) {
+        port.gone.store(true);
+        return false;
+    }
+    if (!ApplyLine(fd, port.dcb, port.found, device, error)) {
+        if (IsGoneError(error.osError)) port.gone.store(true);
+        return false;
+    }
+    // Nothing from the old rate reaches the reader, as after a new open.
+    ::tcflush(fd, TCIOFLUSH);
+    error = KOpenError{};
+    return true;
 }
 
 bool IsValid(const KSerialPort& port) { return port.handle >= 0; }

@@ -3,13 +3,16 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "cli/CliArgs.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/RememberedChoices.h"
+#include "cli/SessionRunner.h"
 #include "cli/StatusLine.h"
 #include "comm/KPortRegistry.h"
+#include "comm/KSerialComm.h"
 #include "support/TempDir.h"
 
 TEST(CliArgs, ReadsValuesFlagsAndPositionalsAndRefusesWhatItDoesNotKnow) {
@@ -143,4 +146,25 @@ TEST(RememberedChoices, RoundTripAndDefaults) {
     EXPECT_NE(text.str().find("LastRcvr=11"), std::string::npos);
     EXPECT_NE(text.str().find("LastPort=2"), std::string::npos);
     EXPECT_NE(text.str().find("LastBaud=115200"), std::string::npos);
+}
+
+// A session tries the port again at every rate: a failure is said once however often it comes
+// back, and a different one is said too.
+TEST(OpenFailuresOnConsole, ARecurringFailureIsSaidOnce) {
+    ReportOpenFailuresOnConsole();
+    ::testing::internal::CaptureStderr();
+    for (const char* device : {"/nonexistent/ttyA", "/nonexistent/ttyA", "/nonexistent/ttyA", "/nonexistent/ttyB"}) {
+        KSerialComm link;
+        link.DevicePath = device;
+        EXPECT_FALSE(link.Open(0));
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    KSerialComm::SetOpenFailureHandler(nullptr);
+    const auto times = [&](const std::string& line) {
+        int count = 0;
+        for (size_t at = said.find(line); at != std::string::npos; at = said.find(line, at + 1)) ++count;
+        return count;
+    };
+    EXPECT_EQ(times("velinor: COM Port Busy Or Not Installed: /nonexistent/ttyA"), 1) << said;
+    EXPECT_EQ(times("velinor: COM Port Busy Or Not Installed: /nonexistent/ttyB"), 1) << said;
 }

@@ -21,6 +21,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -108,7 +109,8 @@ nlohmann::json Finding(const nlohmann::json& document, const std::string& check)
 
 TEST(Doctor, ReportsEachStagedFindingWithItsRemedy) {
     std::unique_ptr<KPtySimulator> talking = Receiver(true), silent = Receiver(false), held = Receiver(true),
-                                   locked = Receiver(true), denied = Receiver(true);
+                                   locked = Receiver(true), lockedByMinicom = Receiver(true),
+                                   lockedUnknown = Receiver(true), denied = Receiver(true);
     std::mt19937 random(3);
     std::vector<uint8_t> noise(20000);
     for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
@@ -120,11 +122,15 @@ TEST(Doctor, ReportsEachStagedFindingWithItsRemedy) {
     // A program that probes serial devices is a note, not a problem: it must not fail a port
     // where a receiver talks.
     Holder prober("/dev/null", "gpsd");
-    {
-        const std::string name = locked->SlavePath().substr(locked->SlavePath().rfind('/') + 1);
-        std::ofstream(locks.File("LCK.." + name)) << std::string(10 - std::to_string(lockOwner.Pid()).size(), ' ')
-                                                  << lockOwner.Pid() << "\n";
-    }
+    const std::string padded = std::string(10 - std::to_string(lockOwner.Pid()).size(), ' ') + std::to_string(lockOwner.Pid());
+    // Ours, minicom's own form (its name and the user's after the pid), and one with no pid at all.
+    const std::vector<std::pair<std::string, std::string>> lockFiles = {
+        {locked->SlavePath(), padded + "\n"},
+        {lockedByMinicom->SlavePath(), padded + " minicom someone\n"},
+        {lockedUnknown->SlavePath(), "garbage"},
+    };
+    const auto lockFileOf = [&](const std::string& device) { return locks.File("LCK.." + device.substr(device.rfind('/') + 1)); };
+    for (const auto& [device, content] : lockFiles) std::ofstream(lockFileOf(device)) << content;
     const bool root = ::geteuid() == 0;
     if (root) {
         // As a serial adapter's device is: read and write for the dialout group only.
@@ -142,6 +148,10 @@ TEST(Doctor, ReportsEachStagedFindingWithItsRemedy) {
          "(pid " + std::to_string(holder.Pid()) + ")"},
         {"locked", [&] { return locked->SlavePath(); }, "", 1, "holders", "problem",
          "is locked by " + std::string("cli_tests (pid ") + std::to_string(lockOwner.Pid()) + ")"},
+        {"locked, minicom's form", [&] { return lockedByMinicom->SlavePath(); }, "", 1, "holders", "problem",
+         "is locked by " + std::string("cli_tests (pid ") + std::to_string(lockOwner.Pid()) + ")"},
+        {"locked, owner unknown", [&] { return lockedUnknown->SlavePath(); }, "", 1, "holders", "problem",
+         "who holds the lock cannot be told"},
     };
     if (root)
         rows.push_back({"permission denied", [&] { return denied->SlavePath(); },
@@ -156,6 +166,7 @@ TEST(Doctor, ReportsEachStagedFindingWithItsRemedy) {
         });
     for (std::thread& t : threads) t.join();
     ::unsetenv("VELINOR_LOCK_DIR");
+    for (const auto& [device, content] : lockFiles) EXPECT_EQ(ReadWholeFile(lockFileOf(device)), content) << "theirs stays";
 
     for (size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];

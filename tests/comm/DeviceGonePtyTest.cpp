@@ -21,6 +21,7 @@ bool ReadSome(KSerialComm& link) {
     return link.ReadAvailable(bytes, sizeof bytes) > 0;
 }
 bool WriteSome(KSerialComm& link) { return link.Write("ping", 4); }
+bool ChangeRate(KSerialComm& link) { return link.Reopen(4800); }
 
 using Call = bool (*)(KSerialComm&);
 
@@ -72,10 +73,14 @@ TEST_P(DeviceGoneOnPty, MarksTheLinkGoneOnceEveryLaterCallFailsAndANewOpenStarts
 }
 
 std::string CallName(const ::testing::TestParamInfo<Call>& param) {
-    return param.param == &ReadOne ? "ReadExact" : param.param == &ReadSome ? "ReadAvailable" : "Write";
+    return param.param == &ReadOne    ? "ReadExact"
+           : param.param == &ReadSome ? "ReadAvailable"
+           : param.param == &WriteSome ? "Write"
+                                       : "Reopen";
 }
 
-INSTANTIATE_TEST_SUITE_P(FirstCall, DeviceGoneOnPty, ::testing::Values(&ReadOne, &ReadSome, &WriteSome), CallName);
+INSTANTIATE_TEST_SUITE_P(FirstCall, DeviceGoneOnPty, ::testing::Values(&ReadOne, &ReadSome, &WriteSome, &ChangeRate),
+                         CallName);
 
 // The other side closes while nothing reads or writes: the close meets it, or (gone between a
 // close and the next open, as detection reopens every second) the reopen does. Either way the

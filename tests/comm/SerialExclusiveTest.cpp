@@ -1,5 +1,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,13 +12,19 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "HolderProcess.h"
 #include "OpenFailureRecorder.h"
 #include "PtyPair.h"
 #include "comm/KSerialComm.h"
 #include "comm/posix/KOutputQueue.h"
+#include "comm/posix/KTermiosSettings.h"
 #include "comm/posix/KUucpLock.h"
+#include "receivers/KReceiver.h"
+#include "session/KBaudSession.h"
 #include "sim/KVirtualClock.h"
 
 namespace fs = std::filesystem;
@@ -52,6 +60,11 @@ TEST_F(SerialExclusive, AnotherProgramWithTheDeviceOrItsLockMakesItBusy) {
         std::ofstream(lockFile) << LockText(::getpid());
         return std::string();
     };
+    // minicom's own form: the pid padded to ten, then its name and the user's.
+    const std::function<std::string()> takesTheLockAsMinicom = [lockFile] {
+        std::ofstream(lockFile) << LockText(::getpid()).substr(0, 10) << " minicom someone\n";
+        return std::string();
+    };
     const struct {
         const char* name;
         std::function<std::string()> setUp;
@@ -66,6 +79,8 @@ TEST_F(SerialExclusive, AnotherProgramWithTheDeviceOrItsLockMakesItBusy) {
         {"gpsd", opensTheDevice, " is open in gpsd (pid ", "sudo systemctl stop gpsd.socket",
          false},
         {"minicom", takesTheLock, " is locked by minicom (pid ", "close minicom and try again",
+         true},
+        {"minicom", takesTheLockAsMinicom, " is locked by minicom (pid ", "close minicom and try again",
          true},
     };
     for (const auto& c : cases) {
@@ -127,6 +142,122 @@ TEST_F(SerialExclusive, CloseGivesBackTheLineSettingsFoundAtOpen) {
         }
         EXPECT_TRUE(same(pty.SlaveSettings(), before));
     }
+}
+
+// Another program that waits for the port politely: it goes by the lock file, the exclusive
+// mode and the advisory lock. Each try runs in a child of its own that keeps whatever it got.
+class PoliteWaiter {
+public:
+    PoliteWaiter(std::string slavePath, int masterEnd) : device(std::move(slavePath)), master(masterEnd) {}
+
+    // "held" when every claim on the device stopped it; else the claims it found free.
+    std::string Try(int linkDescriptor) {
+        const std::string path = device;
+        const int theirs[] = {master, linkDescriptor};
+        tries.push_back(std::make_unique<HolderProcess>("polite-waiter", [path, theirs] {
+            for (const int fd : theirs)
+                if (fd >= 0) ::close(fd); // inherited, not opened by this program
+            std::string free;
+            KUucpLock lock;
+            KLockOwner owner;
+            if (lock.Acquire(path, owner)) free += " lock file";
+            new KUucpLock(std::move(lock)); // kept until the waiter is ended
+            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            int exclusive = 1;
+            if (fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && !exclusive) free += " exclusive mode";
+            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) free += " advisory lock";
+            return free.empty() ? std::string("held") : "free:" + free;
+        }));
+        return tries.back()->Said();
+    }
+
+private:
+    const std::string device;
+    const int master;
+    std::vector<std::unique_ptr<HolderProcess>> tries;
+};
+
+// A receiver that never answers, so that the session detects through every rate; at each ping
+// the waiter tries the port, and the line must be at the rate pinged.
+class SilentReceiver : public KReceiver {
+public:
+    SilentReceiver(PoliteWaiter& polite, PtyPair& pair, std::vector<std::string>& log)
+        : KReceiver(false), waiter(polite), pty(pair), seen(log) {}
+    bool StopAllBroadcast(int32_t) override { return true; }
+    bool Ping(int32_t) override {
+        auto* serial = static_cast<KSerialComm*>(Link());
+        speed_t wanted = B0;
+        KTermiosSettings::SpeedFor(static_cast<uint32_t>(serial->BaudRate), wanted);
+        const termios line = pty.SlaveSettings();
+        seen.push_back("ping at " + std::to_string(serial->BaudRate) + ": " + waiter.Try(serial->port.handle) +
+                       (::cfgetospeed(&line) == wanted ? "" : ", line at another rate"));
+        return false;
+    }
+    bool ChangeBaud(int32_t) override { return true; }
+    bool ScanTimeSpan(bool&, KGPSTime&, bool&, KGPSTime&, bool&) override { return false; }
+    void Reset() override {}
+    void OnDetach() override {}
+
+private:
+    PoliteWaiter& waiter;
+    PtyPair& pty;
+    std::vector<std::string>& seen;
+};
+
+// The link on the pseudo-terminal; a link that opens again lets the waiter try first.
+class WatchedLink : public KSerialComm {
+public:
+    WatchedLink(PoliteWaiter& polite, std::vector<std::string>& log) : waiter(polite), seen(log) {}
+    bool Open(int32_t mode) override {
+        if (opens++ > 0) seen.push_back("reopen: " + waiter.Try(-1));
+        return KSerialComm::Open(mode);
+    }
+
+private:
+    PoliteWaiter& waiter;
+    std::vector<std::string>& seen;
+    int opens = 0;
+};
+
+// A session changes the rate many times while it detects; another program waiting for the port
+// must not get it at any of them, and the session must not report the port busy.
+TEST_F(SerialExclusive, ASessionKeepsThePortClaimedAcrossRateChanges) {
+    PoliteWaiter waiter(pty.SlavePath(), pty.Master());
+    std::vector<std::string> seen;
+    KVirtualClock clock;
+    KScopedClock scoped(clock);
+    KBaudSession session;
+    session.SetLinkFactory([&]() -> std::unique_ptr<KSerialComm> {
+        auto link = std::make_unique<WatchedLink>(waiter, seen);
+        link->DevicePath = pty.SlavePath();
+        return link;
+    });
+    session.SetReceiverFactory([&](int32_t) -> std::unique_ptr<KReceiver> {
+        return std::make_unique<SilentReceiver>(waiter, pty, seen);
+    });
+    // One ping at the wanted rate, then one at each rate of the table, and once more around.
+    struct StopAfter {
+        KBaudSession& session;
+        const std::vector<std::string>& seen;
+        size_t pings;
+    } stopAfter{session, seen, 1 + 2 * 8};
+    session.statusCallback = [](void* user, int32_t, int32_t, int32_t) {
+        auto* stop = static_cast<StopAfter*>(user);
+        if (stop->seen.size() >= stop->pings) stop->session.RequestStop();
+    };
+    session.statusUser = &stopAfter;
+    ASSERT_TRUE(session.Start(0, 115200, 0, 7));
+    for (int i = 0; i < 6000 && !session.WorkerEnded(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    session.Stop();
+
+    ASSERT_GE(seen.size(), stopAfter.pings);
+    std::vector<std::string> expected;
+    for (const std::string& line : seen)
+        expected.push_back(line.substr(0, line.find(':')) + ": held");
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(failures.Seen().empty()) << failures.Seen()[0].reason;
+    EXPECT_FALSE(fs::exists(LockFile())) << "ours goes when the session ends";
 }
 
 // The drain before close is bounded in the process clock: tests run it in virtual time.
