@@ -9,7 +9,7 @@
 #include "cli/SessionRunner.h"
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
-#include "log/DebugTrace.h"
+#include "comm/KPrintableText.h"
 #include "log/Logs.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
@@ -39,7 +39,7 @@ constexpr const char* kHelp =
     "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error.\n";
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", message.c_str());
+    std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", PrintableText(message).c_str());
     return kExitUsage;
 }
 
@@ -99,7 +99,7 @@ int RunSet(const Words& words) {
                                               : ChooseRememberedPort(remembered.portNumber, remembered.portIdentity,
                                                                      remembered.device, plan.port, error);
     if (!portChosen) {
-        std::fprintf(stderr, "velinor set: %s\n", error.c_str());
+        std::fprintf(stderr, "velinor set: %s\n", PrintableText(error).c_str());
         return kExitPortError;
     }
 
@@ -109,7 +109,7 @@ int RunSet(const Words& words) {
         plan.timeoutSeconds = static_cast<double>(seconds);
     }
     plan.untilConfirmed = args.Flag("--until-confirmed");
-    if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+    if (args.Flag("--verbose")) TraceToConsole();
     if (args.Flag("--stream-errors")) SetStreamErrorLogEnabled(true);
 
     // Remembered at the start, whatever the outcome: the choices are what was asked for.
@@ -121,7 +121,7 @@ int RunSet(const Words& words) {
     remembered.Save(settingsPath);
 
     const ReceiverCatalogueRow* row = FindCatalogueRow(plan.receiverType);
-    std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", plan.port.display.c_str(),
+    std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", PrintableText(plan.port.display).c_str(),
                 plan.targetBaud);
     std::fflush(stdout);
     StatusLine status(stdout, KConsole::IsTerminal(stdout), KConsole::EnableColours(stdout));

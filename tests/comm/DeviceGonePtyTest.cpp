@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "PtyPair.h"
+#include "support/PtyPair.h"
 #include "comm/KSerialComm.h"
 
 namespace {

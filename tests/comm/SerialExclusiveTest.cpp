@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "HolderProcess.h"
+#include "support/HolderProcess.h"
 #include "OpenFailureRecorder.h"
-#include "PtyPair.h"
+#include "support/PtyPair.h"
 #include "comm/KSerialComm.h"
 #include "comm/posix/KOutputDrain.h"
 #include "comm/posix/KUucpLock.h"
