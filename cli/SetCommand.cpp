@@ -56,7 +56,10 @@ int RunSet(const Words& words) {
     if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
 
     const std::string settingsPath = KConsole::SettingsFilePath();
-    RememberedChoices remembered = RememberedChoices::Load(settingsPath);
+    std::string settingsProblem;
+    RememberedChoices remembered = RememberedChoices::Load(settingsPath, &settingsProblem);
+    if (!settingsProblem.empty())
+        std::fprintf(stderr, "velinor set: %s: the last choices are not known\n", PrintableText(settingsProblem).c_str());
 
     SessionPlan plan;
     std::string error;
@@ -118,7 +121,8 @@ int RunSet(const Words& words) {
     remembered.device = plan.port.devicePath;
     remembered.portIdentity = plan.port.identity;
     remembered.baud = plan.targetBaud;
-    remembered.Save(settingsPath);
+    if (!remembered.Save(settingsPath, &settingsProblem) && !settingsProblem.empty())
+        std::fprintf(stderr, "velinor set: these choices are not remembered: %s\n", PrintableText(settingsProblem).c_str());
 
     const ReceiverCatalogueRow* row = FindCatalogueRow(plan.receiverType);
     std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", PrintableText(plan.port.display).c_str(),
