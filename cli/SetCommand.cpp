@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
+#include "cli/RecordingInput.h"
 #include "cli/RememberedChoices.h"
 #include "cli/SessionRunner.h"
 #include "cli/StatusLine.h"
@@ -32,7 +33,8 @@ constexpr const char* kHelp =
     "  --until-confirmed   exit as soon as the receiver answers at RATE\n"
     "  --timeout S         give up after S seconds\n"
     "  --verbose           print the receiver's trace lines\n"
-    "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here\n"
+    "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here (refused,\n"
+    "                      exit 3, when it cannot be written there)\n"
     "\n"
     "Receiver, port and rate default to the last ones used; the port is found again by its stable\n"
     "name (/dev/serial/by-id/...) wherever it is now, and refused when it is gone. Exit codes:\n"
@@ -113,7 +115,13 @@ int RunSet(const Words& words) {
     }
     plan.untilConfirmed = args.Flag("--until-confirmed");
     if (args.Flag("--verbose")) TraceToConsole();
-    if (args.Flag("--stream-errors")) SetStreamErrorLogEnabled(true);
+    if (args.Flag("--stream-errors")) {
+        if (const std::string refusal = StreamErrorLogRefusal("Trevask"); !refusal.empty()) {
+            std::fprintf(stderr, "velinor set: %s\n", PrintableText(refusal).c_str());
+            return kExitPortError;
+        }
+        SetStreamErrorLogEnabled(true);
+    }
 
     // Remembered at the start, whatever the outcome: the choices are what was asked for.
     remembered.receiverType = plan.receiverType;
@@ -129,5 +137,8 @@ int RunSet(const Words& words) {
                 plan.targetBaud);
     std::fflush(stdout);
     StatusLine status(stdout, KConsole::IsTerminal(stdout), KConsole::EnableColours(stdout));
-    return RunSessionPlan(plan, status);
+    const int exitCode = RunSessionPlan(plan, status);
+    if (const std::string lost = StreamErrorLogLossText(); !lost.empty())
+        std::fprintf(stderr, "velinor set: %s\n", PrintableText(lost).c_str());
+    return exitCode;
 }
