@@ -10,6 +10,7 @@
 #include "cli/SimFaultOptions.h"
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
+#include "comm/KPrintableText.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "session/KBaudRates.h"
 #include "sim/KSimComm.h"
@@ -37,7 +38,7 @@ constexpr const char* kHelp =
     SIM_FAULT_HELP;
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor demo: %s\n(see 'velinor demo --help')\n", message.c_str());
+    std::fprintf(stderr, "velinor demo: %s\n(see 'velinor demo --help')\n", PrintableText(message).c_str());
     return kExitUsage;
 }
 
@@ -101,7 +102,7 @@ int RunDemo(const Words& words) {
 #else
     KPtySimulator simulator(std::move(model), line);
     if (!simulator.Start(error)) {
-        std::fprintf(stderr, "velinor demo: %s\n", error.c_str());
+        std::fprintf(stderr, "velinor demo: %s\n", PrintableText(error).c_str());
         return kExitPortError;
     }
     plan.port.devicePath = simulator.SlavePath();

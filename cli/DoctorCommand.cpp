@@ -10,6 +10,7 @@
 #include "cli/SessionRunner.h"
 #include "comm/KPortCheckup.h"
 #include "comm/KPortRegistry.h"
+#include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverFamily.h"
@@ -33,7 +34,7 @@ constexpr const char* kHelp =
     "Exit codes: 0 nothing in the way, 1 a problem was found, 2 usage error.\n";
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor doctor: %s\n(see 'velinor doctor --help')\n", message.c_str());
+    std::fprintf(stderr, "velinor doctor: %s\n(see 'velinor doctor --help')\n", PrintableText(message).c_str());
     return kExitUsage;
 }
 
@@ -105,11 +106,11 @@ const char* StatusWord(KPortFinding::Status status) {
 }
 
 void PrintText(const std::string& subject, const std::vector<KPortFinding>& findings, int problems) {
-    std::printf("velinor doctor: %s\n", subject.c_str());
+    std::printf("velinor doctor: %s\n", PrintableText(subject).c_str());
     for (const KPortFinding& f : findings) {
         const char* tag = f.status == KPortFinding::Ok ? "[ ok ]" : f.status == KPortFinding::Note ? "[note]" : "[FAIL]";
-        std::printf("%s %s: %s\n", tag, f.check.c_str(), f.message.c_str());
-        if (!f.remedy.empty()) std::printf("       -> %s\n", f.remedy.c_str());
+        std::printf("%s %s: %s\n", tag, f.check.c_str(), PrintableText(f.message).c_str());
+        if (!f.remedy.empty()) std::printf("       -> %s\n", PrintableText(f.remedy).c_str());
     }
     if (problems == 0)
         std::printf("Nothing found in the way.\n");
@@ -165,7 +166,7 @@ int RunDoctor(const Words& words) {
             if (!findings.empty() && findings.front().status == KPortFinding::Problem) findings.push_back(PortsPresent());
             Add(findings, KPortCheckup::CheckSystem());
             if (!blocked) {
-                if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: listening on %s at every rate...\n", port.display.c_str());
+                if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: listening on %s at every rate...\n", PrintableText(port.display).c_str());
                 findings.push_back(Line(port));
             }
         }

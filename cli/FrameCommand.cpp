@@ -4,21 +4,35 @@
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
+#include "cli/RecordingInput.h"
+#include "comm/KPrintableText.h"
 #include "comm/KRecordedComm.h"
 #include "log/Logs.h"
 #include "monitors/KMonitorFactory.h"
 
 namespace {
 
+constexpr const char* kClient = "Frame";
+
 constexpr const char* kHelp =
-    "usage: velinor frame --protocol NAME FILE [--stream-errors]\n"
+    "usage: velinor frame --protocol NAME FILE|- [--stream-errors]\n"
     "\n"
     "Frames a recorded receiver stream with the protocol's framer and prints one line per\n"
     "delivered message: its length in decimal, a space, its bytes in lower-case hex.\n"
-    "A summary (messages, bytes, errors) goes to standard error.\n"
+    "A summary (messages, bytes, errors) goes to standard error. FILE is a recording (a regular\n"
+    "file); - reads standard input, so that a pipe works. A device such as a serial port is no\n"
+    "recording: 'velinor identify --port PORT' finds what talks on a live port.\n"
     "\n"
     "  --protocol NAME   ashtech, lb2, navcom, novatel, sirf, topcon or trimble\n"
-    "  --stream-errors   write the stream error log (QuorvexStreamErrors_Frame_*.log) here\n";
+    "  --stream-errors   write the stream error log (QuorvexStreamErrors_Frame_*.log) here\n"
+    "\n"
+    "Exit codes: 0 the recording was framed (whatever it held), 2 usage error, 3 the file cannot\n"
+    "be read or is no recording, or the stream error log asked for cannot be written.\n";
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "velinor frame: %s\n", PrintableText(message).c_str());
+    return kExitPortError;
+}
 
 } // namespace
 
@@ -37,21 +51,21 @@ int RunFrame(const Words& words) {
     std::unique_ptr<KStreamMonitor> monitor = CreateStreamMonitor(protocol);
     if (!monitor) {
         std::fprintf(stderr, "velinor frame: unknown protocol '%s' (ashtech, lb2, navcom, novatel, sirf, topcon, trimble)\n",
-                     protocol.c_str());
+                     PrintableText(protocol).c_str());
         return kExitUsage;
     }
     std::string error;
-    KRecordedComm link = KRecordedComm::FromFile(args.Positionals().front(), error);
-    if (!error.empty()) {
-        std::fprintf(stderr, "velinor frame: %s\n", error.c_str());
-        return kExitPortError;
+    KRecordedComm link = OpenRecording(args.Positionals().front(), 0, error);
+    if (!error.empty()) return Fail(error);
+    if (args.Flag("--stream-errors")) {
+        if (const std::string refusal = StreamErrorLogRefusal(kClient); !refusal.empty()) return Fail(refusal);
+        SetStreamErrorLogEnabled(true);
     }
-    if (args.Flag("--stream-errors")) SetStreamErrorLogEnabled(true);
     size_t errors = 0;
     SetStreamErrorObserver([&errors](const std::string&, const std::string&) { ++errors; });
 
     link.Open(0);
-    monitor->Start(&link, false, "Frame");
+    monitor->Start(&link, false, kClient);
     size_t messages = 0;
     size_t bytes = 0;
     std::string line;
@@ -74,12 +88,13 @@ int RunFrame(const Words& words) {
         if (progressed) continue;
         // A step that made no progress either ran out of input or gave up on a frame; only the
         // same position twice in a row means nothing more can come.
-        if (link.Remaining() == 0 || link.Position() == stalledAt) break;
+        if (link.AtEnd() || link.Position() == stalledAt) break;
         stalledAt = link.Position();
     }
     monitor->Stop();
     SetStreamErrorObserver(nullptr);
     std::fflush(stdout);
     std::fprintf(stderr, "%zu messages, %zu bytes, %zu errors\n", messages, bytes, errors);
+    if (const std::string lost = StreamErrorLogLossText(); !lost.empty()) return Fail(lost);
     return kExitConfirmed;
 }

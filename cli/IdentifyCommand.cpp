@@ -6,8 +6,8 @@
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
 #include "cli/SessionRunner.h"
+#include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
-#include "log/DebugTrace.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "receivers/KReceiverFamily.h"
@@ -26,6 +26,12 @@ constexpr const char* kHelp =
     "the common rates first. It never sends a command that changes the receiver's settings.\n"
     "Listening takes up to 25 s, asking up to about two minutes more.\n"
     "\n"
+    "Never point it at a port that may be a serial console (a login prompt or a computer's console\n"
+    "on the line): the requests it asks with hold control bytes (^C, ^D, ^\\, XON) and lines of\n"
+    "text that a login prompt or shell there would take as typed input. A port that a getty or\n"
+    "any other program holds open is refused; a console that nothing holds open is not recognised.\n"
+    "--listen-only sends nothing.\n"
+    "\n"
     "  --listen-only  never send anything: stop after listening\n"
     "  --json         print one JSON document (see docs/json.md) instead of text\n"
     "  --verbose      trace what is sent and received on standard error\n"
@@ -33,7 +39,7 @@ constexpr const char* kHelp =
     "Exit codes: 0 found, 1 nothing answered, 2 usage error, 3 port error.\n";
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor identify: %s\n(see 'velinor identify --help')\n", message.c_str());
+    std::fprintf(stderr, "velinor identify: %s\n(see 'velinor identify --help')\n", PrintableText(message).c_str());
     return kExitUsage;
 }
 
@@ -55,27 +61,28 @@ std::string HeardText(const KReceiverIdentifier::Heard& heard) {
 }
 
 void PrintText(const KReceiverIdentifier::Result& result, const PortChoice& port) {
+    const std::string shown = PrintableText(port.display);
     if (result.found) {
         const KReceiverFamily& family = *result.family;
         if (result.byListening)
             std::printf("%s receiver (protocol %s) at %d baud on %s, found by listening: %llu checked messages, "
                         "nothing sent.\n",
-                        family.name, family.protocol, result.baud, port.display.c_str(),
+                        family.name, family.protocol, result.baud, shown.c_str(),
                         static_cast<unsigned long long>(result.messages));
         else
             std::printf("%s receiver (protocol %s) at %d baud on %s, found by asking: it answered the %s request.\n",
-                        family.name, family.protocol, result.baud, port.display.c_str(), family.name);
+                        family.name, family.protocol, result.baud, shown.c_str(), family.name);
         std::printf("Receiver types that fit:\n");
         for (int32_t type : family.typeIds)
             std::printf("  %3d  %s\n", type, FindCatalogueRow(type)->displayName);
         std::printf("To set its rate: velinor set --receiver %d --port %s --last-baud %d --baud RATE\n",
-                    family.typeIds.front(), port.display.c_str(), result.baud);
+                    family.typeIds.front(), shown.c_str(), result.baud);
     } else {
-        std::printf("Nothing answered on %s: no protocol was heard at any rate%s.\n", port.display.c_str(),
+        std::printf("Nothing answered on %s: no protocol was heard at any rate%s.\n", shown.c_str(),
                     result.asked.empty() ? " (nothing was asked)" : ", and no family answered its request at any rate");
         std::printf("Check that the receiver is on, that the cable goes to the port the receiver talks on, and\n"
                     "whether it needs a null-modem cable or adapter. 'velinor doctor %s' checks the port.\n",
-                    port.display.c_str());
+                    shown.c_str());
     }
     std::printf("Heard:\n");
     for (const auto& heard : result.heard) std::printf("  %s\n", HeardText(heard).c_str());
@@ -138,7 +145,7 @@ int RunIdentify(const Words& words) {
     if (!ChoosePort(args.Value("--port"), port, error))
         return PrintFailure(json, {{"port", args.Value("--port")}, {"found", false}}, "identify", "port", error,
                             kExitPortError);
-    if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+    if (args.Flag("--verbose")) TraceToConsole();
     if (json)
         KeepOpenFailures();
     else
@@ -149,7 +156,7 @@ int RunIdentify(const Words& words) {
     KReceiverIdentifier::Options options;
     options.ask = !args.Flag("--listen-only");
     auto progress = [json](const std::string& step) {
-        if (!json) std::fprintf(stderr, "velinor identify: %s\n", step.c_str());
+        if (!json) std::fprintf(stderr, "velinor identify: %s\n", PrintableText(step).c_str());
     };
     const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options, progress);
     if (result.portFailed) {

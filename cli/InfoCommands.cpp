@@ -6,6 +6,7 @@
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "comm/KPortRegistry.h"
+#include "comm/KPrintableText.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "receivers/KReceiverFamily.h"
@@ -44,9 +45,9 @@ namespace {
 
 // One port: slot, device and stable name on its line, the hardware as reported below it.
 void PrintPort(const std::string& slot, const KPortInfo& info) {
-    std::printf("%-6s %s%s%s\n", slot.c_str(), info.device.c_str(), info.stableName.empty() ? "" : "  ",
-                info.stableName.c_str());
-    if (!info.adapter.Empty()) std::printf("       %s\n", info.adapter.Describe().c_str());
+    std::printf("%-6s %s%s%s\n", slot.c_str(), PrintableText(info.device).c_str(), info.stableName.empty() ? "" : "  ",
+                PrintableText(info.stableName).c_str());
+    if (!info.adapter.Empty()) std::printf("       %s\n", PrintableText(info.adapter.Describe()).c_str());
 }
 
 } // namespace
@@ -88,7 +89,7 @@ int RunPorts(const Words& words) {
     if (!unslotted.empty()) {
         std::printf("%zu port%s past COM%d (marked -) ha%s no COM number: name one by its path, as in --port %s\n",
                     unslotted.size(), unslotted.size() == 1 ? "" : "s", KPortRegistry::kPortCount,
-                    unslotted.size() == 1 ? "s" : "ve", unslotted.front().device.c_str());
+                    unslotted.size() == 1 ? "s" : "ve", PrintableText(unslotted.front().device).c_str());
     }
     if (shown == 0 && unslotted.empty()) std::puts("no serial ports found");
     return kExitConfirmed;

@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/TimeText.h"
 #include "comm/KPortRegistry.h"
+#include "comm/KPrintableText.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "receivers/KReceiverFamily.h"
 
@@ -14,7 +15,7 @@ void PrintJson(const JsonValue& document) {
         for (const auto& [key, value] : document.items())
             if (key != "version") framed[key] = value;
     }
-    const std::string text = framed.dump(2, ' ', false, JsonValue::error_handler_t::replace) + "\n";
+    const std::string text = framed.dump(2, ' ', true, JsonValue::error_handler_t::replace) + "\n";
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
 }
@@ -29,9 +30,9 @@ int PrintFailure(bool json, JsonValue document, const std::string& command, cons
         document["error"] = JsonError(kind, message);
         PrintJson(document);
     } else if (exitCode == kExitPortError) {
-        std::fprintf(stderr, "velinor %s: %s\n", command.c_str(), message.c_str());
+        std::fprintf(stderr, "velinor %s: %s\n", command.c_str(), PrintableText(message).c_str());
     } else {
-        std::printf("%s\n", message.c_str());
+        std::printf("%s\n", PrintableText(message).c_str());
     }
     return exitCode;
 }

@@ -16,9 +16,11 @@ using JsonValue = nlohmann::ordered_json;  // keys stay in the order they were a
 
 inline constexpr int kJsonVersion = 1;
 
-// Prints `document` (an object; a nlohmann::json converts) with "version" put first. Texts that
-// are not UTF-8 (a device or file name is only bytes) are printed with U+FFFD in place of the
-// bad bytes rather than ending the program.
+// Prints `document` (an object; a nlohmann::json converts) with "version" put first, in ASCII:
+// control characters and everything past ASCII as \u escapes, so that a name from outside cannot
+// reach a terminal as a control sequence (C1 controls are valid UTF-8). Texts that are not UTF-8
+// (a device or file name is only bytes) read as U+FFFD in place of the bad bytes rather than
+// ending the program.
 void PrintJson(const JsonValue& document);
 
 // What a command that failed puts under "error": {"kind": kind, "message": message}. `kind` is

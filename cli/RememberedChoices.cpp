@@ -1,30 +1,47 @@
 #include "cli/RememberedChoices.h"
 
+#include <optional>
+#include <vector>
+
 #include "comm/KIniSettingsStore.h"
 
 namespace {
 constexpr const char* kSection = "BaudSet";
 }
 
-RememberedChoices RememberedChoices::Load(const std::string& path) {
+RememberedChoices RememberedChoices::Load(const std::string& path, std::string* problem) {
     RememberedChoices choices;
     if (path.empty()) return choices;
     KIniSettingsStore store(path);
-    const bool hasType = store.ReadInt(0, kSection, "LastRcvr", choices.receiverType, 2);
-    store.ReadInt(0, kSection, "LastPort", choices.portNumber, 0);
-    store.ReadInt(0, kSection, "LastBaud", choices.baud, 9600);
-    choices.device = store.ReadString(0, kSection, "LastDevice", "");
-    choices.portIdentity = store.ReadString(0, kSection, "LastPortName", "");
-    choices.found = hasType;
+    std::vector<std::optional<std::string>> values;
+    std::string error;
+    if (!store.ReadSection(kSection, {"LastRcvr", "LastPort", "LastBaud", "LastDevice", "LastPortName"}, values, error)) {
+        if (problem) *problem = error;
+        return choices;
+    }
+    // As the private-profile calls read numbers: an empty value is the default.
+    const auto number = [](const std::optional<std::string>& text, int32_t fallback) {
+        return text && !text->empty() ? KIniParseInt(*text) : fallback;
+    };
+    choices.receiverType = number(values[0], 2);
+    choices.portNumber = number(values[1], 0);
+    choices.baud = number(values[2], 9600);
+    choices.device = values[3].value_or("");
+    choices.portIdentity = values[4].value_or("");
+    choices.found = values[0].has_value();
     return choices;
 }
 
-void RememberedChoices::Save(const std::string& path) const {
-    if (path.empty()) return;
-    KIniSettingsStore store(path);
-    store.WriteInt(0, kSection, "LastRcvr", receiverType);
-    store.WriteInt(0, kSection, "LastPort", portNumber);
-    store.WriteInt(0, kSection, "LastBaud", baud);
-    store.WriteString(0, kSection, "LastDevice", device);
-    store.WriteString(0, kSection, "LastPortName", portIdentity);
+bool RememberedChoices::Save(const std::string& path, std::string* problem) const {
+    if (path.empty()) return false;
+    std::string error;
+    const bool saved = KIniSettingsStore(path).WriteSection(kSection,
+                                                            {{"LastRcvr", std::to_string(receiverType)},
+                                                             {"LastPort", std::to_string(portNumber)},
+                                                             {"LastBaud", std::to_string(baud)},
+                                                             {"LastDevice", device},
+                                                             {"LastPortName", portIdentity}},
+                                                            error);
+    if (!saved && problem) *problem = error;
+    return saved;
 }

@@ -15,6 +15,11 @@ struct RememberedChoices {
     std::string portIdentity;
     bool found = false;  // true when a settings file held them
 
-    static RememberedChoices Load(const std::string& path);
-    void Save(const std::string& path) const;
+    // The choices in the file, or the defaults; `problem` gets why a file that is there was not
+    // read (too large, unreadable).
+    static RememberedChoices Load(const std::string& path, std::string* problem = nullptr);
+    // Writes all of them as one change of the file (two programs saving at once leave one's
+    // choices, never a mixture). False, with the reason in `problem`, when nothing was written:
+    // a device path with a line break is not written at all, nor anything with it.
+    bool Save(const std::string& path, std::string* problem = nullptr) const;
 };

@@ -5,8 +5,11 @@
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/ReceiverChoice.h"
+#include "cli/RecordingInput.h"
 #include "cli/TimeText.h"
+#include "comm/KPrintableText.h"
 #include "comm/KRecordedComm.h"
+#include "monitors/KStreamMonitor.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "receivers/KReceiverFamily.h"
@@ -14,17 +17,19 @@
 namespace {
 
 constexpr const char* kHelp =
-    "usage: velinor scan --receiver NAME|ID [--json] FILE\n"
+    "usage: velinor scan --receiver NAME|ID [--json] FILE|-\n"
     "\n"
     "Reads a recorded receiver stream the way the receiver family does: the first time-tagged\n"
     "message near the start of the recording, and the last one in its final 8 KiB. Prints both\n"
     "as GPS week and seconds of week and as date and time (GPS and UTC), whether the stream\n"
     "carried the GPS week, and how many messages the scan framed. The file is read as a stream:\n"
-    "recordings of any size are fine. --json prints the same as one JSON document (see\n"
+    "recordings of any size are fine. - reads standard input (a pipe), keeping only its last\n"
+    "8 KiB as it reads. A device such as a serial port is no recording: 'velinor identify --port\n"
+    "PORT' finds what talks on a live port. --json prints the same as one JSON document (see\n"
     "docs/json.md): each time as week, seconds of week and ISO-8601 GPS and UTC.\n"
     "\n"
     "Exit codes: 0 messages were framed, 1 nothing was framed (or the family has no time scan),\n"
-    "2 usage error, 3 the file cannot be read.\n";
+    "2 usage error, 3 the file cannot be read or is no recording.\n";
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor scan: %s\n(see 'velinor scan --help')\n", message.c_str());
@@ -66,7 +71,7 @@ int RunScan(const Words& words) {
                     name + " receivers have no time scan: their recorded streams carry no time this tool reads.",
                     kExitNotConfirmed);
 
-    KRecordedComm link = KRecordedComm::FromFile(path, error);
+    KRecordedComm link = OpenRecording(path, kScanLimit, error);
     if (!error.empty()) return fail("file", error, kExitPortError);
     link.Open(0);
     auto receiver = family->createReceiver(type, false);
@@ -76,6 +81,7 @@ int RunScan(const Words& words) {
     const bool framedAny = receiver->ScanTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
     const uint64_t framed = receiver->Monitor()->MessagesFramed();
     receiver->Detach();
+    link.Seek(0, 2);  // a stream's size is known at its end
 
     document["bytes"] = link.Size();
     document["messagesFramed"] = framed;
@@ -88,7 +94,7 @@ int RunScan(const Words& words) {
         PrintJson(document);
         return kExitConfirmed;
     }
-    std::printf("%s: %llu bytes, read as %s (%s family)\n", path.c_str(),
+    std::printf("%s: %llu bytes, read as %s (%s family)\n", PrintableText(path).c_str(),
                 static_cast<unsigned long long>(link.Size()), name.c_str(), family->name);
     if (!framedAny) return fail("nothing-framed", nothingFramed, kExitNotConfirmed);
     std::printf("messages framed: %llu (from the start up to the first time, and in the last 8 KiB)\n",

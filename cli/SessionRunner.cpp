@@ -9,7 +9,9 @@
 #include "cli/Commands.h"
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
+#include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
+#include "log/DebugTrace.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverFamily.h"
 #include "time/KClock.h"
@@ -46,8 +48,8 @@ void PrintOpenFailure(const KOpenError& error) {
     // Reopens of a device that has gone fail as a matter of course; the user hears of it once.
     if (deviceGone.load()) return;
     openFailed.store(true);
-    std::string line = "velinor: " + OpenFailureText(error);
-    if (!error.remedy.empty()) line += "\n  " + error.remedy;
+    std::string line = "velinor: " + PrintableText(OpenFailureText(error));
+    if (!error.remedy.empty()) line += "\n  " + PrintableText(error.remedy);
     {
         std::lock_guard<std::mutex> guard(printedLock);
         if (line == printedFailure) return;
@@ -93,6 +95,10 @@ std::string OpenFailureText(const KOpenError& error) {
     if (!error.device.empty()) text += ": " + error.device;
     if (!error.reason.empty()) text += ": " + error.reason;
     return text;
+}
+
+void TraceToConsole() {
+    SetDebugTraceSink([](const std::string& text) { std::fputs(PrintableText(text, true).c_str(), stderr); });
 }
 
 void ReportOpenFailuresOnConsole() {
@@ -186,7 +192,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
             }
             status.Finish();
             std::fprintf(stderr, "velinor: device gone: %s (unplugged?); waiting for it to come back\n",
-                         device.c_str());
+                         PrintableText(device).c_str());
             if (const int32_t answered = run.answeredBaud.load()) lastKnownBaud = answered;
             bool back = false;
             while (!interrupted.load() && !timeUp()) {
@@ -197,13 +203,13 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
                 clock.Sleep(kDeviceProbeMs);
             }
             if (back) {
-                std::fprintf(stderr, "velinor: %s is back; resuming\n", device.c_str());
+                std::fprintf(stderr, "velinor: %s is back; resuming\n", PrintableText(device).c_str());
                 deviceGone.store(false);
                 ForgetPrintedFailure();
                 continue;
             }
             if (!interrupted.load()) {
-                std::fprintf(stderr, "velinor: %s did not come back before the timeout\n", device.c_str());
+                std::fprintf(stderr, "velinor: %s did not come back before the timeout\n", PrintableText(device).c_str());
                 return kExitPortError;
             }
             std::snprintf(text, sizeof text, "Stopped; receiver not confirmed at %d baud", plan.targetBaud);
@@ -215,7 +221,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         if (ending == Ending::WorkerEnded) {
             status.Finish();
             if (!openFailed.load())
-                std::fprintf(stderr, "velinor: COM Port Busy Or Not Installed: %s\n", plan.port.display.c_str());
+                std::fprintf(stderr, "velinor: COM Port Busy Or Not Installed: %s\n", PrintableText(plan.port.display).c_str());
             return kExitPortError;
         }
         if (confirmed) {

@@ -25,6 +25,10 @@ struct SessionPlan {
 // Runs the plan to its end and answers the exit code (see Commands.h).
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
 
+// Routes the receivers' trace lines to standard error (--verbose), what they quote of the
+// receiver's bytes escaped.
+void TraceToConsole();
+
 // Routes open failures of serial links to standard error with the device, reason and remedy;
 // a failure just like the one said last is not said again (a session retries at every rate).
 void ReportOpenFailuresOnConsole();

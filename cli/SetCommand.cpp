@@ -5,11 +5,12 @@
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
+#include "cli/RecordingInput.h"
 #include "cli/RememberedChoices.h"
 #include "cli/SessionRunner.h"
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
-#include "log/DebugTrace.h"
+#include "comm/KPrintableText.h"
 #include "log/Logs.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
@@ -32,14 +33,15 @@ constexpr const char* kHelp =
     "  --until-confirmed   exit as soon as the receiver answers at RATE\n"
     "  --timeout S         give up after S seconds\n"
     "  --verbose           print the receiver's trace lines\n"
-    "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here\n"
+    "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here (refused,\n"
+    "                      exit 3, when it cannot be written there)\n"
     "\n"
     "Receiver, port and rate default to the last ones used; the port is found again by its stable\n"
     "name (/dev/serial/by-id/...) wherever it is now, and refused when it is gone. Exit codes:\n"
     "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error.\n";
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", message.c_str());
+    std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", PrintableText(message).c_str());
     return kExitUsage;
 }
 
@@ -56,7 +58,10 @@ int RunSet(const Words& words) {
     if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
 
     const std::string settingsPath = KConsole::SettingsFilePath();
-    RememberedChoices remembered = RememberedChoices::Load(settingsPath);
+    std::string settingsProblem;
+    RememberedChoices remembered = RememberedChoices::Load(settingsPath, &settingsProblem);
+    if (!settingsProblem.empty())
+        std::fprintf(stderr, "velinor set: %s: the last choices are not known\n", PrintableText(settingsProblem).c_str());
 
     SessionPlan plan;
     std::string error;
@@ -99,7 +104,7 @@ int RunSet(const Words& words) {
                                               : ChooseRememberedPort(remembered.portNumber, remembered.portIdentity,
                                                                      remembered.device, plan.port, error);
     if (!portChosen) {
-        std::fprintf(stderr, "velinor set: %s\n", error.c_str());
+        std::fprintf(stderr, "velinor set: %s\n", PrintableText(error).c_str());
         return kExitPortError;
     }
 
@@ -109,8 +114,14 @@ int RunSet(const Words& words) {
         plan.timeoutSeconds = static_cast<double>(seconds);
     }
     plan.untilConfirmed = args.Flag("--until-confirmed");
-    if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
-    if (args.Flag("--stream-errors")) SetStreamErrorLogEnabled(true);
+    if (args.Flag("--verbose")) TraceToConsole();
+    if (args.Flag("--stream-errors")) {
+        if (const std::string refusal = StreamErrorLogRefusal("Trevask"); !refusal.empty()) {
+            std::fprintf(stderr, "velinor set: %s\n", PrintableText(refusal).c_str());
+            return kExitPortError;
+        }
+        SetStreamErrorLogEnabled(true);
+    }
 
     // Remembered at the start, whatever the outcome: the choices are what was asked for.
     remembered.receiverType = plan.receiverType;
@@ -118,12 +129,16 @@ int RunSet(const Words& words) {
     remembered.device = plan.port.devicePath;
     remembered.portIdentity = plan.port.identity;
     remembered.baud = plan.targetBaud;
-    remembered.Save(settingsPath);
+    if (!remembered.Save(settingsPath, &settingsProblem) && !settingsProblem.empty())
+        std::fprintf(stderr, "velinor set: these choices are not remembered: %s\n", PrintableText(settingsProblem).c_str());
 
     const ReceiverCatalogueRow* row = FindCatalogueRow(plan.receiverType);
-    std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", plan.port.display.c_str(),
+    std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", PrintableText(plan.port.display).c_str(),
                 plan.targetBaud);
     std::fflush(stdout);
     StatusLine status(stdout, KConsole::IsTerminal(stdout), KConsole::EnableColours(stdout));
-    return RunSessionPlan(plan, status);
+    const int exitCode = RunSessionPlan(plan, status);
+    if (const std::string lost = StreamErrorLogLossText(); !lost.empty())
+        std::fprintf(stderr, "velinor set: %s\n", PrintableText(lost).c_str());
+    return exitCode;
 }

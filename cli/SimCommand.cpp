@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
 #include "comm/KConsole.h"
+#include "comm/KPrintableText.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "sim/KSimFactory.h"
 #include "cli/SimFaultOptions.h"
@@ -63,7 +64,7 @@ int RunSim(const Words& words) {
     KSimDeviceOptions device;
     KSimWorldOptions line;
     if (!ParseSimFaults(args, device, line, error)) {
-        std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+        std::fprintf(stderr, "velinor sim: %s\n", PrintableText(error).c_str());
         return kExitUsage;
     }
     const bool replay = args.Has("--replay");
@@ -74,7 +75,7 @@ int RunSim(const Words& words) {
     }
     const int32_t type = replay ? 0 : ChooseReceiver(args.Value("--receiver"), error);
     if (!replay && !type) {
-        std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+        std::fprintf(stderr, "velinor sim: %s\n", PrintableText(error).c_str());
         return kExitUsage;
     }
     long long baud = 0;
@@ -95,11 +96,11 @@ int RunSim(const Words& words) {
         std::ifstream in(path, std::ios::binary);
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (!in.good() && !in.eof()) {
-            std::fprintf(stderr, "velinor sim: cannot read %s\n", path.c_str());
+            std::fprintf(stderr, "velinor sim: cannot read %s\n", PrintableText(path).c_str());
             return kExitPortError;
         }
         if (bytes.empty()) {
-            std::fprintf(stderr, "velinor sim: %s holds nothing to play\n", path.c_str());
+            std::fprintf(stderr, "velinor sim: %s holds nothing to play\n", PrintableText(path).c_str());
             return kExitPortError;
         }
         model = std::make_unique<KSimReplayDevice>(std::move(bytes), static_cast<uint32_t>(baud),
@@ -107,19 +108,19 @@ int RunSim(const Words& words) {
     } else {
         model = KSimFactory::CreateDevice(type, static_cast<int32_t>(baud), device, error);
         if (!model) {
-            std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+            std::fprintf(stderr, "velinor sim: %s\n", PrintableText(error).c_str());
             return kExitUsage;
         }
     }
     const std::string name = model->Name();
     KPtySimulator simulator(std::move(model), line);
     if (!simulator.Start(error)) {
-        std::fprintf(stderr, "velinor sim: %s\n", error.c_str());
+        std::fprintf(stderr, "velinor sim: %s\n", PrintableText(error).c_str());
         return kExitPortError;
     }
     std::printf("%s\n", simulator.SlavePath().c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "Simulated %s at %lld baud on %s (Ctrl-C ends it)\n", name.c_str(), baud,
+    std::fprintf(stderr, "Simulated %s at %lld baud on %s (Ctrl-C ends it)\n", PrintableText(name).c_str(), baud,
                  simulator.SlavePath().c_str());
     std::fflush(stdout);
     KConsole::OnInterrupt(OnInterrupt);

@@ -10,8 +10,8 @@
 #include "cli/ReceiverChoice.h"
 #include "cli/SessionRunner.h"
 #include "cli/TimeText.h"
+#include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
-#include "log/DebugTrace.h"
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "receivers/KReceiverFamily.h"
@@ -32,7 +32,7 @@ constexpr const char* kHelp =
 constexpr int32_t kSettleMs = 2000;
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor time: %s\n(see 'velinor time --help')\n", message.c_str());
+    std::fprintf(stderr, "velinor time: %s\n(see 'velinor time --help')\n", PrintableText(message).c_str());
     return kExitUsage;
 }
 
@@ -68,7 +68,7 @@ int RunTime(const Words& words) {
     PortChoice port;
     if (!ChoosePort(args.Value("--port"), port, error)) return fail("port", error, kExitPortError);
     document["port"] = port.display;
-    if (args.Flag("--verbose")) SetDebugTraceSink([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+    if (args.Flag("--verbose")) TraceToConsole();
 
     if (json)
         KeepOpenFailures();

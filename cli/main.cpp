@@ -4,6 +4,7 @@
 
 #include "VelinorVersion.h"
 #include "cli/Commands.h"
+#include "comm/KPrintableText.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     if (command == "time") return RunTime(args);
     if (command == "identify") return RunIdentify(args);
     if (command == "doctor") return RunDoctor(args);
-    std::fprintf(stderr, "velinor: unknown command '%s'\n\n", command.c_str());
+    std::fprintf(stderr, "velinor: unknown command '%s'\n\n", PrintableText(command).c_str());
     PrintUsage(stderr);
     return kExitUsage;
 }

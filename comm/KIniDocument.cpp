@@ -128,3 +128,5 @@ std::string KIniDocument::Text() const {
     for (const Line& line : lines) text += line.text + line.end;
     return text;
 }
+
+bool KIniDocument::FitsOnALine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }

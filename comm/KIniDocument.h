@@ -22,6 +22,11 @@ public:
 
     std::string Text() const;
 
+    // Whether a section name, key or value can stand in a line of the file as it is: not when it
+    // holds a CR, LF or NUL (it would end the line, and what follows would read as lines of
+    // its own, another section header among them).
+    static bool FitsOnALine(std::string_view text);
+
 private:
     struct Line {
         std::string text;  // without its line end

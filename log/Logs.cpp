@@ -7,7 +7,9 @@
 #endif
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -122,6 +124,17 @@ VELINOR_PRINTF(1, 0) std::string FormatMessage(const char* format, va_list args)
 #if defined(_WIN32)
 std::FILE* OpenForAppend(const std::string& path) { return std::fopen(path.c_str(), "a"); }
 
+// Why appending to `path` would fail, or empty; a missing file is not created.
+std::string AppendProblem(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return std::string();
+    if (!std::filesystem::is_regular_file(path, ec)) return "not a regular file";
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    if (!file) return std::strerror(errno);
+    std::fclose(file);
+    return std::string();
+}
+
 void MakeWritable(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
@@ -154,6 +167,33 @@ std::FILE* OpenForAppend(const std::string& path) {
     return file;
 }
 
+// Why appending to `path` would fail, or empty. A missing file is not created: its folder is
+// asked instead.
+std::string AppendProblem(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT) return std::strerror(errno);
+        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        const std::string where = folder.empty() ? "." : folder.string();
+        struct stat place {};
+        if (::stat(where.c_str(), &place) != 0) return "its folder: " + std::string(std::strerror(errno));
+        if (!S_ISDIR(place.st_mode)) return "its folder is not a folder";
+        if (::faccessat(AT_FDCWD, where.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+            return "its folder may not be written (" + std::string(std::strerror(errno)) + ")";
+        return std::string();
+    }
+    if (S_ISLNK(info.st_mode)) return "a symbolic link, which the log does not follow";
+    if (!S_ISREG(info.st_mode)) return "not a regular file";
+    // A read-only log is made writable before each line: only one that is not ours stays shut.
+    const int fd = OpenRegular(path, O_WRONLY | O_APPEND);
+    if (fd >= 0) {
+        ::close(fd);
+        return std::string();
+    }
+    if (errno == EACCES && info.st_uid == ::geteuid()) return std::string();
+    return std::strerror(errno);
+}
+
 // Gives a read-only log its owner's write permission back, on the file itself only.
 void MakeWritable(const std::string& path) {
     const int fd = OpenRegular(path, O_RDONLY);
@@ -164,18 +204,19 @@ void MakeWritable(const std::string& path) {
 }
 #endif
 
-// Appends one whole line with a single write; a file that cannot be opened loses the line.
-void AppendLine(const std::string& path, const std::string& line) {
+// Appends one whole line with a single write; a file that cannot be opened loses the line
+// (false).
+bool AppendLine(const std::string& path, const std::string& line) {
     std::lock_guard<std::mutex> guard(WriteLock());
     std::FILE* file = OpenForAppend(path);
-    if (!file) return;
+    if (!file) return false;
     // Fully buffered and large enough for a whole line (even with Windows' CR LF expansion), so
     // the line leaves in one write.
     char buffer[2 * (kMessageMax + 128)];
     std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
     std::fwrite(line.data(), 1, line.size(), file);
-    std::fflush(file);
-    std::fclose(file);
+    const bool flushed = std::fflush(file) == 0;
+    return std::fclose(file) == 0 && flushed;
 }
 
 bool IsReadOnly(const std::string& path) {
@@ -185,12 +226,35 @@ bool IsReadOnly(const std::string& path) {
     return (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
 }
 
+KLogLosses& Losses() {
+    static KLogLosses losses;
+    return losses;
+}
+
+std::string StreamErrorLogPath(const std::string& client, int32_t year, int32_t month) {
+    char name[64];
+    std::snprintf(name, sizeof name, "_%04d_%02d.log", year, month);
+    return LogDirectory() + "QuorvexStreamErrors_" + client + name;
+}
+
 void Notify(KLogObserver& which, const std::string& client, const std::string& message) {
     std::lock_guard<std::recursive_mutex> guard(ObserverLock());
     if (which) which(client, message);
 }
 
 } // namespace
+
+std::string StreamErrorLogProblem(const std::string& clientName) {
+    const KGPSTime now;
+    const std::string path = StreamErrorLogPath(clientName, now.GetYear(), now.GetMonth());
+    const std::string problem = AppendProblem(path);
+    return problem.empty() ? problem : path + ": " + problem;
+}
+
+KLogLosses StreamErrorLogLosses() {
+    std::lock_guard<std::mutex> guard(StateLock());
+    return Losses();
+}
 
 void SetStreamErrorLogEnabled(bool enabled) { streamErrorsOn.store(enabled); }
 bool StreamErrorLogEnabled() { return streamErrorsOn.load(); }
@@ -260,9 +324,7 @@ void StreamErrorLog(const KStreamMonitor* monitor, const char* format, ...) {
     const int32_t month = now.GetMonth();
     const int32_t year = now.GetYear();
 
-    char name[64];
-    std::snprintf(name, sizeof name, "_%04d_%02d.log", year, month);
-    const std::string path = LogDirectory() + "QuorvexStreamErrors_" + client + name;
+    const std::string path = StreamErrorLogPath(client, year, month);
 
     // A read-only log is made writable again; its other permissions stay.
     MakeWritable(path);
@@ -270,6 +332,10 @@ void StreamErrorLog(const KStreamMonitor* monitor, const char* format, ...) {
     std::string line = stamp + " (GPS " + now.Format() + ") +> " + client + " +> " + message;
     CutTo(line, kLineMax - 1);
     line += '\n';
-    AppendLine(path, line);
+    if (!AppendLine(path, line)) {
+        std::lock_guard<std::mutex> guard(StateLock());
+        ++Losses().lines;
+        Losses().path = path;
+    }
     Notify(StreamObserver(), client, message);
 }

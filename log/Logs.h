@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -20,6 +21,19 @@ void StreamErrorLog(const KStreamMonitor* monitor, const char* format, ...) VELI
 // The process-wide stream error switch; off at start.
 void SetStreamErrorLogEnabled(bool enabled);
 bool StreamErrorLogEnabled();
+
+// Why a line of the stream error log of client `clientName` could not be written now (the path
+// and the reason: a symbolic link, a FIFO or folder in its place, a folder or file that may not
+// be written), or empty when it can. Creates nothing: a front end asks before it starts, so
+// that a log it was asked for is not silently missing.
+std::string StreamErrorLogProblem(const std::string& clientName);
+// Stream error lines that were lost because their file could not be opened, and the last
+// such file, since the program started.
+struct KLogLosses {
+    uint64_t lines = 0;
+    std::string path;
+};
+KLogLosses StreamErrorLogLosses();
 
 // The directory prefix of both logs, ending in the separator (".\" on Windows, "./" elsewhere).
 std::string LogDirectory();

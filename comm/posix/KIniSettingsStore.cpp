@@ -1,14 +1,18 @@
 #include "comm/KIniSettingsStore.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "comm/KIniDocument.h"
 
@@ -17,38 +21,11 @@ namespace fs = std::filesystem;
 namespace {
 
 // Read-modify-write of a settings file is one step for the whole process, as the private-profile
-// calls make it on Windows, so that two writers never lose each other's keys.
+// calls make it on Windows, so that two writers never lose each other's keys; between processes
+// the file's own lock does the same.
 std::mutex& FileLock() {
     static std::mutex lock;
     return lock;
-}
-
-// The text of the file; nothing when it exists but cannot be read (a missing file is empty).
-std::optional<std::string> ReadFile(const std::string& path, bool& exists) {
-    exists = false;
-    // Not blocking on a FIFO put in its place: anything but a regular file is unreadable.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
-    exists = true;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return text;
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -140,34 +117,169 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     return true;
 }
 
-bool WriteValue(const std::string& path, const char* section, const char* key, const std::string& value) {
-    if (!section || !key) return false;
+// An open settings file, locked for as long as it is held.
+class LockedFile {
+public:
+    LockedFile() = default;
+    ~LockedFile() { Reset(-1); }
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+    void Reset(int descriptor) {
+        if (fd >= 0) ::close(fd);  // closing releases the lock
+        fd = descriptor;
+    }
+    int fd = -1;
+    struct stat info {};
+};
+
+constexpr int kLockPollMs = 5;
+// The lock is held for one read-modify-write: a wait this long means a program that holds it
+// and does not let go (anyone who may read the file can lock it).
+constexpr int kLockWaitMs = 5000;
+
+bool Lock(int fd, bool exclusive) {
+    for (int waited = 0;; waited += kLockPollMs) {
+        if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+        // A file system without locks: the process's own lock still orders its threads.
+        if (errno != EWOULDBLOCK && errno != EINTR) return true;
+        if (waited >= kLockWaitMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
+    }
+}
+
+enum class Opened { Locked, Missing, Failed };
+
+// Opens the file and takes its lock (exclusive for a write, which creates a missing file so that
+// there is something to lock). A writer replaces the file by renaming a new one over it: a lock
+// won on the file it replaced guards nothing, so the lock is taken again on the file now there.
+Opened OpenLocked(const std::string& path, bool exclusive, LockedFile& file, std::string& error) {
+    // Not blocking on a FIFO put in its place: anything but a regular file is refused.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (exclusive ? O_CREAT | O_NOFOLLOW : 0);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        file.Reset(::open(path.c_str(), flags, 0666));
+        if (file.fd < 0) {
+            if (errno == ENOENT && !exclusive) return Opened::Missing;
+            error = path + ": " + std::strerror(errno);
+            return Opened::Failed;
+        }
+        if (::fstat(file.fd, &file.info) != 0 || !S_ISREG(file.info.st_mode)) {
+            error = path + " is not a regular file";
+            return Opened::Failed;
+        }
+        if (!Lock(file.fd, exclusive)) {
+            if (!exclusive) return Opened::Locked;  // reading goes on: a replaced file is whole
+            error = path + " stays locked by another program";
+            return Opened::Failed;
+        }
+        struct stat now {};
+        if (::stat(path.c_str(), &now) == 0 && now.st_dev == file.info.st_dev && now.st_ino == file.info.st_ino) {
+            ::fstat(file.fd, &file.info);  // its size as it is now
+            return Opened::Locked;
+        }
+    }
+    error = path + " keeps being replaced";
+    return Opened::Failed;
+}
+
+// The text of the locked file, refused unread when it is larger than a settings file can be.
+bool ReadLocked(const LockedFile& file, const std::string& path, std::string& text, std::string& error) {
+    const uint64_t limit = KIniSettingsStore::kMaxBytes;
+    const auto tooLarge = [&](uint64_t size) {
+        error = path + " is " + std::to_string(size) + " bytes, too large for a settings file (at most " +
+                std::to_string(limit) + "); it is not read";
+        return false;
+    };
+    if (static_cast<uint64_t>(file.info.st_size) > limit) return tooLarge(static_cast<uint64_t>(file.info.st_size));
+    text.clear();
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(file.fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = path + ": " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0) return true;
+        text.append(buffer, static_cast<size_t>(n));
+        at += n;
+        if (text.size() > limit) return tooLarge(text.size());  // it grew while read
+    }
+}
+
+// The file's text; empty for a missing file.
+bool ReadDocument(const std::string& path, std::string& text, std::string& error) {
     std::lock_guard<std::mutex> guard(FileLock());
-    bool exists = false;
-    const std::optional<std::string> text = ReadFile(path, exists);
-    if (!text) return false;  // an unreadable file is not overwritten with a fresh one
-    KIniDocument document(*text);
-    document.Set(section, key, value);
+    LockedFile file;
+    switch (OpenLocked(path, false, file, error)) {
+    case Opened::Missing: text.clear(); return true;
+    case Opened::Failed: return false;
+    case Opened::Locked: break;
+    }
+    return ReadLocked(file, path, text, error);
+}
+
+bool WriteValues(const std::string& path, const std::string& section, const KIniSettingsStore::Values& values,
+                 std::string& error) {
+    if (!KIniDocument::FitsOnALine(section)) {
+        error = "the section name holds a line break or NUL";
+        return false;
+    }
+    for (const auto& [key, value] : values) {
+        if (!KIniDocument::FitsOnALine(key) || !KIniDocument::FitsOnALine(value)) {
+            error = "the value of " + key + " (" + value + ") holds a line break or NUL, which would break the lines of " + path;
+            return false;
+        }
+    }
+    std::lock_guard<std::mutex> guard(FileLock());
+    const std::string target = WriteTarget(path);
+    if (target.empty()) {
+        error = path + " is a symbolic link that is not yours or leads nowhere: it is not written through";
+        return false;
+    }
+    LockedFile file;
+    if (OpenLocked(target, true, file, error) != Opened::Locked) return false;
+    std::string text;
+    if (!ReadLocked(file, target, text, error)) return false;
+    KIniDocument document(text);
+    for (const auto& [key, value] : values) document.Set(section, key, value);
     const std::string updated = document.Text();
-    if (exists && updated == *text) return true;
-    return ReplaceFile(path, updated);
+    if (updated == text) return true;
+    errno = 0;
+    if (!ReplaceFile(target, updated)) {
+        error = target + " could not be written" + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+        return false;
+    }
+    return true;  // the lock goes with the old file's descriptor, after the new file is in place
 }
 
 std::optional<std::string> ReadValue(const std::string& path, const char* section, const char* key) {
     if (!section || !key) return std::nullopt;
-    std::lock_guard<std::mutex> guard(FileLock());
-    bool exists = false;
-    const std::optional<std::string> text = ReadFile(path, exists);
-    if (!text) return std::nullopt;
-    return KIniDocument(*text).Get(section, key);
+    std::string text, error;
+    if (!ReadDocument(path, text, error)) return std::nullopt;
+    return KIniDocument(text).Get(section, key);
 }
 
 } // namespace
 
 KIniSettingsStore::KIniSettingsStore(std::string iniPath) : path(std::move(iniPath)) {}
 
+bool KIniSettingsStore::WriteSection(const std::string& section, const Values& values, std::string& error) {
+    return WriteValues(path, section, values, error);
+}
+
+bool KIniSettingsStore::ReadSection(const std::string& section, const std::vector<std::string>& keys,
+                                    std::vector<std::optional<std::string>>& values, std::string& error) {
+    values.assign(keys.size(), std::nullopt);
+    std::string text;
+    if (!ReadDocument(path, text, error)) return false;
+    const KIniDocument document(text);
+    for (size_t i = 0; i < keys.size(); ++i) values[i] = document.Get(section, keys[i]);
+    return true;
+}
+
 void KIniSettingsStore::WriteInt(int32_t, const char* section, const char* key, int32_t value) {
-    if (!WriteValue(path, section, key, std::to_string(value))) writeFailed = true;
+    std::string ignored;
+    if (!section || !key || !WriteValues(path, section, {{key, std::to_string(value)}}, ignored)) writeFailed = true;
 }
 
 bool KIniSettingsStore::ReadInt(int32_t, const char* section, const char* key, int32_t& value,
@@ -183,7 +295,8 @@ bool KIniSettingsStore::ReadInt(int32_t, const char* section, const char* key, i
 }
 
 void KIniSettingsStore::WriteString(int32_t, const char* section, const char* key, const std::string& value) {
-    if (!WriteValue(path, section, key, value)) writeFailed = true;
+    std::string ignored;
+    if (!section || !key || !WriteValues(path, section, {{key, value}}, ignored)) writeFailed = true;
 }
 
 std::string KIniSettingsStore::ReadString(int32_t, const char* section, const char* key,

@@ -115,9 +115,13 @@ std::string HoldersText(const std::vector<KOpenDiagnosis::KDeviceHolder>& holder
 namespace KOpenDiagnosis {
 
 std::string ProgramName(const std::string& procRoot, int pid) {
-    std::ifstream in(fs::path(procRoot) / std::to_string(pid) / "comm");
-    std::string name;
-    std::getline(in, name);
+    // A program names itself as it likes, line breaks and escape sequences included: the name is
+    // taken whole (the kernel ends it with one newline) and escaped where it is printed.
+    std::ifstream in(fs::path(procRoot) / std::to_string(pid) / "comm", std::ios::binary);
+    std::string name(64, '\0');
+    in.read(name.data(), static_cast<std::streamsize>(name.size()));
+    name.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    if (!name.empty() && name.back() == '\n') name.pop_back();
     return name.empty() ? "an unnamed program" : name;
 }
 

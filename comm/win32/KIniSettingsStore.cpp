@@ -2,10 +2,14 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "comm/KConsole.h"
+#include "comm/KIniDocument.h"
 
 namespace {
 
@@ -50,7 +54,85 @@ bool HasKey(const char* section, const char* key, const std::string& file) {
     return false;
 }
 
+// Several keys read or written together are one step against other programs using the file
+// through this class: a mutex named after the file (the private-profile calls order single
+// calls only).
+class FileMutex {
+public:
+    explicit FileMutex(const std::string& file) {
+        std::string name = "Local\\velinor-ini-";
+        // Kernel object names tell case apart, file names do not.
+        for (char c : file) name += (c == '\\' || c == ':' || c == '/') ? '_' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (name.size() > MAX_PATH) name.resize(MAX_PATH);
+        handle = CreateMutexA(nullptr, FALSE, name.c_str());
+        if (handle) {
+            const DWORD waited = WaitForSingleObject(handle, 5000);
+            held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+        }
+    }
+    ~FileMutex() {
+        if (handle && held) ReleaseMutex(handle);
+        if (handle) CloseHandle(handle);
+    }
+    FileMutex(const FileMutex&) = delete;
+    FileMutex& operator=(const FileMutex&) = delete;
+
+private:
+    HANDLE handle = nullptr;
+    bool held = false;
+};
+
+// False, with the reason, for a file too large to be a settings file; a missing file is fine.
+bool SizeAllowed(const std::string& file, std::string& error) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data)) return true;
+    const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size <= KIniSettingsStore::kMaxBytes) return true;
+    error = file + " is " + std::to_string(size) + " bytes, too large for a settings file (at most " +
+            std::to_string(KIniSettingsStore::kMaxBytes) + "); it is not read";
+    return false;
+}
+
+bool FitsOnALine(const std::string& section, const KIniSettingsStore::Values& values, const std::string& file,
+                 std::string& error) {
+    if (!KIniDocument::FitsOnALine(section)) {
+        error = "the section name holds a line break or NUL";
+        return false;
+    }
+    for (const auto& [key, value] : values) {
+        if (KIniDocument::FitsOnALine(key) && KIniDocument::FitsOnALine(value)) continue;
+        error = "the value of " + key + " (" + value + ") holds a line break or NUL, which would break the lines of " + file;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+bool KIniSettingsStore::WriteSection(const std::string& section, const Values& values, std::string& error) {
+    const std::string file = FullPath(path);
+    if (!FitsOnALine(section, values, file, error)) return false;
+    FileMutex lock(file);
+    if (!SizeAllowed(file, error)) return false;
+    for (const auto& [key, value] : values) {
+        if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str())) {
+            error = file + " could not be written: " + KConsole::ErrorText(static_cast<int>(GetLastError()));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool KIniSettingsStore::ReadSection(const std::string& section, const std::vector<std::string>& keys,
+                                    std::vector<std::optional<std::string>>& values, std::string& error) {
+    values.assign(keys.size(), std::nullopt);
+    const std::string file = FullPath(path);
+    FileMutex lock(file);
+    if (!SizeAllowed(file, error)) return false;
+    for (size_t i = 0; i < keys.size(); ++i)
+        if (HasKey(section.c_str(), keys[i].c_str(), file)) values[i] = ReadProfile(section.c_str(), keys[i].c_str(), "", file);
+    return true;
+}
 
 KIniSettingsStore::KIniSettingsStore(std::string file) : path(std::move(file)) {}
 
@@ -74,7 +156,9 @@ bool KIniSettingsStore::ReadInt(int32_t /*context*/, const char* section, const 
 
 void KIniSettingsStore::WriteString(int32_t /*context*/, const char* section, const char* key,
                                     const std::string& value) {
-    if (!WritePrivateProfileStringA(section, key, value.c_str(), FullPath(path).c_str()))
+    // A value that would break the file's lines is not written.
+    if (!KIniDocument::FitsOnALine(value) ||
+        !WritePrivateProfileStringA(section, key, value.c_str(), FullPath(path).c_str()))
         writeFailed = true;
 }
 

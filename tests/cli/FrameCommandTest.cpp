@@ -2,7 +2,9 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "support/LB2Frames.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
+#include "time/KGPSTime.h"
 
 namespace {
 
@@ -63,6 +66,68 @@ TEST(FrameCommand, FramesARealCapture) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 900);  // 900 BESTSATSB logs
     EXPECT_NE(run.err.find("900 messages, 331136 bytes, 0 errors"), std::string::npos) << run.err;
+}
+
+TEST(FrameCommand, StandardInputIsReadAsAPipe) {
+    TempDir dir;
+    const Bytes first = lb2::Frame(Hex("85 00 00 00 07 01 00 00"));
+    const Bytes stream = Concat({Hex("00 11"), first, first});
+    std::ofstream(dir.File("capture.lb2"), std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
+                                                                     static_cast<std::streamsize>(stream.size()));
+    const ProgramRun run = RunVelinor("frame --protocol lb2 -", "", dir.Path(), "", dir.File("capture.lb2"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, Line(first) + Line(first));
+}
+
+// Nothing that is no recording passes for an empty one, and a stream error log asked for and not
+// written is no clean run: both are said, with exit 3.
+TEST(FrameCommand, RefusesWhatItCannotReadOrLog) {
+    TempDir dir;
+    std::ofstream(dir.File("capture.lb2"), std::ios::binary) << std::string(100, 'x');
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    const ProgramRun device = Frame("--protocol lb2 /dev/zero", dir);
+    EXPECT_EQ(device.exitCode, 3);
+    EXPECT_NE(device.err.find("/dev/zero: is a character device, not a recording file: give a recording file, or - "
+                              "to read standard input; for a live port, use 'velinor identify --port /dev/zero'"),
+              std::string::npos)
+        << device.err;
+    for (const char* other : {"fifo", "."}) {
+        const ProgramRun run = Frame(std::string("--protocol lb2 ") + other, dir);
+        EXPECT_EQ(run.exitCode, 3) << other;
+        EXPECT_NE(run.err.find("not a recording file"), std::string::npos) << run.err;
+    }
+
+    // The log's name this month, taken over by a link, a FIFO or a folder; or a folder that may
+    // not be written (as another user than root, who may write anywhere).
+    const bool root = ::geteuid() == 0;
+    const std::string launcher = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+    enum Plant { Link, Fifo, Folder, ReadOnlyFolder };
+    for (const Plant plant : {Link, Fifo, Folder, ReadOnlyFolder}) {
+        SCOPED_TRACE(plant);
+        TempDir work;
+        ASSERT_EQ(::chmod(work.Path().c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(dir.File("capture.lb2").c_str(), 0644), 0);
+        const std::string log = work.File("QuorvexStreamErrors_Frame_" + std::to_string(KGPSTime().GetYear()) + "_" +
+                                          (KGPSTime().GetMonth() < 10 ? "0" : "") + std::to_string(KGPSTime().GetMonth()) +
+                                          ".log");
+        if (plant == Link) std::filesystem::create_symlink(dir.File("elsewhere.log"), log);
+        if (plant == Fifo) {
+            ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+        }
+        if (plant == Folder) std::filesystem::create_directory(log);
+        if (plant == ReadOnlyFolder) {
+            ASSERT_EQ(::chmod(work.Path().c_str(), 0555), 0);
+        }
+        const ProgramRun run = RunVelinor("frame --protocol lb2 --stream-errors '" + dir.File("capture.lb2") + "'", "",
+                                          work.Path(), plant == ReadOnlyFolder ? launcher : "");
+        EXPECT_EQ(run.exitCode, 3) << run.Both();
+        EXPECT_NE(run.err.find("cannot write the stream error log ./QuorvexStreamErrors_Frame_"), std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.out, "") << "refused before framing";
+        EXPECT_FALSE(std::filesystem::exists(dir.File("elsewhere.log")));
+        ::chmod(work.Path().c_str(), 0755);
+    }
 }
 
 TEST(FrameCommand, UsageAndFileErrors) {

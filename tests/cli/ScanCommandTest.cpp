@@ -53,6 +53,23 @@ INSTANTIATE_TEST_SUITE_P(Captures, ScanOfARecording,
                              return "type" + std::to_string(param.param.type);
                          });
 
+// Through a pipe the scan finds what it finds in the file, keeping only the last 8 KiB as it
+// reads; only the name differs.
+TEST(ScanCommand, StandardInputScansAsTheFileDoes) {
+    const std::string path = kCaptures + "/novatel/rtklib_oemv_200911218.gps";
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "no capture at " << path;
+    const ProgramRun file = RunVelinor("scan --receiver 9 '" + path + "'");
+    const ProgramRun piped = RunVelinor("scan --receiver 9 -", "", "", "", path);
+    EXPECT_EQ(piped.exitCode, 0) << piped.Both();
+    ASSERT_EQ(file.out.rfind(path + ": ", 0), 0u) << file.out;
+    EXPECT_EQ("-: " + file.out.substr(path.size() + 2), piped.out);
+    EXPECT_NE(piped.out.find("\nlast:  GPS week"), std::string::npos) << piped.out;
+
+    const ProgramRun device = RunVelinor("scan --receiver 9 /dev/zero");
+    EXPECT_EQ(device.exitCode, 3);
+    EXPECT_NE(device.err.find("is a character device, not a recording file"), std::string::npos) << device.err;
+}
+
 TEST(ScanCommand, SaysWhatItCannotDo) {
     TempDir dir;
     // A family without a time scan says so plainly.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "OpenFailureRecorder.h"
-#include "PtyPair.h"
+#include "support/PtyPair.h"
 #include "comm/KSerialComm.h"
 
 namespace {

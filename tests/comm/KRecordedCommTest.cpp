@@ -188,3 +188,75 @@ TEST(KRecordedComm, AFileIsStreamedThroughOneWindow) {
 }
 
 } // namespace
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace {
+
+// Only a regular file is a recording: a device reads forever or reports a size of 0, a FIFO
+// blocks the open, a folder reads nothing. Each is refused at once, saying what it is.
+TEST(KRecordedComm, WhatIsNoRegularFileIsRefused) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* kind;
+    } cases[] = {{"/dev/zero", "a character device"}, {dir.File("fifo"), "a FIFO"}, {dir.Path(), "a folder"}};
+    for (const auto& c : cases) {
+        std::string error;
+        KRecordedComm link = KRecordedComm::FromFile(c.path, error);
+        EXPECT_EQ(error, c.path + ": is " + c.kind + ", not a recording file");
+        EXPECT_EQ(link.Size(), 0u);
+    }
+}
+
+// A stream is read once, front to back, holding only what it must: a stream of many windows
+// ends with its last `keep` bytes still readable from the end, memory stays bounded, and the
+// bytes come through whole, read by read, wherever the chunks of the pipe fall.
+TEST(KRecordedComm, AStreamKeepsOnlyItsTailAsItReads) {
+    constexpr size_t kKeep = 8192;
+    const size_t total = 40 * KRecordedComm::kWindowBytes + 321;
+    std::vector<uint8_t> content(total);
+    for (size_t i = 0; i < total; ++i) content[i] = static_cast<uint8_t>((i * 2654435761u) >> 11);
+    for (const bool readFirst : {false, true}) {
+        SCOPED_TRACE(readFirst ? "reads its start, then seeks to the end" : "seeks to the end at once");
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        std::thread writer([&] {
+            for (size_t at = 0; at < total;) {
+                const ssize_t n = ::write(ends[1], content.data() + at, std::min<size_t>(total - at, 5000));
+                if (n <= 0) break;
+                at += static_cast<size_t>(n);
+            }
+            ::close(ends[1]);
+        });
+        std::FILE* in = ::fdopen(ends[0], "rb");
+        {
+            KRecordedComm link = KRecordedComm::FromStream(in, "standard input", kKeep);
+            link.Open(0);
+            if (readFirst) {
+                std::vector<uint8_t> start(100000);
+                for (size_t at = 0; at < start.size(); at += 1000) ASSERT_TRUE(link.ReadExact(start.data() + at, 1000));
+                EXPECT_TRUE(std::equal(start.begin(), start.end(), content.begin()));
+                EXPECT_TRUE(link.Seek(-5000, 1)) << "within what is kept";
+                EXPECT_FALSE(link.Seek(10, 0)) << "long gone";
+            }
+            ASSERT_TRUE(link.Seek(-static_cast<int32_t>(kKeep), 2));
+            EXPECT_EQ(link.Size(), total);
+            std::vector<uint8_t> tail(kKeep);
+            EXPECT_TRUE(link.ReadExact(tail.data(), static_cast<uint32_t>(kKeep)));
+            EXPECT_TRUE(std::equal(tail.begin(), tail.end(), content.end() - static_cast<std::ptrdiff_t>(kKeep)));
+            EXPECT_TRUE(link.AtEnd());
+            EXPECT_LE(link.BytesHeld(), KRecordedComm::kWindowBytes);
+        }
+        writer.join();
+        std::fclose(in);
+    }
+}
+
+} // namespace
+#endif

@@ -17,7 +17,7 @@
 
 #include "OpenFailureRecorder.h"
 #include "PortLockProbe.h"
-#include "PtyPair.h"
+#include "support/PtyPair.h"
 #include "comm/KPortRegistry.h"
 #include "comm/KSerialComm.h"
 #include "comm/KSettingsStore.h"

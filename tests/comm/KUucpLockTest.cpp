@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "HolderProcess.h"
+#include "support/HolderProcess.h"
 #include "comm/posix/KUucpLock.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"

@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "HolderProcess.h"
+#include "support/HolderProcess.h"
 #include "OpenFailureRecorder.h"
-#include "PtyPair.h"
+#include "support/PtyPair.h"
 #include "comm/KSerialComm.h"
 #include "comm/posix/KOutputQueue.h"
 #include "comm/posix/KTermiosSettings.h"

@@ -13,7 +13,9 @@ struct ProgramRun {
 
 // Runs `velinor ARGUMENTS` in `workDir` with its settings under `configDir` (each: the test's
 // own folder when empty) and collects its exit code and both outputs. A `launcher` ("setpriv
-// --reuid=...") starts the program in its stead.
+// --reuid=...") starts the program in its stead. The file `input`, when given, reaches the
+// program's standard input through a pipe.
 ProgramRun RunVelinor(const std::string& arguments, const std::string& configDir = "",
-                      const std::string& workDir = "", const std::string& launcher = "");
+                      const std::string& workDir = "", const std::string& launcher = "",
+                      const std::string& input = "");
 

@@ -1,5 +1,5 @@
 #ifndef _WIN32
-#include "HolderProcess.h"
+#include "support/HolderProcess.h"
 
 #include <signal.h>
 #include <sys/prctl.h>

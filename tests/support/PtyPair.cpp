@@ -1,5 +1,5 @@
 #ifndef _WIN32
-#include "PtyPair.h"
+#include "support/PtyPair.h"
 
 #include <fcntl.h>
 #include <poll.h>
