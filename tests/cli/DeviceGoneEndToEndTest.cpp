@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/ChildProgram.h"
@@ -62,26 +63,29 @@ TEST_F(DeviceGoneEndToEnd, WaitsForTheSameNameAndResumesUntilConfirmed) {
 // be the rate confirmed before the unplug.
 TEST_F(DeviceGoneEndToEnd, ResumesDetectionAtTheRateTheReceiverLastAnsweredAt) {
     Serve(false);  // at 38400
-    auto run = std::async(std::launch::async, [this] {
-        return RunVelinor("set --receiver 6 --port " + link + " --baud 9600 --last-baud 19200 --timeout 25",
-                          config.Path());
-    });
-    const bool answered = receiver.UnplugOnceAnsweredAt(9600, std::chrono::seconds(20));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ChildProgram set({"set", "--receiver", "6", "--port", link, "--baud", "9600", "--last-baud", "19200", "--timeout",
+                      "120"},
+                     config.Path());
+    ASSERT_TRUE(receiver.UnplugOnceAnsweredAt(9600, std::chrono::seconds(60))) << set.Output();
+    EXPECT_TRUE(set.WaitForError(GoneLine(), 30000)) << set.Output();
     std::string error;
     ASSERT_TRUE(receiver.Serve(6, 9600, false, error, 3)) << error;
-    const ProgramRun result = run.get();
-    ASSERT_TRUE(answered) << result.Both();
-    EXPECT_NE(result.err.find(link + " is back; resuming"), std::string::npos) << result.Both();
-    // Each session starts with "...Starting..."; the resumed one is the second.
-    const size_t resumed = result.out.find("...Starting...", result.out.find("...Starting...") + 1);
-    ASSERT_NE(resumed, std::string::npos) << result.Both();
-    const size_t detecting = result.out.find("Auto-detecting receiver baud:", resumed);
-    ASSERT_NE(detecting, std::string::npos) << result.Both();
-    EXPECT_EQ(result.out.substr(detecting, result.out.find('\n', detecting) - detecting),
-              "Auto-detecting receiver baud:    9600")
-        << result.Both();
-    EXPECT_EQ(result.exitCode, 0) << result.Both();
+    EXPECT_TRUE(set.WaitForError(link + " is back; resuming", 30000)) << set.Output();
+    // Each session starts with "...Starting..."; the resumed one is the second. Its first
+    // detection is looked for until the run ends at its timeout, or it is stopped once seen.
+    std::string out;
+    size_t detecting = std::string::npos;
+    for (int waited = 0; waited < 120000 && detecting == std::string::npos && set.Running(); waited += 100) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        out = set.StandardOutput();
+        const size_t resumed = out.find("...Starting...", out.find("...Starting...") + 1);
+        if (resumed != std::string::npos) detecting = out.find("Auto-detecting receiver baud:", resumed);
+        if (detecting != std::string::npos && out.find('\n', detecting) == std::string::npos) detecting = std::string::npos;
+    }
+    set.Interrupt(30000);
+    ASSERT_NE(detecting, std::string::npos) << set.Output();
+    EXPECT_EQ(out.substr(detecting, out.find('\n', detecting) - detecting), "Auto-detecting receiver baud:    9600")
+        << set.Output();
 }
 
 TEST_F(DeviceGoneEndToEnd, GivesUpAtTheTimeoutWithThePortErrorCode) {
