@@ -6,9 +6,9 @@
 
 #include "app/KSimulatedPort.h"
 #include "app/VelinorResources.h"
+#include "comm/KBaudRates.h"
 #include "comm/KSerialComm.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "session/KBaudRates.h"
+#include "families/KReceiverFamily.h"
 
 namespace {
 
@@ -109,10 +109,8 @@ BOOL KSetBaudPPG::OnInitDialog() {
     running = false;
 
     HWND receivers = Control(IDC_RECEIVER_LIST);
-    for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
-        if (row.displayName[0] == '\0') break;
-        AddItem(receivers, row.displayName, row.typeId, row.typeId == receiverType);
-    }
+    for (const KCatalogueType* type : CatalogueTypes())
+        AddItem(receivers, type->displayName, type->typeId, type->typeId == receiverType);
     SelectIfNone(receivers, 0);
 
     // The first use of the registry scans the ports.

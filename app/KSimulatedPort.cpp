@@ -1,13 +1,13 @@
 #include "app/KSimulatedPort.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "receivers/KReceiverFamily.h"
-#include "session/KBaudRates.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "sim/KRealTimeDriver.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimFactory.h"
 #include "sim/KSimWorld.h"
 
 KSimulatedPort::KSimulatedPort(uint32_t seed) : random(seed) {}
@@ -22,11 +22,12 @@ KBaudSession::LinkFactory KSimulatedPort::Prepare(int32_t receiverType, int32_t 
         driver.reset();
         world.reset();
         type = receiverType;
-        const KReceiverFamily* family = FamilyOfType(receiverType);
+        const KCatalogueType* row = FindCatalogueType(receiverType);
+        const std::vector<uint32_t> deviceRates = KSimFactory::Rates(receiverType);
         std::vector<int32_t> starts;
-        for (int32_t rate : kBaudRates)
-            if (rate != targetBaud && family && family->createDevice &&
-                family->DeviceRunsAt(receiverType, static_cast<uint32_t>(rate)))
+        for (int32_t rate : row ? row->rates : std::span<const int32_t>())
+            if (rate != targetBaud &&
+                std::find(deviceRates.begin(), deviceRates.end(), static_cast<uint32_t>(rate)) != deviceRates.end())
                 starts.push_back(rate);
         if (!starts.empty()) {
             const int32_t start =

@@ -30,13 +30,12 @@ int main() { return 0; }
 #include <unistd.h>
 
 #include "comm/KSerialComm.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "monitors/KStreamMonitor.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "receivers/KReceiverFamily.h"
 #include "session/KBaudSession.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimFactory.h"
 #include "sim/KVirtualClock.h"
 #include "time/KClock.h"
 
@@ -115,7 +114,7 @@ constexpr Case kCases[] = {{1, 4800, 115200},  {2, 38400, 9600},  {3, 1200, 5760
                            {9, 9600, 115200},  {10, 4800, 57600}, {11, 115200, 9600}, {12, 2400, 38400},
                            {13, 38400, 115200}, {14, 115200, 57600}};
 
-const char* Name(int type) { return FindCatalogueRow(type)->displayName; }
+const char* Name(int type) { return FindCatalogueType(type)->displayName; }
 
 // Start to confirmed in virtual time, over the in-process simulator; -1 when never confirmed.
 int64_t VirtualTimeToConfirmed(int type, int deviceBaud, int target) {

@@ -9,12 +9,12 @@
 #include "cli/SessionRunner.h"
 #include "cli/SimFaultOptions.h"
 #include "cli/StatusLine.h"
+#include "comm/KBaudRates.h"
 #include "comm/KConsole.h"
 #include "comm/KPrintableText.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "session/KBaudRates.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimFactory.h"
 #ifdef _WIN32
 #include "sim/KRealTimeDriver.h"
 #else
@@ -34,8 +34,7 @@ constexpr const char* kHelp =
     "  --receiver NAME     any type of 'velinor receivers' that is simulated (default: one at random)\n"
     "  --baud RATE         the wanted rate (default 115200)\n"
     "  --start-baud RATE   the simulated receiver's rate at the start (default: one at random)\n"
-    "  --timeout S         give up after S seconds (default 180)\n"
-    SIM_FAULT_HELP;
+    "  --timeout S         give up after S seconds (default 180)\n";
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor demo: %s\n(see 'velinor demo --help')\n", PrintableText(message).c_str());
@@ -49,6 +48,7 @@ int RunDemo(const Words& words) {
                        SimFlagOptions({"--help"}));
     if (args.Flag("--help")) {
         std::fputs(kHelp, stdout);
+        std::fputs(SimFaultHelp().c_str(), stdout);
         return kExitConfirmed;
     }
     if (!args.Ok()) return Usage(args.Error());
@@ -68,7 +68,7 @@ int RunDemo(const Words& words) {
         type = ChooseReceiver(args.Value("--receiver"), error);
         if (!type) return Usage(error);
         if (!KSimFactory::IsSimulated(type))
-            return Usage(std::string(FindCatalogueRow(type)->displayName) + " is not simulated yet");
+            return Usage(std::string(FindCatalogueType(type)->displayName) + " is not simulated yet");
     }
     long long target = 115200;
     if (args.Has("--baud") && (!ParseInt(args.Value("--baud"), 1, 10000000, target) || !IsBaudRate(target)))

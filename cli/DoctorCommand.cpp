@@ -12,8 +12,8 @@
 #include "comm/KPortRegistry.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
+#include "families/KReceiverFamily.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverFamily.h"
 #include "session/KReceiverIdentifier.h"
 
 namespace {
@@ -71,7 +71,7 @@ KPortFinding Line(const PortChoice& port) {
         return {KPortFinding::Problem, "open", OpenFailureText(LastOpenFailure()), LastOpenFailure().remedy};
     if (result.found)
         return {KPortFinding::Ok, "line",
-                std::string(result.family->name) + " receiver (protocol " + result.family->protocol + ") talks at " +
+                std::string(result.family->name) + " receiver (protocol " + result.family->protocol.name + ") talks at " +
                     std::to_string(result.baud) + " baud: " + std::to_string(result.messages) + " checked messages heard",
                 ""};
     uint64_t bytes = 0;

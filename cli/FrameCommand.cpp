@@ -7,15 +7,16 @@
 #include "cli/RecordingInput.h"
 #include "comm/KPrintableText.h"
 #include "comm/KRecordedComm.h"
+#include "families/KReceiverFamily.h"
 #include "log/Logs.h"
-#include "monitors/KMonitorFactory.h"
+#include "monitors/KStreamMonitor.h"
 
 namespace {
 
 constexpr const char* kClient = "Frame";
 
-constexpr const char* kHelp =
-    "usage: velinor frame --protocol NAME FILE|- [--stream-errors]\n"
+std::string Help() {
+    return "usage: velinor frame --protocol NAME FILE|- [--stream-errors]\n"
     "\n"
     "Frames a recorded receiver stream with the protocol's framer and prints one line per\n"
     "delivered message: its length in decimal, a space, its bytes in lower-case hex.\n"
@@ -23,11 +24,12 @@ constexpr const char* kHelp =
     "file); - reads standard input, so that a pipe works. A device such as a serial port is no\n"
     "recording: 'velinor identify --port PORT' finds what talks on a live port.\n"
     "\n"
-    "  --protocol NAME   ashtech, lb2, navcom, novatel, sirf, topcon or trimble\n"
+    "  --protocol NAME   " + ProtocolNamesText(" or ") + "\n"
     "  --stream-errors   write the stream error log (QuorvexStreamErrors_Frame_*.log) here\n"
     "\n"
     "Exit codes: 0 the recording was framed (whatever it held), 2 usage error, 3 the file cannot\n"
     "be read or is no recording, or the stream error log asked for cannot be written.\n";
+}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "velinor frame: %s\n", PrintableText(message).c_str());
@@ -39,19 +41,19 @@ int Fail(const std::string& message) {
 int RunFrame(const Words& words) {
     const CliArgs args(words, {"--protocol"}, {"--stream-errors", "--help"});
     if (args.Flag("--help")) {
-        std::fputs(kHelp, stdout);
+        std::fputs(Help().c_str(), stdout);
         return kExitConfirmed;
     }
     if (!args.Ok() || args.Positionals().size() != 1 || !args.Has("--protocol")) {
         std::fprintf(stderr, "velinor frame: %s\n%s", args.Ok() ? "needs --protocol NAME and one FILE" : args.Error().c_str(),
-                     kHelp);
+                     Help().c_str());
         return kExitUsage;
     }
     const std::string protocol = args.Value("--protocol");
     std::unique_ptr<KStreamMonitor> monitor = CreateStreamMonitor(protocol);
     if (!monitor) {
-        std::fprintf(stderr, "velinor frame: unknown protocol '%s' (ashtech, lb2, navcom, novatel, sirf, topcon, trimble)\n",
-                     PrintableText(protocol).c_str());
+        std::fprintf(stderr, "velinor frame: unknown protocol '%s' (%s)\n", PrintableText(protocol).c_str(),
+                     ProtocolNamesText(", ").c_str());
         return kExitUsage;
     }
     std::string error;

@@ -8,9 +8,8 @@
 #include "cli/SessionRunner.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
+#include "families/KReceiverFamily.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "receivers/KReceiverFamily.h"
 #include "session/KReceiverIdentifier.h"
 
 namespace {
@@ -55,7 +54,7 @@ std::string HeardText(const KReceiverIdentifier::Heard& heard) {
                        Seconds(heard.listenedMs);
     if (heard.protocols.empty()) return text + (heard.bytes ? ", no protocol recognised" : "");
     for (const auto& p : heard.protocols)
-        text += ", " + std::to_string(p.messages) + " checked " + p.family->protocol + " message" +
+        text += ", " + std::to_string(p.messages) + " checked " + p.family->protocol.name + " message" +
                 (p.messages == 1 ? "" : "s");
     return text;
 }
@@ -67,16 +66,15 @@ void PrintText(const KReceiverIdentifier::Result& result, const PortChoice& port
         if (result.byListening)
             std::printf("%s receiver (protocol %s) at %d baud on %s, found by listening: %llu checked messages, "
                         "nothing sent.\n",
-                        family.name, family.protocol, result.baud, shown.c_str(),
+                        family.name, family.protocol.name, result.baud, shown.c_str(),
                         static_cast<unsigned long long>(result.messages));
         else
             std::printf("%s receiver (protocol %s) at %d baud on %s, found by asking: it answered the %s request.\n",
-                        family.name, family.protocol, result.baud, shown.c_str(), family.name);
+                        family.name, family.protocol.name, result.baud, shown.c_str(), family.name);
         std::printf("Receiver types that fit:\n");
-        for (int32_t type : family.typeIds)
-            std::printf("  %3d  %s\n", type, FindCatalogueRow(type)->displayName);
+        for (const KCatalogueType& type : family.types) std::printf("  %3d  %s\n", type.typeId, type.displayName);
         std::printf("To set its rate: velinor set --receiver %d --port %s --last-baud %d --baud RATE\n",
-                    family.typeIds.front(), shown.c_str(), result.baud);
+                    family.types.front().typeId, shown.c_str(), result.baud);
     } else {
         std::printf("Nothing answered on %s: no protocol was heard at any rate%s.\n", shown.c_str(),
                     result.asked.empty() ? " (nothing was asked)" : ", and no family answered its request at any rate");
@@ -97,18 +95,18 @@ JsonValue Document(const KReceiverIdentifier::Result& result, const PortChoice& 
     JsonValue document = {{"port", port.display}, {"found", result.found}};
     const KReceiverFamily* family = result.found ? result.family : nullptr;
     document["family"] = family ? JsonValue(family->name) : JsonValue(nullptr);
-    document["protocol"] = family ? JsonValue(family->protocol) : JsonValue(nullptr);
+    document["protocol"] = family ? JsonValue(family->protocol.name) : JsonValue(nullptr);
     document["baud"] = family ? JsonValue(result.baud) : JsonValue(nullptr);
     document["method"] = family ? JsonValue(result.byListening ? "listening" : "asking") : JsonValue(nullptr);
     JsonValue types = JsonValue::array();
     if (family)
-        for (int32_t type : family->typeIds) types.push_back(JsonReceiverType(type));
+        for (const KCatalogueType& type : family->types) types.push_back(JsonReceiverType(type.typeId));
     document["types"] = types;
     JsonValue heard = JsonValue::array();
     for (const auto& h : result.heard) {
         JsonValue protocols = JsonValue::array();
         for (const auto& p : h.protocols)
-            protocols.push_back({{"protocol", p.family->protocol},
+            protocols.push_back({{"protocol", p.family->protocol.name},
                                  {"family", p.family->name},
                                  {"messages", p.messages},
                                  {"messageBytes", p.messageBytes}});

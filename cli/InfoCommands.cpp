@@ -7,9 +7,8 @@
 #include "cli/JsonOutput.h"
 #include "comm/KPortRegistry.h"
 #include "comm/KPrintableText.h"
+#include "families/KReceiverFamily.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "receivers/KReceiverFamily.h"
 
 int RunReceivers(const Words& words) {
     const CliArgs args(words, {}, {"--help", "--json"});
@@ -26,18 +25,12 @@ int RunReceivers(const Words& words) {
     }
     if (args.Flag("--json")) {
         JsonValue types = JsonValue::array();
-        for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
-            if (row.displayName[0] == '\0') break;
-            types.push_back(JsonReceiverType(row.typeId));
-        }
+        for (const KCatalogueType* type : CatalogueTypes()) types.push_back(JsonReceiverType(type->typeId));
         PrintJson({{"receivers", types}});
         return kExitConfirmed;
     }
-    for (const ReceiverCatalogueRow& row : ReceiverCatalogue) {
-        if (row.displayName[0] == '\0') break;
-        const KReceiverFamily* family = FamilyOfType(row.typeId);
-        std::printf("%3d  %-20s  %s\n", row.typeId, row.displayName, family ? family->name : "(not supported yet)");
-    }
+    for (const KCatalogueType* type : CatalogueTypes())
+        std::printf("%3d  %-20s  %s\n", type->typeId, type->displayName, FamilyOfType(type->typeId)->name);
     return kExitConfirmed;
 }
 

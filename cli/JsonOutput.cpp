@@ -6,8 +6,7 @@
 #include "cli/TimeText.h"
 #include "comm/KPortRegistry.h"
 #include "comm/KPrintableText.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "receivers/KReceiverFamily.h"
+#include "families/KReceiverFamily.h"
 
 void PrintJson(const JsonValue& document) {
     JsonValue framed = {{"version", kJsonVersion}};
@@ -40,13 +39,13 @@ int PrintFailure(bool json, JsonValue document, const std::string& command, cons
 JsonValue JsonTextOrNull(const std::string& text) { return text.empty() ? JsonValue() : JsonValue(text); }
 
 JsonValue JsonReceiverType(int32_t typeId) {
-    const ReceiverCatalogueRow* row = FindCatalogueRow(typeId);
+    const KCatalogueType* row = FindCatalogueType(typeId);
     if (!row) return nullptr;
     const KReceiverFamily* family = FamilyOfType(typeId);
     return {{"id", typeId},
             {"name", row->displayName},
             {"family", family ? JsonValue(family->name) : JsonValue()},
-            {"protocol", family ? JsonValue(family->protocol) : JsonValue()},
+            {"protocol", family ? JsonValue(family->protocol.name) : JsonValue()},
             {"supported", family != nullptr},
             {"queriesTime", family && family->queriesTime},
             {"scansTime", family && family->scansTime}};

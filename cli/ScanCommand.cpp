@@ -9,10 +9,9 @@
 #include "cli/TimeText.h"
 #include "comm/KPrintableText.h"
 #include "comm/KRecordedComm.h"
+#include "families/KReceiverFamily.h"
 #include "monitors/KStreamMonitor.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "receivers/KReceiverFamily.h"
 
 namespace {
 
@@ -57,7 +56,7 @@ int RunScan(const Words& words) {
     std::string error;
     const int32_t type = ChooseReceiver(args.Value("--receiver"), error);
     if (!type) return Usage(error);
-    const std::string name = FindCatalogueRow(type)->displayName;
+    const std::string name = FindCatalogueType(type)->displayName;
     const KReceiverFamily* family = FamilyOfType(type);
     if (!family) return Usage("receiver type \"" + name + "\" is not supported by this build yet");
     const std::string path = args.Positionals().front();

@@ -11,9 +11,9 @@
 #include "comm/KConsole.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
+#include "families/KReceiverFamily.h"
 #include "log/DebugTrace.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverFamily.h"
 #include "time/KClock.h"
 
 namespace {

@@ -9,12 +9,12 @@
 #include "cli/RememberedChoices.h"
 #include "cli/SessionRunner.h"
 #include "cli/StatusLine.h"
+#include "comm/KBaudRates.h"
 #include "comm/KConsole.h"
 #include "comm/KPrintableText.h"
+#include "families/KReceiverFamily.h"
 #include "log/Logs.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "session/KBaudRates.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ int RunSet(const Words& words) {
         return Usage("--receiver is needed (no receiver used before)");
     }
     if (!CreateReceiver(plan.receiverType)) {
-        const ReceiverCatalogueRow* row = FindCatalogueRow(plan.receiverType);
+        const KCatalogueType* row = FindCatalogueType(plan.receiverType);
         return Usage(std::string("receiver type \"") + (row ? row->displayName : "?") +
                      "\" is not supported by this build yet");
     }
@@ -132,7 +132,7 @@ int RunSet(const Words& words) {
     if (!remembered.Save(settingsPath, &settingsProblem) && !settingsProblem.empty())
         std::fprintf(stderr, "velinor set: these choices are not remembered: %s\n", PrintableText(settingsProblem).c_str());
 
-    const ReceiverCatalogueRow* row = FindCatalogueRow(plan.receiverType);
+    const KCatalogueType* row = FindCatalogueType(plan.receiverType);
     std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", PrintableText(plan.port.display).c_str(),
                 plan.targetBaud);
     std::fflush(stdout);

@@ -12,11 +12,11 @@
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
+#include "cli/SimFaultOptions.h"
 #include "comm/KConsole.h"
 #include "comm/KPrintableText.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "sim/KSimFactory.h"
-#include "cli/SimFaultOptions.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #ifndef _WIN32
 #include "sim/KPtySimulator.h"
 #include "sim/KSimReplayDevice.h"
@@ -36,8 +36,7 @@ constexpr const char* kHelp =
     "  --receiver NAME     receiver type, as in 'velinor receivers'\n"
     "  --replay FILE       instead of a receiver, a device that plays the recording FILE over and\n"
     "                      over at RATE and answers nothing (to try 'velinor identify' on it)\n"
-    "  --baud RATE         the rate the simulated receiver runs at now\n"
-    SIM_FAULT_HELP;
+    "  --baud RATE         the rate the simulated receiver runs at now\n";
 
 #ifndef _WIN32
 std::atomic<bool> interrupted{false};
@@ -50,9 +49,10 @@ int RunSim(const Words& words) {
     const CliArgs args(words, SimValuedOptions({"--receiver", "--baud", "--replay"}), SimFlagOptions({"--help"}));
     if (args.Flag("--help")) {
         std::fputs(kHelp, stdout);
+        std::fputs(SimFaultHelp().c_str(), stdout);
         std::fputs("\nSimulated receivers:\n", stdout);
         for (int32_t type : KSimFactory::SimulatedTypes())
-            std::printf("  %-20s  at %s baud\n", FindCatalogueRow(type)->displayName, KSimFactory::RatesText(type).c_str());
+            std::printf("  %-20s  at %s baud\n", FindCatalogueType(type)->displayName, KSimFactory::RatesText(type).c_str());
         return kExitConfirmed;
     }
     if (!args.Ok() || !args.Positionals().empty()) {

@@ -6,20 +6,9 @@
 #include "sim/KSimDevice.h"
 #include "sim/KSimWorld.h"
 
-#define SIM_FAULT_HELP                                                                          \
-    "  --silent            the receiver never answers\n"                                       \
-    "  --slow MS           it answers MS milliseconds after each request\n"                    \
-    "  --never-switches    it acknowledges rate changes but keeps its rate\n"                  \
-    "  --revert-after MS   it goes back to its old rate MS milliseconds after switching\n"     \
-    "  --revert-once       with --revert-after: only after its first switch\n"                \
-    "  --quiet-output      no periodic output\n"                                               \
-    "  --refuse-rate       it refuses rate changes, with the refusal its protocol has\n"       \
-    "  --misses-first-try  it answers a repeated query only on the second try (Ashtech, Topcon)\n" \
-    "  --wrong-ack         it acknowledges requests wrongly, where its protocol acknowledges\n" \
-    "  --receiver-port P   the receiver's port the cable is on (Ashtech A-D, Topcon a-d,\n"    \
-    "                      Trimble 1-4 or 18)\n"                                          \
-    "  --noise P           each bit on the cable flips with probability P (e.g. 0.0001)\n"     \
-    "  --seed N            seed of the noise\n"
+// The help lines of the fault options; the families that take a family-specific one are named
+// from the registry.
+std::string SimFaultHelp();
 
 std::set<std::string> SimValuedOptions(std::set<std::string> others);
 std::set<std::string> SimFlagOptions(std::set<std::string> others);

@@ -10,12 +10,11 @@
 #include "cli/ReceiverChoice.h"
 #include "cli/SessionRunner.h"
 #include "cli/TimeText.h"
+#include "comm/KBaudRates.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
+#include "families/KReceiverFamily.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "receivers/KReceiverFamily.h"
-#include "session/KBaudRates.h"
 #include "time/KLeapSeconds.h"
 
 namespace {
@@ -54,7 +53,7 @@ int RunTime(const Words& words) {
     long long baud = 0;
     if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !IsBaudRate(baud))
         return Usage("--baud must be one of " + BaudRatesText());
-    const std::string name = FindCatalogueRow(type)->displayName;
+    const std::string name = FindCatalogueType(type)->displayName;
     const KReceiverFamily* family = FamilyOfType(type);
     if (!family) return Usage("receiver type \"" + name + "\" is not supported by this build yet");
     const bool json = args.Flag("--json");

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "SimDeviceFuzz.h"
+#include "comm/KBaudRates.h"
 #include "sim/KSiRFDevice.h"
 
 namespace {
@@ -25,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.refusesRateChange = (data[0] & 0x10) != 0;
     options.streaming = (data[0] & 0x20) != 0;
     options.silent = (data[0] & 0x40) != 0;
-    const auto rates = KSiRFDevice::Rates(10);
-    auto device = KSiRFDevice::Create(10, rates[data[0] % rates.size()], options);
+    auto device = KSiRFDevice::Create(10, static_cast<uint32_t>(kBaudRates[data[0] % kBaudRates.size()]), options);
     if (!device) FuzzFail("no device for a valid set-up", 0);
     FuzzSimDevice(static_cast<KSiRFDevice&>(*device), data + 1, size - 1, Intact);
     return 0;

@@ -1,14 +1,15 @@
 #include "receivers/KLeicaCRS1000Receiver.h"
 
+#include "comm/KBaudRates.h"
 #include "log/DebugTrace.h"
 
 namespace {
 constexpr int32_t kReplyMs = 5000;
 
 bool RateCode(int32_t baud, uint8_t& code) {
-    static constexpr int32_t rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    for (uint8_t i = 0; i < sizeof rates / sizeof rates[0]; ++i) {
-        if (rates[i] == baud) {
+    // Rate codes 3 to 10 are the eight rates.
+    for (uint8_t i = 0; i < kBaudRates.size(); ++i) {
+        if (kBaudRates[i] == baud) {
             code = static_cast<uint8_t>(i + 3);
             return true;
         }

@@ -28,8 +28,12 @@ KLeicaReceiver::~KLeicaReceiver() = default;
 
 std::unique_ptr<KReceiver> KLeicaReceiver::Create(int32_t typeId, bool runReaderThread) {
     switch (typeId) {
-    case 4:
-    case 5: return std::make_unique<KLeicaCRS1000Receiver>(runReaderThread);
+    case 4: return std::make_unique<KLeicaCRS1000Receiver>(runReaderThread);
+    case 5: {
+        auto gmx900 = std::make_unique<KLeicaCRS1000Receiver>(runReaderThread);
+        gmx900->controlAfterRateChange = true;
+        return gmx900;
+    }
     case 6:
     case 7: return std::make_unique<KLeicaRS500Receiver>(runReaderThread);
     default: return nullptr;
@@ -89,6 +93,10 @@ bool KLeicaReceiver::Ping(int32_t timeoutMs) {
 }
 
 bool KLeicaReceiver::ScanTimeSpan(bool&, KGPSTime&, bool&, KGPSTime&, bool&) { return false; }
+
+void KLeicaReceiver::AfterRateChange() {
+    if (controlAfterRateChange) SendControlCommand(4, true);
+}
 
 bool KLeicaReceiver::SendControlCommand(int32_t command, bool waitForReply) {
     if (command != 4) return true;

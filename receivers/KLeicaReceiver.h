@@ -22,6 +22,8 @@ public:
     bool SendFrame(const uint8_t* payload, uint16_t payloadLength);
     bool SendQuery(uint8_t code);
     bool SendControlCommand(int32_t command, bool waitForReply);
+    // Control command 4, with its reply wait, for the models that need it after a rate change.
+    void AfterRateChange() override;
 
     // The receiver of catalogue types 4 and 5 (CRS1000) and 6 and 7 (RS500); nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
@@ -30,4 +32,7 @@ protected:
     // Replies are matched on their first payload bytes (frame offset 4 on), which must exist.
     std::unique_ptr<StreamMessage> WaitForPayload(const uint8_t* prefix, size_t prefixLength,
                                                   int32_t budgetMs, size_t minimumFrameLength = 0);
+
+private:
+    bool controlAfterRateChange = false;  // the GMX900 (type 5)
 };

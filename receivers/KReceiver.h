@@ -23,6 +23,9 @@ public:
     virtual bool QueryTime(KGPSTime& time);
     virtual bool Ping(int32_t timeoutMs);
     virtual bool ChangeBaud(int32_t baud);
+    // What the receiver needs after its change-rate command, still at the old rate, before the
+    // host reopens the port at the new one (most need nothing).
+    virtual void AfterRateChange() {}
     virtual bool ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                               bool& weekUnknown) = 0;
     virtual void Reset() = 0;

@@ -10,7 +10,12 @@ cd "$(dirname "$0")/.."
 runs=${1:-10000000}
 case "$runs" in '' | *[!0-9]*) echo "usage: $0 [RUNS]" >&2; exit 2 ;; esac
 findings=${FUZZ_FINDINGS:-build/fuzz-findings}
-targets=(ashtech lb2 navcom novatel sirf topcon trimble ini)
+# Every framer's target (fuzz/NAME_fuzz.cpp that is not a simulated receiver's or the line's) and the INI reader's.
+targets=()
+for source in fuzz/*_fuzz.cpp; do
+    name=$(basename "$source" _fuzz.cpp)
+    case "$name" in sim_* | uart_line) ;; *) targets+=("$name") ;; esac
+done
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${targets[@]/#/fuzz_}"

@@ -5,10 +5,7 @@
 
 #include "comm/KSerialComm.h"
 #include "log/Logs.h"
-#include "receivers/KLeicaReceiver.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverCatalogue.h"
-#include "session/KSessionTimings.h"
 #include "time/KClock.h"
 
 namespace {
@@ -30,12 +27,13 @@ KBaudSession::~KBaudSession() { Release(); }
 bool KBaudSession::Start(int32_t port, int32_t target, int32_t lastKnown, int32_t type) {
     if (running || workerThread.joinable()) return false;
     receiverType = type;
+    // A type outside the catalogue (a test's own receiver) gets the usual rates and timings.
+    const KCatalogueType* row = FindCatalogueType(type);
+    catalogueType = row ? *row : KCatalogueType{};
     portNumber = port;
     targetBaud = target;
     // A rate outside the table would make the first pass skip every entry forever.
-    lastKnownBaud = 0;
-    for (int i = 0; detectBauds[i] != 0; ++i)
-        if (detectBauds[i] == lastKnown) lastKnownBaud = lastKnown;
+    lastKnownBaud = catalogueType.RunsAt(lastKnown) ? lastKnown : 0;
     currentBaud = target;
     {
         std::lock_guard<std::mutex> guard(endLock);
@@ -151,10 +149,8 @@ void KBaudSession::Step() {
         const int32_t found = Detect();
         if (found == 0) break;
         receiver->ChangeBaud(targetBaud);
-        const KSessionTimings& timings = SessionTimingsOf(receiverType);
-        if (timings.controlCommandAfterChange)
-            if (auto* leica = dynamic_cast<KLeicaReceiver*>(receiver.get())) leica->SendControlCommand(4, true);
-        if (timings.pauseAfterChangeMs > 0) KClock::Current().Sleep(timings.pauseAfterChangeMs);
+        receiver->AfterRateChange();
+        if (catalogueType.timings.pauseAfterChangeMs > 0) KClock::Current().Sleep(catalogueType.timings.pauseAfterChangeMs);
         Reopen(targetBaud);
         currentBaud = targetBaud;
         state = Pinging;
@@ -166,16 +162,15 @@ void KBaudSession::Step() {
 }
 
 int32_t KBaudSession::Detect() {
-    for (int i = 0; detectBauds[i] != 0; ++i) {
+    for (const int32_t entry : catalogueType.rates) {
         if (stopRequested.load()) return 0;
-        const int32_t entry = detectBauds[i];
         if (lastKnownBaud != 0) {
             if (entry != lastKnownBaud) continue;
             lastKnownBaud = 0;
         }
         Reopen(entry);
         Report(kStatusDetecting, entry, 0);
-        if (receiver->Ping(SessionTimingsOf(receiverType).detectPingMs[static_cast<size_t>(i)])) return entry;
+        if (receiver->Ping(catalogueType.timings.DetectPingMs(entry))) return entry;
     }
     return 0;
 }

@@ -10,7 +10,7 @@
 class KSerialComm;
 class KReceiver;
 
-#include "session/KBaudRates.h"
+#include "families/KReceiverFamily.h"
 
 // What a status report says.
 enum KStatusKind : int32_t {
@@ -30,9 +30,6 @@ public:
     using LinkFactory = std::function<std::unique_ptr<KSerialComm>()>;
     using ReceiverFactory = std::function<std::unique_ptr<KReceiver>(int32_t receiverType)>;
 
-    // The rates tried by detection, ended by 0.
-    static constexpr int32_t detectBauds[9] = {kBaudRates[0], kBaudRates[1], kBaudRates[2], kBaudRates[3],
-                                               kBaudRates[4], kBaudRates[5], kBaudRates[6], kBaudRates[7], 0};
     static constexpr const char* kClientName = "Trevask";
 
     KBaudSession();
@@ -78,6 +75,7 @@ private:
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> baudConfirmed{false};
     int32_t receiverType = 0;
+    KCatalogueType catalogueType;  // its rates (tried by detection in this order) and timings
     int32_t portNumber = 0;
     int32_t targetBaud = 0;
     int32_t lastKnownBaud = 0;

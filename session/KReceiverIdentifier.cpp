@@ -4,11 +4,8 @@
 
 #include "comm/KRecordedComm.h"
 #include "comm/KSerialComm.h"
-#include "monitors/KMonitorFactory.h"
+#include "families/KReceiverFamily.h"
 #include "receivers/KReceiver.h"
-#include "receivers/KReceiverFamily.h"
-#include "session/KBaudRates.h"
-#include "session/KSessionTimings.h"
 #include "time/KClock.h"
 
 namespace {
@@ -21,16 +18,20 @@ constexpr int32_t kJudgeEveryMs = 250;
 // in one listen are not.
 constexpr uint64_t kMessagesToClaim = 2;
 
-size_t RateIndex(int32_t baud) {
-    return static_cast<size_t>(std::find(kBaudRates.begin(), kBaudRates.end(), baud) - kBaudRates.begin());
-}
-
 } // namespace
 
-const std::vector<int32_t>& KReceiverIdentifier::SearchOrder() {
+std::vector<int32_t> KReceiverIdentifier::SearchOrder() {
     // Factory settings and the rates base stations are usually set to first; the slow rates
-    // last, where every ping also waits longest.
-    static const std::vector<int32_t> order = {9600, 115200, 38400, 19200, 57600, 4800, 2400, 1200};
+    // last, where every ping also waits longest. Rates only some types run at come after.
+    std::vector<int32_t> order = {9600, 115200, 38400, 19200, 57600, 4800, 2400, 1200};
+    std::vector<int32_t> more;
+    for (const KCatalogueType* type : CatalogueTypes())
+        for (int32_t rate : type->rates)
+            if (std::find(order.begin(), order.end(), rate) == order.end() &&
+                std::find(more.begin(), more.end(), rate) == more.end())
+                more.push_back(rate);
+    std::sort(more.begin(), more.end());
+    order.insert(order.end(), more.begin(), more.end());
     return order;
 }
 
@@ -40,8 +41,8 @@ const KReceiverFamily* KReceiverIdentifier::Recognise(const std::vector<uint8_t>
     const KReceiverFamily* best = nullptr;
     uint64_t bestBytes = 0;
     for (const KReceiverFamily& family : ReceiverFamilies()) {
-        std::unique_ptr<KStreamMonitor> monitor = CreateStreamMonitor(family.protocol);
-        if (!monitor) continue;
+        if (!family.protocol.createMonitor) continue;
+        std::unique_ptr<KStreamMonitor> monitor = family.protocol.createMonitor();
         KRecordedComm recording(bytes);
         recording.Open(0);
         monitor->Start(&recording, false, kClientName);
@@ -150,17 +151,18 @@ bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& r
 }
 
 bool KReceiverIdentifier::Ask(const KReceiverFamily& family, int32_t baud, Result& result) {
+    if (family.types.empty() || !family.types.front().RunsAt(baud)) return true;
     // A port of its own for every ping: what one family's request stirred up is not read as
     // the next one's answer.
     std::unique_ptr<KSerialComm> link = OpenAt(baud, result);
     if (!link) return false;
-    const int32_t type = family.typeIds.front();
-    std::unique_ptr<KReceiver> receiver = receivers(type);
-    Asked asked{&family, type, baud, false, 0};
+    const KCatalogueType& type = family.types.front();
+    std::unique_ptr<KReceiver> receiver = receivers(type.typeId);
+    Asked asked{&family, type.typeId, baud, false, 0};
     if (receiver && receiver->Attach(link.get(), kClientName)) {
         KClock& clock = KClock::Current();
         const int64_t start = clock.NowMs();
-        asked.answered = receiver->Ping(SessionTimingsOf(type).detectPingMs[RateIndex(baud)]);
+        asked.answered = receiver->Ping(type.timings.DetectPingMs(baud));
         asked.waitedMs = static_cast<int32_t>(clock.NowMs() - start);
         receiver->Detach();
     }

@@ -60,7 +60,7 @@ public:
     };
 
     // The rates in the order a search tries them: the ones receivers most often run at first.
-    static const std::vector<int32_t>& SearchOrder();
+    static std::vector<int32_t> SearchOrder();
     // The protocol heard in `bytes`, if any: the family whose framer finds at least two checked
     // messages, the one covering most bytes when several do. Fills `heard` with every framer's
     // count.

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <type_traits>
 
-#include "receivers/KReceiverCatalogue.h"
 #include "sim/KSimBytes.h"
 #include "sim/KSimTime.h"
 
@@ -60,12 +59,8 @@ std::string UtcOfDay(int64_t timeNs) {
 }
 } // namespace
 
-KAshtechDevice::KAshtechDevice(int32_t typeId, uint32_t initialBaud, char cabledPort,
-                               const KSimDeviceOptions& deviceOptions)
-    : KSimReceiverDevice(FindCatalogueRow(typeId) ? FindCatalogueRow(typeId)->displayName
-                                                  : "Ashtech",
-                         initialBaud, deviceOptions),
-      port(cabledPort) {}
+KAshtechDevice::KAshtechDevice(uint32_t initialBaud, char cabledPort, const KSimDeviceOptions& deviceOptions)
+    : KSimReceiverDevice(initialBaud, deviceOptions), port(cabledPort) {}
 
 std::unique_ptr<KSimDevice> KAshtechDevice::Create(int32_t typeId, uint32_t baud,
                                                    const KSimDeviceOptions& options) {
@@ -74,7 +69,7 @@ std::unique_ptr<KSimDevice> KAshtechDevice::Create(int32_t typeId, uint32_t baud
     if (!ServesType(typeId) || CodeOfBaud(baud) < 0 || name.size() > 1 || letter < 'A' ||
         letter > 'E')
         return nullptr;
-    return std::make_unique<KAshtechDevice>(typeId, baud, letter, options);
+    return std::make_unique<KAshtechDevice>(baud, letter, options);
 }
 
 std::span<const uint32_t> KAshtechDevice::Rates(int32_t typeId) {

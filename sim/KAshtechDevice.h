@@ -31,7 +31,7 @@ class KAshtechDevice : public KSimReceiverDevice {
 public:
     static constexpr size_t kMaxRequest = 96;
 
-    KAshtechDevice(int32_t typeId, uint32_t baud, char port, const KSimDeviceOptions& options = {});
+    KAshtechDevice(uint32_t baud, char port, const KSimDeviceOptions& options = {});
 
     // The model of catalogue type 1, 2 or 3 on `options.receiverPort` ("A" when empty); nullptr
     // for another type, a rate it cannot run at, or a port it does not have.

@@ -17,16 +17,6 @@ bool Is(const std::vector<uint8_t>& payload, std::initializer_list<uint8_t> expe
     return payload.size() == expected.size() && std::equal(expected.begin(), expected.end(), payload.begin());
 }
 
-const char* ModelName(KLeicaDevice::Model model) {
-    switch (model) {
-    case KLeicaDevice::Model::CRS1000: return "Leica CRS1000";
-    case KLeicaDevice::Model::GMX900: return "Leica GMX900";
-    case KLeicaDevice::Model::GPS1200: return "Leica GPS1200";
-    case KLeicaDevice::Model::System500: return "Leica System 500";
-    }
-    return "Leica";
-}
-
 bool ModelOfType(int32_t typeId, KLeicaDevice::Model& model) {
     switch (typeId) {
     case 4: model = KLeicaDevice::Model::CRS1000; return true;
@@ -39,7 +29,7 @@ bool ModelOfType(int32_t typeId, KLeicaDevice::Model& model) {
 } // namespace
 
 KLeicaDevice::KLeicaDevice(Model deviceModel, uint32_t initialBaud, const KSimDeviceOptions& deviceOptions)
-    : KSimReceiverDevice(ModelName(deviceModel), initialBaud, deviceOptions), model(deviceModel) {}
+    : KSimReceiverDevice(initialBaud, deviceOptions), model(deviceModel) {}
 
 std::unique_ptr<KSimDevice> KLeicaDevice::Create(int32_t typeId, uint32_t baud, const KSimDeviceOptions& options) {
     Model model;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "comm/KBaudRates.h"
 #include "sim/KSimBytes.h"
 #include "sim/KSimTime.h"
 
@@ -18,34 +19,27 @@ constexpr uint8_t kIdPosition = 0xB0;
 // Its own number of the port the cable is on, as its port settings name it.
 constexpr uint8_t kPort = 0x04;
 
-// Speed code 2i is rate i; odd codes are not speed codes.
-constexpr std::array<uint32_t, 8> kRates = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 // Signed values go out as their two's complement.
 void PutSigned(std::vector<uint8_t>& out, int64_t value, int bytes) { PutLittleEndian(out, static_cast<uint64_t>(value), bytes); }
 } // namespace
 
 KNavComDevice::KNavComDevice(uint32_t initialBaud, const KSimDeviceOptions& deviceOptions)
-    : KSimReceiverDevice("NavCom", initialBaud, deviceOptions) {}
+    : KSimReceiverDevice(initialBaud, deviceOptions) {}
 
 std::unique_ptr<KSimDevice> KNavComDevice::Create(int32_t typeId, uint32_t baud, const KSimDeviceOptions& options) {
     if (typeId != 8 || !options.receiverPort.empty()) return nullptr;
     return std::make_unique<KNavComDevice>(baud, options);
 }
 
-std::span<const uint32_t> KNavComDevice::Rates(int32_t typeId) {
-    if (typeId != 8) return {};
-    return kRates;
-}
-
 uint32_t KNavComDevice::BaudOfCode(int32_t code) {
-    if (code < 0 || code % 2 != 0 || code / 2 >= static_cast<int32_t>(kRates.size())) return 0;
-    return kRates[static_cast<size_t>(code / 2)];
+    if (code < 0 || code % 2 != 0 || code / 2 >= static_cast<int32_t>(kBaudRates.size())) return 0;
+    return static_cast<uint32_t>(kBaudRates[static_cast<size_t>(code / 2)]);
 }
 
 int32_t KNavComDevice::CodeOfBaud(uint32_t rate) {
-    for (size_t i = 0; i < kRates.size(); ++i)
-        if (kRates[i] == rate) return static_cast<int32_t>(2 * i);
+    for (size_t i = 0; i < kBaudRates.size(); ++i)
+        if (static_cast<uint32_t>(kBaudRates[i]) == rate) return static_cast<int32_t>(2 * i);
     return -1;
 }
 

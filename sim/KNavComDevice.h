@@ -37,8 +37,6 @@ public:
     // The receiver of catalogue type 8; nullptr for other types and for a receiver port named
     // (the cable always sits on its one port).
     static std::unique_ptr<KSimDevice> Create(int32_t typeId, uint32_t baud, const KSimDeviceOptions& options);
-    // The rates it can run at (type 8), else none.
-    static std::span<const uint32_t> Rates(int32_t typeId);
 
     // The rate of a speed code (0 when unknown) and the code of a rate (-1 when none).
     static uint32_t BaudOfCode(int32_t code);

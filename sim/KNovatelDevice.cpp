@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "comm/KBaudRates.h"
 #include "sim/KSimBytes.h"
 #include "sim/KSimTime.h"
 
@@ -11,7 +12,6 @@ using KSimBytes::PutDoubleLittleEndian;
 using KSimBytes::PutLittleEndian;
 
 namespace {
-constexpr std::array<uint32_t, 8> kRates = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 constexpr uint16_t kIdLog = 1;
 constexpr uint16_t kIdCom = 4;
@@ -64,24 +64,15 @@ void PutText(std::vector<uint8_t>& out, const char* text, size_t width) {
     out.insert(out.end(), width - length, 0);
 }
 
-bool RunsAt(uint32_t baud) {
-    for (uint32_t rate : kRates)
-        if (rate == baud) return true;
-    return false;
-}
+bool RunsAt(uint32_t baud) { return IsBaudRate(baud); }
 } // namespace
 
 KNovatelDevice::KNovatelDevice(uint32_t initialBaud, const KSimDeviceOptions& deviceOptions)
-    : KSimReceiverDevice("Novatel/Sokkia", initialBaud, deviceOptions) {}
+    : KSimReceiverDevice(initialBaud, deviceOptions) {}
 
 std::unique_ptr<KSimDevice> KNovatelDevice::Create(int32_t typeId, uint32_t baud, const KSimDeviceOptions& options) {
     if (typeId != 9 || !options.receiverPort.empty()) return nullptr;
     return std::make_unique<KNovatelDevice>(baud, options);
-}
-
-std::span<const uint32_t> KNovatelDevice::Rates(int32_t typeId) {
-    if (typeId != 9) return {};
-    return kRates;
 }
 
 void KNovatelDevice::Read(uint8_t byte, std::vector<Bytes>& out) {

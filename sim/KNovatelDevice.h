@@ -19,7 +19,7 @@
 //            (this port) or 0x20 (COM1)                        -> OK, then the log, binary
 //            another port address                              -> OK (the log goes there)
 //            another log -> kNoSuchLog; another trigger -> kInvalidTrigger
-//   COM (4), port 6 (this port) or 1 (COM1), a rate of Rates(), no parity, 8 data bits, 1 stop
+//   COM (4), port 6 (this port) or 1 (COM1), one of the eight rates, no parity, 8 data bits, 1 stop
 //            bit                                               -> OK at the old rate, then
 //                                                                 switches once it has left
 //            port 2 or 3                                       -> OK (another port's settings)
@@ -44,8 +44,6 @@ public:
     // The receiver of catalogue type 9; nullptr for other types and for a receiver port named
     // (the cable always sits on its COM1).
     static std::unique_ptr<KSimDevice> Create(int32_t typeId, uint32_t baud, const KSimDeviceOptions& options);
-    // The rates it can run at (type 9), else none.
-    static std::span<const uint32_t> Rates(int32_t typeId);
 
 private:
     void Read(uint8_t byte, std::vector<Bytes>& out) override;

@@ -4,11 +4,11 @@
 #include <bit>
 #include <cstring>
 
+#include "comm/KBaudRates.h"
 #include "sim/KSimTime.h"
 
 namespace {
 
-constexpr std::array<uint32_t, 8> kRates = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr uint8_t kMaxRate = 30;  // the slowest message rate, in periods
 constexpr size_t kMessageRatePayload = 8;
 constexpr size_t kSerialPortPayload = 9;
@@ -46,19 +46,14 @@ GpsNow Now(int32_t leapSeconds, int64_t timeNs) {
 } // namespace
 
 KSiRFDevice::KSiRFDevice(uint32_t initialBaud, const KSimDeviceOptions& deviceOptions)
-    : KSimReceiverDevice("SiRFStar III", initialBaud, deviceOptions) {}
+    : KSimReceiverDevice(initialBaud, deviceOptions) {}
 
 std::unique_ptr<KSimDevice> KSiRFDevice::Create(int32_t typeId, uint32_t baud, const KSimDeviceOptions& options) {
     if (typeId != 10 || !options.receiverPort.empty()) return nullptr;
     return std::make_unique<KSiRFDevice>(baud, options);
 }
 
-std::span<const uint32_t> KSiRFDevice::Rates(int32_t typeId) {
-    if (typeId != 10) return {};
-    return kRates;
-}
-
-bool KSiRFDevice::SupportsBaud(uint32_t rate) { return std::find(kRates.begin(), kRates.end(), rate) != kRates.end(); }
+bool KSiRFDevice::SupportsBaud(uint32_t rate) { return IsBaudRate(rate); }
 
 uint8_t KSiRFDevice::RateOf(uint8_t id) const {
     for (const Output& output : outputs)

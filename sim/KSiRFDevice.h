@@ -48,8 +48,6 @@ public:
     // The receiver of catalogue type 10; nullptr for other types and for a receiver port named
     // (the cable always sits on its first port).
     static std::unique_ptr<KSimDevice> Create(int32_t typeId, uint32_t baud, const KSimDeviceOptions& options);
-    // The rates it can run at (type 10), else none.
-    static std::span<const uint32_t> Rates(int32_t typeId);
     static bool SupportsBaud(uint32_t baud);
 
     // The periods between two of its message `id` (0: off, or a message it does not send).

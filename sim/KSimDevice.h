@@ -29,13 +29,13 @@ struct KSimDeviceOptions {
     // Refuses rate changes it is asked for (a negative acknowledgement where the protocol has one).
     bool refusesRateChange = false;
     // Misses the first of every two requests that a receiver is asked again when it gives no
-    // answer (Ashtech's port query): the second try is answered.
+    // answer (a query its host repeats): the second try is answered.
     bool missesFirstTry = false;
     // Acknowledges requests wrongly where its protocol acknowledges them (a response that is not
     // "OK", an acknowledgement of another message): hosts must not take it for an answer.
     bool wrongAcknowledgements = false;
-    // The receiver's own name of the port the cable is on ("A".."D" for Ashtech, "1".."4" or
-    // "18" for Trimble); empty for the family's usual one. Odd values test the host's checks.
+    // The receiver's own name of the port the cable is on (a letter or a number, as its family
+    // names them); empty for the family's usual one. Odd values test the host's checks.
     std::string receiverPort;
 };
 
@@ -60,6 +60,11 @@ public:
 
     // The rate at which the device's port runs now.
     virtual uint32_t Baud() const = 0;
-    // The catalogue name of the model ("Leica GMX900").
-    virtual std::string Name() const = 0;
+
+    // What the device is shown as: its type's catalogue name, given by whoever made it.
+    const std::string& Name() const { return name; }
+    void SetName(std::string deviceName) { name = std::move(deviceName); }
+
+private:
+    std::string name;
 };

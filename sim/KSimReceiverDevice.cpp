@@ -6,8 +6,8 @@ namespace {
 constexpr int64_t kNsPerMs = 1000000;
 } // namespace
 
-KSimReceiverDevice::KSimReceiverDevice(std::string modelName, uint32_t initialBaud, const KSimDeviceOptions& deviceOptions)
-    : name(std::move(modelName)), baud(initialBaud == 0 ? 9600 : initialBaud), options(deviceOptions),
+KSimReceiverDevice::KSimReceiverDevice(uint32_t initialBaud, const KSimDeviceOptions& deviceOptions)
+    : baud(initialBaud == 0 ? 9600 : initialBaud), options(deviceOptions),
       streaming(deviceOptions.streaming) {}
 
 void KSimReceiverDevice::Attach(KSimDeviceLink* deviceLink, int64_t nowNs) {

@@ -20,7 +20,6 @@ public:
     int64_t NextWakeNs() const final;
     void Wake(int64_t timeNs) final;
     uint32_t Baud() const final { return baud; }
-    std::string Name() const final { return name; }
 
     // Whether periodic output still goes out.
     bool Streaming() const { return streaming; }
@@ -37,7 +36,7 @@ protected:
     // Builds an answer at the moment it goes out (answers that tell the time).
     using Builder = std::function<Bytes(int64_t sendNs)>;
 
-    KSimReceiverDevice(std::string name, uint32_t baud, const KSimDeviceOptions& options);
+    KSimReceiverDevice(uint32_t baud, const KSimDeviceOptions& options);
 
     // The family's reader: takes one byte received correctly and appends every request it
     // completes to `out`.
@@ -70,7 +69,6 @@ private:
     void SwitchTo(int64_t timeNs, uint32_t newBaud);
     void SetBaud(uint32_t newBaud);
 
-    const std::string name;
     uint32_t baud;
     const KSimDeviceOptions options;
     KSimDeviceLink* link = nullptr;

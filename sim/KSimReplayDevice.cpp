@@ -3,7 +3,9 @@
 #include <algorithm>
 
 KSimReplayDevice::KSimReplayDevice(std::vector<uint8_t> bytes, uint32_t rate, std::string deviceName)
-    : recording(std::move(bytes)), baud(rate), name(std::move(deviceName)) {}
+    : recording(std::move(bytes)), baud(rate) {
+    SetName(std::move(deviceName));
+}
 
 void KSimReplayDevice::Attach(KSimDeviceLink* deviceLink, int64_t nowNs) {
     link = deviceLink;

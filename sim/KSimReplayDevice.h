@@ -10,7 +10,7 @@
 // recorded stream (a receiver's, plain NMEA, noise) looks to a host on the cable.
 class KSimReplayDevice : public KSimDevice {
 public:
-    // `name` is what Name() says ("recording gpsd_navcom.bin").
+    // `name` is what Name() says ("recording day.bin").
     KSimReplayDevice(std::vector<uint8_t> recording, uint32_t baud, std::string name);
 
     void Attach(KSimDeviceLink* link, int64_t nowNs) override;
@@ -18,7 +18,6 @@ public:
     int64_t NextWakeNs() const override { return nextNs; }
     void Wake(int64_t timeNs) override;
     uint32_t Baud() const override { return baud; }
-    std::string Name() const override { return name; }
 
     uint64_t BytesReceived() const { return received; }
 
@@ -28,7 +27,6 @@ private:
 
     std::vector<uint8_t> recording;
     uint32_t baud;
-    std::string name;
     KSimDeviceLink* link = nullptr;
     size_t next = 0;
     int64_t nextNs = kNever;

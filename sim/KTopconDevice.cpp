@@ -5,13 +5,12 @@
 #include <cstdio>
 #include <type_traits>
 
-#include "receivers/KReceiverCatalogue.h"
+#include "comm/KBaudRates.h"
 #include "sim/KSimTime.h"
 
 namespace {
 
 constexpr int32_t kTypeId = 11;
-constexpr std::array<uint32_t, 8> kRates = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr int64_t kMsPerDay = 86400000;
 // Where the simulated antenna stands (WGS 84 ECEF, metres), and how sure it is of that.
 constexpr double kPosition[3] = {-2694892.460, -4297418.470, 3854579.060};
@@ -50,17 +49,13 @@ uint32_t RateOf(std::string_view text) {
     return rate;
 }
 
-bool RunsAt(uint32_t rate) {
-    for (uint32_t r : kRates)
-        if (r == rate) return true;
-    return false;
-}
+bool RunsAt(uint32_t rate) { return IsBaudRate(rate); }
 
 } // namespace
 
 KTopconDevice::KTopconDevice(uint32_t initialBaud, char cabledPort,
                              const KSimDeviceOptions& deviceOptions)
-    : KSimReceiverDevice(FindCatalogueRow(kTypeId)->displayName, initialBaud, deviceOptions),
+    : KSimReceiverDevice(initialBaud, deviceOptions),
       port(cabledPort) {}
 
 std::unique_ptr<KSimDevice> KTopconDevice::Create(int32_t typeId, uint32_t baud,
@@ -69,11 +64,6 @@ std::unique_ptr<KSimDevice> KTopconDevice::Create(int32_t typeId, uint32_t baud,
     const char letter = name.empty() ? 'a' : name[0];
     if (typeId != kTypeId || name.size() > 1 || letter < 'a' || letter > 'd') return nullptr;
     return std::make_unique<KTopconDevice>(baud, letter, options);
-}
-
-std::span<const uint32_t> KTopconDevice::Rates(int32_t typeId) {
-    if (typeId != kTypeId) return {};
-    return kRates;
 }
 
 KTopconDevice::Bytes KTopconDevice::Message(std::string_view id, const Bytes& body) {

@@ -36,7 +36,6 @@ public:
     // port it does not have.
     static std::unique_ptr<KSimDevice> Create(int32_t typeId, uint32_t baud,
                                               const KSimDeviceOptions& options);
-    static std::span<const uint32_t> Rates(int32_t typeId);
 
     // A GREIS message: two identifier characters, the body length in three upper-case hex
     // digits, the body.

@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 
+#include "comm/KBaudRates.h"
 #include "sim/KSimBytes.h"
 #include "sim/KSimTime.h"
 
@@ -10,7 +11,6 @@ namespace {
 using KSimBytes::PutBigEndian;
 using KSimBytes::PutDoubleBigEndian;
 
-constexpr std::array<uint32_t, 8> kRates = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr uint8_t kSetPort = 0x48;
 constexpr uint8_t kGetOptions = 0x4A;
 constexpr uint8_t kOptions = 0x4B;
@@ -18,32 +18,18 @@ constexpr uint8_t kRawData = 0x57;
 constexpr size_t kSetPortData = 10;
 constexpr uint8_t kSatellites[] = {5, 12, 17, 24};
 
-const char* ModelName(int32_t typeId) {
-    switch (typeId) {
-    case 12: return "Trimble 4000 SSi";
-    case 13: return "Trimble 47/48/5700";
-    case 14: return "Trimble NetR5";
-    default: return nullptr;
-    }
-}
+bool ServesType(int32_t typeId) { return typeId >= 12 && typeId <= 14; }
 
 } // namespace
 
-KTrimbleDevice::KTrimbleDevice(std::string modelName, uint32_t initialBaud, uint8_t receiverPort,
-                               const KSimDeviceOptions& deviceOptions)
-    : KSimReceiverDevice(std::move(modelName), initialBaud, deviceOptions), port(receiverPort) {}
+KTrimbleDevice::KTrimbleDevice(uint32_t initialBaud, uint8_t receiverPort, const KSimDeviceOptions& deviceOptions)
+    : KSimReceiverDevice(initialBaud, deviceOptions), port(receiverPort) {}
 
 std::unique_ptr<KSimDevice> KTrimbleDevice::Create(int32_t typeId, uint32_t baud,
                                                    const KSimDeviceOptions& options) {
-    const char* name = ModelName(typeId);
     uint8_t port = 0;
-    if (!name || !PortOfOption(options.receiverPort, port)) return nullptr;
-    return std::make_unique<KTrimbleDevice>(name, baud, port, options);
-}
-
-std::span<const uint32_t> KTrimbleDevice::Rates(int32_t typeId) {
-    if (!ModelName(typeId)) return {};
-    return kRates;
+    if (!ServesType(typeId) || !PortOfOption(options.receiverPort, port)) return nullptr;
+    return std::make_unique<KTrimbleDevice>(baud, port, options);
 }
 
 bool KTrimbleDevice::PortOfOption(const std::string& text, uint8_t& number) {
@@ -62,11 +48,7 @@ bool KTrimbleDevice::PortOfOption(const std::string& text, uint8_t& number) {
     return true;
 }
 
-bool KTrimbleDevice::SupportsBaud(uint32_t rate) {
-    for (uint32_t r : kRates)
-        if (r == rate) return true;
-    return false;
-}
+bool KTrimbleDevice::SupportsBaud(uint32_t rate) { return IsBaudRate(rate); }
 
 void KTrimbleDevice::Read(uint8_t byte, std::vector<Bytes>& out) {
     parser.Feed(byte);

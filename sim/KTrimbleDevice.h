@@ -25,14 +25,12 @@ public:
     static constexpr uint8_t kAck = 0x06;
     static constexpr uint8_t kNak = 0x15;
 
-    KTrimbleDevice(std::string modelName, uint32_t baud, uint8_t port, const KSimDeviceOptions& options = {});
+    KTrimbleDevice(uint32_t baud, uint8_t port, const KSimDeviceOptions& options = {});
 
     // The model of catalogue type 12, 13 or 14, cabled to the port its options name; nullptr for
     // another type or a port that is not a number from 0 to 255.
     static std::unique_ptr<KSimDevice> Create(int32_t typeId, uint32_t baud,
                                               const KSimDeviceOptions& options);
-    // The rates a model of that type can run at.
-    static std::span<const uint32_t> Rates(int32_t typeId);
     // The port number of an option text ("" is port 1); false when it is not a number 0..255.
     static bool PortOfOption(const std::string& text, uint8_t& port);
     static bool SupportsBaud(uint32_t baud);

@@ -26,8 +26,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "families/KSimFactory.h"
 #include "sim/KPtySimulator.h"
-#include "sim/KSimFactory.h"
 #include "sim/KSimReplayDevice.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"

@@ -16,10 +16,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "receivers/KReceiverFamily.h"
-#include "session/KBaudRates.h"
+#include "comm/KBaudRates.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "sim/KPtySimulator.h"
-#include "sim/KSimFactory.h"
 #include "sim/KSimReplayDevice.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
@@ -103,16 +103,18 @@ std::vector<Row> FamilyRows(bool talking) {
     std::mt19937 random(seed);
     std::vector<Row> rows;
     for (const KReceiverFamily& family : ReceiverFamilies()) {
-        const int32_t type = family.typeIds.front();
+        const int32_t type = family.types.front().typeId;
         std::vector<int32_t> rates;
-        for (int32_t rate : kBaudRates)
-            if (family.DeviceRunsAt(type, static_cast<uint32_t>(rate))) rates.push_back(rate);
+        const std::vector<uint32_t> deviceRates = KSimFactory::Rates(type);
+        for (int32_t rate : family.types.front().rates)
+            if (std::find(deviceRates.begin(), deviceRates.end(), static_cast<uint32_t>(rate)) != deviceRates.end())
+                rates.push_back(rate);
         const int32_t baud = rates[random() % rates.size()];
         KSimDeviceOptions options;
         options.streaming = talking;
         std::string error;
         Row row{std::string(family.name) + (talking ? " talking" : " silenced") + " at " + std::to_string(baud),
-                KSimFactory::CreateDevice(type, baud, options, error), "", family.protocol, baud,
+                KSimFactory::CreateDevice(type, baud, options, error), "", family.protocol.name, baud,
                 talking ? "listening" : "asking"};
         EXPECT_NE(row.device, nullptr) << error;
         rows.push_back(std::move(row));

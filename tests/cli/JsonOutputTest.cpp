@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "receivers/KReceiverFamily.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "sim/KPtySimulator.h"
-#include "sim/KSimFactory.h"
 #include "support/FakePortTree.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
@@ -85,7 +85,7 @@ TEST(JsonOutput, ReceiversListsTheCatalogueAsTheTextDoes) {
         const KReceiverFamily* family = FamilyOfType(type["id"]);
         ASSERT_NE(family, nullptr);  // every type is served by this build
         EXPECT_EQ(type["family"], line.substr(27));
-        EXPECT_EQ(type["protocol"], family->protocol);
+        EXPECT_EQ(type["protocol"], family->protocol.name);
         EXPECT_EQ(type["supported"], true);
         EXPECT_EQ(type["queriesTime"], family->queriesTime);
         EXPECT_EQ(type["scansTime"], family->scansTime);

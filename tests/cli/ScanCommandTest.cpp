@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "receivers/KReceiverFamily.h"
+#include "families/KReceiverFamily.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
@@ -79,7 +79,7 @@ TEST(ScanCommand, SaysWhatItCannotDo) {
 
     for (const KReceiverFamily& family : ReceiverFamilies()) {
         if (!family.scansTime) continue;
-        const std::string type = std::to_string(family.typeIds.front());
+        const std::string type = std::to_string(family.types.front().typeId);
         const ProgramRun missing = RunVelinor("scan --receiver " + type + " '" + dir.File("none.bin") + "'");
         EXPECT_EQ(missing.exitCode, 3) << family.name << missing.Both();
         EXPECT_NE(missing.err.find("none.bin"), std::string::npos) << missing.err;

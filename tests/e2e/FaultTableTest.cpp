@@ -1,11 +1,12 @@
 // Faults end to end: the real `velinor set` over the real serial link against `velinor sim`
-// behind a pseudo-terminal, one receiver type of every family under each fault the simulator
-// can play, and unplugged from its pseudo-terminal mid-session. Real time: the rows of a fault
-// run side by side; outcomes are judged by what the program says and by its own clock, and the
+// behind a pseudo-terminal, one receiver type of every family in the registry under each fault
+// the simulator can play, and unplugged from its pseudo-terminal mid-session. Real time: the
+// rows of a fault run side by side; outcomes are judged by what the program says and by its own clock, and the
 // wall clock only catches a program that hangs.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -15,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "receivers/KReceiverCatalogue.h"
-#include "sim/KSimFactory.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "support/ChildProgram.h"
 #include "support/TempDir.h"
 #include "support/UnpluggableReceiver.h"
@@ -30,13 +31,20 @@ struct Receiver {
     int32_t target;
 };
 
-// Every family starts from 9600: at lower rates a slow receiver's answer outlasts the detection
-// ping, which would measure the rate rather than the fault.
-constexpr Receiver kReceivers[] = {
-    {"Leica", 6, 9600, 57600},    {"Ashtech", 1, 9600, 115200}, {"NavCom", 8, 9600, 38400},
-    {"Novatel", 9, 9600, 115200}, {"SiRF", 10, 9600, 57600},    {"Topcon", 11, 9600, 115200},
-    {"Trimble", 12, 9600, 38400},
-};
+// The first type of every simulated family in the registry. Every one starts from 9600 where it
+// runs there: at lower rates a slow receiver's answer outlasts the detection ping, which would
+// measure the rate rather than the fault. The targets take turns among its three fastest rates.
+std::vector<Receiver> Receivers() {
+    std::vector<Receiver> receivers;
+    for (const KReceiverFamily& family : ReceiverFamilies()) {
+        const KCatalogueType& type = family.types.front();
+        if (!KSimFactory::IsSimulated(type.typeId)) continue;
+        const size_t turn = receivers.size() % std::min<size_t>(3, type.rates.size());
+        receivers.push_back({family.name, type.typeId, type.RunsAt(9600) ? 9600 : type.rates.front(),
+                             type.rates[type.rates.size() - 1 - turn]});
+    }
+    return receivers;
+}
 
 // Each bit inverted with this probability damages 1% of the 10-bit frames on the cable.
 const std::string kOnePercentOfBytes = std::to_string(1.0 - std::pow(0.99, 0.1));
@@ -186,7 +194,7 @@ Outcome RunVanishingRow(const Fault& fault, const Receiver& r, Outcome outcome) 
 
 Outcome RunRow(const Fault& fault, const Receiver& r) {
     Outcome outcome;
-    outcome.receiver = std::string(r.family) + " (" + FindCatalogueRow(r.type)->displayName + ")";
+    outcome.receiver = std::string(r.family) + " (" + FindCatalogueType(r.type)->displayName + ")";
     if (fault.vanishes) return RunVanishingRow(fault, r, outcome);
     TempDir config;
     std::vector<std::string> simArguments{"sim", "--receiver", std::to_string(r.type), "--baud",
@@ -209,18 +217,17 @@ class FaultEndToEnd : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(FaultEndToEnd, EveryFamilyEndsAsExpectedWithinItsBound) {
     const Fault& fault = GetParam();
-    std::vector<Outcome> outcomes(std::size(kReceivers));
+    const std::vector<Receiver> receivers = Receivers();
+    std::vector<Outcome> outcomes(receivers.size());
     std::vector<std::thread> rows;
-    for (size_t i = 0; i < std::size(kReceivers); ++i) {
-        if (!KSimFactory::IsSimulated(kReceivers[i].type)) continue;
-        rows.emplace_back([&, i] { outcomes[i] = RunRow(fault, kReceivers[i]); });
-    }
+    for (size_t i = 0; i < receivers.size(); ++i)
+        rows.emplace_back([&, i] { outcomes[i] = RunRow(fault, receivers[i]); });
     for (std::thread& row : rows)
         row.join();
 
     std::ostringstream table;
-    for (size_t i = 0; i < std::size(kReceivers); ++i) {
-        const Receiver& r = kReceivers[i];
+    for (size_t i = 0; i < receivers.size(); ++i) {
+        const Receiver& r = receivers[i];
         const Outcome& o = outcomes[i];
         if (o.receiver.empty()) continue;
         char line[256];

@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "comm/KRecordedComm.h"
+#include "families/KReceiverFamily.h"
 #include "log/DebugTrace.h"
 #include "receivers/KAshtechReceiver.h"
-#include "receivers/KReceiverCatalogue.h"
 #include "sim/KAshtechDevice.h"
 #include "support/AshtechFrames.h"
 #include "support/ReceiverRig.h"

@@ -191,3 +191,10 @@ TEST_F(LeicaReceiver, ScanTimeSpanIsNotOffered) {
 }
 
 } // namespace
+
+TEST(KLeicaReceiver, MakesTheCRS1000ClassForTypesFourAndFiveAndTheRS500ForSixAndSeven) {
+    EXPECT_EQ(KLeicaReceiver::Create(3, false), nullptr);
+    EXPECT_EQ(KLeicaReceiver::Create(8, false), nullptr);
+    for (int32_t type : {4, 5}) EXPECT_NE(dynamic_cast<KLeicaCRS1000Receiver*>(KLeicaReceiver::Create(type, false).get()), nullptr) << type;
+    for (int32_t type : {6, 7}) EXPECT_NE(dynamic_cast<KLeicaRS500Receiver*>(KLeicaReceiver::Create(type, false).get()), nullptr) << type;
+}

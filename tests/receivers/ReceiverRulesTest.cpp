@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "receivers/KReceiverFamily.h"
+#include "families/KReceiverFamily.h"
 #include "sim/KSimComm.h"
 #include "support/ReceiverRig.h"
 
@@ -87,7 +87,7 @@ TEST_P(ReceiverRules, ACommandThatCouldNotBeWrittenIsNotReportedAsSent) {
 std::vector<int32_t> EveryType() {
     std::vector<int32_t> types;
     for (const KReceiverFamily& family : ReceiverFamilies())
-        types.insert(types.end(), family.typeIds.begin(), family.typeIds.end());
+        for (const KCatalogueType& type : family.types) types.push_back(type.typeId);
     return types;
 }
 

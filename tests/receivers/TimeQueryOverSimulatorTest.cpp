@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "receivers/KReceiverFamily.h"
+#include "families/KReceiverFamily.h"
 #include "support/ReceiverRig.h"
 
 namespace {
@@ -30,7 +30,8 @@ TEST_P(TimeQueryOverSimulator, TellsTheReceiversClock) {
 std::vector<int32_t> TypesWithATimeQuery() {
     std::vector<int32_t> types;
     for (const KReceiverFamily& family : ReceiverFamilies())
-        if (family.queriesTime) types.insert(types.end(), family.typeIds.begin(), family.typeIds.end());
+        if (family.queriesTime)
+            for (const KCatalogueType& type : family.types) types.push_back(type.typeId);
     return types;
 }
 

@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "receivers/KReceiverCatalogue.h"
-#include "receivers/KReceiverFamily.h"
-#include "session/KBaudRates.h"
+#include "comm/KBaudRates.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "session/KReceiverIdentifier.h"
-#include "session/KSessionTimings.h"
 #include "support/AshtechFrames.h"
 #include "support/SessionLine.h"
 
@@ -39,7 +38,8 @@ Identified Identify(int32_t type, uint32_t baud, const KSimDeviceOptions& option
 // A full detection pass of the session for `type`: every rate's ping waited out.
 int32_t DetectionPassMs(int32_t type) {
     int32_t total = 0;
-    for (int32_t ms : SessionTimingsOf(type).detectPingMs) total += ms;
+    const KCatalogueType* row = FindCatalogueType(type);
+    for (int32_t baud : row->rates) total += row->timings.DetectPingMs(baud);
     return total;
 }
 
@@ -53,9 +53,10 @@ struct Case {
 std::vector<Case> Cases() {
     std::vector<Case> cases;
     for (const KReceiverFamily& family : ReceiverFamilies()) {
-        const int32_t type = family.typeIds.front();
+        const int32_t type = family.types.front().typeId;
+        const std::vector<uint32_t> rates = KSimFactory::Rates(type);
         for (uint32_t baud : {9600u, 57600u, 1200u})
-            if (family.DeviceRunsAt(type, baud)) cases.push_back({&family, type, baud});
+            if (std::find(rates.begin(), rates.end(), baud) != rates.end()) cases.push_back({&family, type, baud});
     }
     return cases;
 }
@@ -169,7 +170,7 @@ TEST(ReceiverIdentifier, RecognisesRealRecordingsAsTheirProtocol) {
         KReceiverIdentifier::Heard heard;
         const KReceiverFamily* family = KReceiverIdentifier::Recognise(bytes, heard);
         ASSERT_NE(family, nullptr) << r.file;
-        EXPECT_STREQ(family->protocol, r.protocol) << r.file;
+        EXPECT_STREQ(family->protocol.name, r.protocol) << r.file;
     }
 }
 

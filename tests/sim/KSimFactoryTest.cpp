@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "receivers/KReceiverCatalogue.h"
-#include "receivers/KReceiverFamily.h"
-#include "session/KBaudRates.h"
-#include "sim/KSimFactory.h"
+#include "families/KReceiverFamily.h"
+#include "comm/KBaudRates.h"
+#include "families/KSimFactory.h"
 
 namespace {
 
@@ -20,7 +19,7 @@ TEST(KSimFactory, EverySimulatedTypeRunsAtEveryRateTheSessionTries) {
             std::string error;
             auto device = KSimFactory::CreateDevice(type, baud, {}, error);
             ASSERT_TRUE(device) << type << " at " << baud << ": " << error;
-            EXPECT_EQ(device->Name(), FindCatalogueRow(type)->displayName);
+            EXPECT_EQ(device->Name(), FindCatalogueType(type)->displayName);
             EXPECT_EQ(device->Baud(), static_cast<uint32_t>(baud));
         }
         std::string error;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/KBaudRates.h"
 #include "sim/KSimWorld.h"
 #include "sim/KTopconDevice.h"
 #include "sim/KVirtualClock.h"
@@ -137,7 +138,8 @@ TEST(KTopconDevice, IsCabledOnlyToASerialPortATopconHas) {
 TEST(KTopconDevice, SwitchesOnceItsReplyHasLeftAndAnswersAtEveryRate) {
     Rig rig(9600, Quiet());
     bool identified = false;
-    for (const uint32_t to : KTopconDevice::Rates(11)) {
+    for (const int32_t rate : kBaudRates) {
+        const auto to = static_cast<uint32_t>(rate);
         // With an identifier the reply goes out at the old rate; without one there is none.
         identified = !identified;
         const std::string set = "set,/par/cur/term/rate," + std::to_string(to) + "\n";

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "sim/KSimFactory.h"
+#include "families/KSimFactory.h"
 #include "sim/KSimTrimbleParser.h"
 #include "sim/KSimWorld.h"
 #include "sim/KTrimbleDevice.h"

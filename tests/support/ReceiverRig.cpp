@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "receivers/KReceiverFamily.h"
-#include "sim/KSimFactory.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "sim/KSimReceiverDevice.h"
 
 void PumpMonitor(KReceiver* receiver) {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "receivers/KReceiverFamily.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "session/KBaudSession.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimFactory.h"
 #include "sim/KSimReceiverDevice.h"
 #include "sim/KSimWorld.h"
 #include "sim/KVirtualClock.h"

@@ -10,12 +10,12 @@
 #include <random>
 #include <thread>
 
-#include "receivers/KReceiverFamily.h"
-#include "session/KBaudRates.h"
+#include "comm/KBaudRates.h"
+#include "families/KReceiverFamily.h"
+#include "families/KSimFactory.h"
 #include "session/KBaudSession.h"
 #include "sim/KRealTimeDriver.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimFactory.h"
 #include "sim/KSimWorld.h"
 
 namespace {
@@ -34,7 +34,7 @@ Cycle RunCycle(int32_t index, const SessionSoak::Options& options) {
     std::mt19937_64 random(options.seed * 1000003u + static_cast<uint64_t>(index));
     auto pick = [&](size_t count) { return static_cast<size_t>(random() % count); };
     const int32_t type =
-        family.typeIds[(static_cast<size_t>(index) / families.size()) % family.typeIds.size()];
+        family.types[(static_cast<size_t>(index) / families.size()) % family.types.size()].typeId;
     const int32_t deviceBaud = kBaudRates[pick(kBaudRates.size())];
     const int32_t target = kBaudRates[pick(kBaudRates.size())];
     // Told the right rate, a wrong one, or nothing.

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "families/KSimFactory.h"
 #include "sim/KSimDeviceLink.h"
-#include "sim/KSimFactory.h"
 #include "sim/KSimReceiverDevice.h"
 
 namespace {
@@ -16,7 +16,9 @@ namespace {
 class MissesFirstRequests : public KSimDevice, private KSimDeviceLink {
 public:
     MissesFirstRequests(std::unique_ptr<KSimDevice> device, size_t missedRequests)
-        : inner(std::move(device)), receiver(dynamic_cast<KSimReceiverDevice*>(inner.get())), missed(missedRequests) {}
+        : inner(std::move(device)), receiver(dynamic_cast<KSimReceiverDevice*>(inner.get())), missed(missedRequests) {
+        SetName(inner->Name());
+    }
 
     void Attach(KSimDeviceLink* link, int64_t nowNs) override {
         outer = link;
@@ -26,7 +28,6 @@ public:
     int64_t NextWakeNs() const override { return inner->NextWakeNs(); }
     void Wake(int64_t timeNs) override { inner->Wake(timeNs); }
     uint32_t Baud() const override { return inner->Baud(); }
-    std::string Name() const override { return inner->Name(); }
 
 private:
     int64_t Transmit(int64_t atNs, uint32_t baud, const std::vector<uint8_t>& bytes) override {

@@ -1,0 +1,101 @@
+// The built-in receiver families, one row each. A family is its own files plus its row here.
+#include "families/KReceiverFamily.h"
+#include "monitors/KAshtechStreamMonitor.h"
+#include "monitors/KLB2StreamMonitor.h"
+#include "monitors/KNavComStreamMonitor.h"
+#include "monitors/KNovatelStreamMonitor.h"
+#include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KTopconStreamMonitor.h"
+#include "monitors/KTrimbleStreamMonitor.h"
+#include "receivers/KAshtechReceiver.h"
+#include "receivers/KLeicaReceiver.h"
+#include "receivers/KNavComReceiver.h"
+#include "receivers/KNovatelReceiver.h"
+#include "receivers/KSiRFReceiver.h"
+#include "receivers/KTopconReceiver.h"
+#include "receivers/KTrimbleReceiver.h"
+#include "sim/KAshtechDevice.h"
+#include "sim/KLeicaDevice.h"
+#include "sim/KNavComDevice.h"
+#include "sim/KNovatelDevice.h"
+#include "sim/KSiRFDevice.h"
+#include "sim/KTopconDevice.h"
+#include "sim/KTrimbleDevice.h"
+
+namespace {
+
+template <typename Monitor> std::unique_ptr<KStreamMonitor> Framer() { return std::make_unique<Monitor>(); }
+
+} // namespace
+
+std::vector<KReceiverFamily> BuiltInFamilies() {
+    std::vector<KReceiverFamily> rows;
+    rows.push_back({
+        .name = "Ashtech",
+        .protocol = {.name = "ashtech", .createMonitor = &Framer<KAshtechStreamMonitor>},
+        .types = {{1, "Ashtech Z"}, {2, "Ashtech AC12"}, {3, "Ashtech G12"}},
+        .createReceiver = &KAshtechReceiver::Create,
+        .simulator = {.create = &KAshtechDevice::Create, .rates = &KAshtechDevice::Rates, .missesFirstTry = true,
+                      .receiverPorts = "A-D"},
+        .scansTime = true,
+    });
+    rows.push_back({
+        .name = "Leica",
+        .protocol = {.name = "lb2", .createMonitor = &Framer<KLB2StreamMonitor>},
+        .types = {{4, "Leica CRS1000"},
+                  // Slow to answer at every rate; after a rate change it gets a control command
+                  // (the receiver's own business) and a pause.
+                  {5, "Leica GMX900", {.detectPingMs = 5000, .pauseAfterChangeMs = 2000}},
+                  {6, "Leica GPS1200"},
+                  {7, "Leica System 500"}},
+        .createReceiver = &KLeicaReceiver::Create,
+        .simulator = {.create = &KLeicaDevice::Create, .rates = &KLeicaDevice::Rates},
+        .queriesTime = true,
+    });
+    rows.push_back({
+        .name = "NavCom",
+        .protocol = {.name = "navcom", .createMonitor = &Framer<KNavComStreamMonitor>},
+        .types = {{8, "NavCom"}},
+        .createReceiver = &KNavComReceiver::Create,
+        .simulator = {.create = &KNavComDevice::Create},
+        .queriesTime = true,
+        .scansTime = true,
+    });
+    rows.push_back({
+        .name = "Novatel",
+        .protocol = {.name = "novatel", .createMonitor = &Framer<KNovatelStreamMonitor>},
+        .types = {{9, "Novatel/Sokkia"}},
+        .createReceiver = &KNovatelReceiver::Create,
+        .simulator = {.create = &KNovatelDevice::Create},
+        .queriesTime = true,
+        .scansTime = true,
+    });
+    rows.push_back({
+        .name = "SiRF",
+        .protocol = {.name = "sirf", .createMonitor = &Framer<KSBPStreamMonitor>},
+        .types = {{10, "SiRFStar III"}},
+        .createReceiver = &KSiRFReceiver::Create,
+        .simulator = {.create = &KSiRFDevice::Create},
+        .queriesTime = true,
+        .scansTime = true,
+    });
+    rows.push_back({
+        .name = "Topcon",
+        .protocol = {.name = "topcon", .createMonitor = &Framer<KTopconStreamMonitor>},
+        .types = {{11, "Topcon"}},
+        .createReceiver = &KTopconReceiver::Create,
+        .simulator = {.create = &KTopconDevice::Create, .missesFirstTry = true, .receiverPorts = "a-d"},
+        .scansTime = true,
+    });
+    // Slow to answer at the three slowest rates.
+    constexpr KTypeTimings kTrimble = {.slowUpToBaud = 4800, .slowPingMs = 3000};
+    rows.push_back({
+        .name = "Trimble",
+        .protocol = {.name = "trimble", .createMonitor = &Framer<KTrimbleStreamMonitor>},
+        .types = {{12, "Trimble 4000 SSi", kTrimble}, {13, "Trimble 47/48/5700", kTrimble}, {14, "Trimble NetR5", kTrimble}},
+        .createReceiver = &KTrimbleReceiver::Create,
+        .simulator = {.create = &KTrimbleDevice::Create, .receiverPorts = "1-4 or 18"},
+        .scansTime = true,
+    });
+    return rows;
+}
