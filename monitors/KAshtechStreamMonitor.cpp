@@ -66,8 +66,6 @@ void KAshtechStreamMonitor::ResetFramer() {
     expectedLength = 0;
 }
 
-void KAshtechStreamMonitor::OnStop() {}
-
 void KAshtechStreamMonitor::DiscardFrame() {
     count = 0;
     state = kHunt;

@@ -23,8 +23,6 @@ void KLB2StreamMonitor::ResetFramer() {
     totalLength = 0;
 }
 
-void KLB2StreamMonitor::OnStop() {}
-
 void KLB2StreamMonitor::InternalReset() {
     buffer[0] = 0;
     count = 0;

@@ -17,7 +17,6 @@ public:
 
     bool ReadStep() override;
     void ResetFramer() override;
-    void OnStop() override;
 
 protected:
     enum : int32_t { kHunting = 1, kReadingLength = 2, kReadingBody = 3 };

@@ -50,8 +50,6 @@ void KNavComStreamMonitor::ResetFramer() {
     state = kHunting;
 }
 
-void KNavComStreamMonitor::OnStop() {}
-
 bool KNavComStreamMonitor::ReadStep() {
     switch (state) {
     case kHunting: return Hunt();

@@ -19,7 +19,6 @@ public:
 
     bool ReadStep() override;
     void ResetFramer() override;
-    void OnStop() override;
 
 protected:
     enum : int32_t { kHunting = 0, kReadingHeader = 1, kReadingBody = 2 };

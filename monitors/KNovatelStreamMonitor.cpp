@@ -73,8 +73,6 @@ void KNovatelStreamMonitor::InternalReset() {
     state = kHunting;
 }
 
-void KNovatelStreamMonitor::OnStop() {}
-
 bool KNovatelStreamMonitor::ReadStep() {
     switch (state) {
     case kHunting: return Hunt();

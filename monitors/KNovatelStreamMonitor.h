@@ -22,7 +22,6 @@ public:
 
     bool ReadStep() override;
     void ResetFramer() override;
-    void OnStop() override;
 
     // CRC-32 (reflected 0xEDB88320, initial value 0, no final XOR) continued from `crc`. Run over
     // a whole log, its stored CRC included, it ends at 0 when the log is intact.

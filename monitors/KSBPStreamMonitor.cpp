@@ -49,8 +49,6 @@ void KSBPStreamMonitor::InternalReset() {
     state = kHunting;
 }
 
-void KSBPStreamMonitor::OnStop() {}
-
 bool KSBPStreamMonitor::ReadStep() {
     switch (state) {
     case kHunting: return Hunt();

@@ -20,7 +20,6 @@ public:
 
     bool ReadStep() override;
     void ResetFramer() override;
-    void OnStop() override;
 
 protected:
     enum : int32_t { kHunting = 0, kReadingLength = 1, kReadingBody = 2 };

@@ -78,7 +78,6 @@ void KStreamMonitor::Stop() {
         readerThread.join();
     }
     FlushMessages();
-    OnStop();
     clientName.clear();
     started = false;
     link = nullptr;

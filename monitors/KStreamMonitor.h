@@ -52,13 +52,14 @@ public:
     // One step of reading and framing: true when it made progress and should run again at once.
     virtual bool ReadStep() = 0;
     virtual void ResetFramer() = 0;
-    virtual void OnStop() = 0;
     // Whether a message this framer delivered proves its protocol is spoken: its check held, or
     // it begins with a marker that noise cannot forge. Framers that pass some messages on
     // unchecked, or messages that any device may send, say which.
     virtual bool ProvesProtocol(const StreamMessage&) const { return true; }
 
     bool IsStarted() const { return started; }
+    // The zero-time look at the stop signal that the framers' byte loops make.
+    VELINOR_UNTRACED bool StopSignalled() const { return stopEvent.load(std::memory_order_relaxed); }
     // Messages framed and queued since the last Start.
     uint64_t MessagesFramed() const { return framed.load(std::memory_order_relaxed); }
     const char* ClientName() const { return started ? clientName.c_str() : nullptr; }
@@ -67,14 +68,12 @@ public:
     bool boundedScan = false;
 
 protected:
-    // The zero-time look at the stop signal that the framers' byte loops make.
-    VELINOR_UNTRACED bool StopSignalled() const { return stopEvent.load(std::memory_order_relaxed); }
     VELINOR_UNTRACED bool Read(uint8_t* destination, uint32_t count) {
         return link != nullptr && link->ReadExact(destination, count);
     }
 
     // The hunt of the framers whose message start is recognised in a window of their first
-    // `windowSize` held bytes (Topcon, Ashtech): within one step, bytes are read one at a time and
+    // `windowSize` held bytes (the text protocols): within one step, bytes are read one at a time and
     // the window slides by one byte while `classify(window)` answers 0; the step gives up on a
     // stop or once a bounded scan has read more than the scan limit. When `classify` answers a
     // kind, the held bytes are settled at the front of `buffer` (`count` set) and the step answers

@@ -54,8 +54,6 @@ void KTopconStreamMonitor::ResetFramer() {
     bodyLength = 0;
 }
 
-void KTopconStreamMonitor::OnStop() {}
-
 bool KTopconStreamMonitor::ParseHeader(const uint8_t* at, uint32_t& length) {
     // The length digits first: in a hunt they turn most windows away soonest.
     const int low = kHexValue[at[4]];

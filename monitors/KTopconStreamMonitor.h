@@ -18,7 +18,6 @@ public:
 
     bool ReadStep() override;
     void ResetFramer() override;
-    void OnStop() override;
 
     // What the framer holds, for tests and diagnostics.
     int32_t FramerState() const { return state; }

@@ -34,8 +34,6 @@ void KTrimbleStreamMonitor::ResetFramer() {
     scanCount = 0;
 }
 
-void KTrimbleStreamMonitor::OnStop() {}
-
 bool KTrimbleStreamMonitor::ReadStep() {
     switch (state) {
     case kHunting: return Hunt();

@@ -19,7 +19,6 @@ public:
 
     bool ReadStep() override;
     void ResetFramer() override;
-    void OnStop() override;
 
     // Sum of status, type, length and data bytes, modulo 256.
     static uint8_t Checksum(const uint8_t* fromStatus, uint32_t size);

@@ -19,6 +19,7 @@
 #include "comm/KMemoryComm.h"
 #include "log/Logs.h"
 #include "monitors/KStreamMonitor.h"
+#include "support/EndlessComm.h"
 #include "support/LogCapture.h"
 #include "time/KClock.h"
 #include "time/KGPSTime.h"
@@ -95,10 +96,6 @@ public:
         state = 0;
         count = 0;
     }
-    void OnStop() override {
-        onStops++;
-        countAtOnStop = MessageCount();
-    }
 
     KComm* Link() const { return link; }
     size_t StepThreadCount() {
@@ -108,8 +105,6 @@ public:
 
     std::atomic<int> steps{0};
     std::atomic<int> resets{0};
-    std::atomic<int> onStops{0};
-    std::atomic<int> countAtOnStop{-1};
     std::function<void(bool)> onStep;  // set before the reader starts
 
 private:
@@ -333,10 +328,9 @@ TEST_F(StreamMonitor, StartWithoutAnOpenLinkOrANameLeavesTheMonitorStopped) {
     EXPECT_EQ(monitor.resets.load(), 0);
     EXPECT_EQ(monitor.StepThreadCount(), 0u);
 
-    // Stop then does nothing at all: no OnStop, the queue left alone.
+    // Stop then does nothing at all: the queue is left alone.
     monitor.PushMessage(Numbered(1));
     monitor.Stop();
-    EXPECT_EQ(monitor.onStops.load(), 0);
     EXPECT_EQ(monitor.MessageCount(), 1);
     // A later start on an open link works.
     monitor.Start(&link, false, "Trevask");
@@ -360,14 +354,11 @@ TEST_F(StreamMonitor, StopEmptiesTheQueueAndForgetsLinkAndName) {
     monitor.Stop();
     EXPECT_FALSE(monitor.IsStarted());
     EXPECT_EQ(monitor.MessageCount(), 0);
-    EXPECT_EQ(monitor.countAtOnStop.load(), 0);  // OnStop comes after the flush
-    EXPECT_EQ(monitor.onStops.load(), 1);
     EXPECT_EQ(monitor.ClientName(), nullptr);
     EXPECT_EQ(monitor.Link(), nullptr);
     EXPECT_EQ(Text(*kept), std::string("S\x03" "one"));
 
     monitor.Stop();  // a second Stop does nothing
-    EXPECT_EQ(monitor.onStops.load(), 1);
 }
 
 TEST_F(StreamMonitor, StopWithoutAReaderThread) {
@@ -378,7 +369,6 @@ TEST_F(StreamMonitor, StopWithoutAReaderThread) {
     EXPECT_EQ(monitor.MessageCount(), 1);
     monitor.Stop();
     EXPECT_EQ(monitor.MessageCount(), 0);
-    EXPECT_EQ(monitor.onStops.load(), 1);
     EXPECT_EQ(monitor.StepThreadCount(), 1u);  // only this thread ever stepped
 }
 
@@ -414,7 +404,6 @@ TEST_F(StreamMonitor, ARestartedReaderThreadFramesAgain) {
         monitor.Stop();
     }
     EXPECT_EQ(monitor.resets.load(), 5);
-    EXPECT_EQ(monitor.onStops.load(), 5);
 }
 
 TEST_F(StreamMonitor, DestroyingAStartedMonitorEndsItsThread) {
@@ -513,29 +502,6 @@ TEST_F(StreamMonitor, TheClientNameReachesTheStreamErrorLog) {
 
 namespace {
 
-// A link with no end of bytes, none of which starts a message.
-class EndlessComm : public KComm {
-public:
-    EndlessComm() { isOpen = true; }
-    bool Open(int32_t) override { return isOpen = true; }
-    bool Close() override {
-        isOpen = false;
-        return true;
-    }
-    bool Write(const void*, uint32_t) override { return false; }
-    bool ReadExact(void* buffer, uint32_t length) override {
-        if (length == 0) return false;
-        std::memset(buffer, 0x55, length);
-        bytes += length;
-        return true;
-    }
-    int32_t ReadAvailable(void*, uint32_t) override { return 0; }
-    void GetPortName(char* text, uint32_t size) override {
-        if (size > 0) text[0] = '\0';
-    }
-    std::atomic<uint64_t> bytes{0};
-};
-
 // A hunt that never finds a start: only the stop signal ends its step.
 class EndlessHunter : public KStreamMonitor {
 public:
@@ -551,9 +517,7 @@ public:
         return false;
     }
     void ResetFramer() override {}
-    void OnStop() override { stepRunningAtOnStop = inStep.load(); }
     std::atomic<bool> inStep{false};
-    std::atomic<bool> stepRunningAtOnStop{true};
 };
 
 // A step that does not end until the test lets it.
@@ -570,7 +534,6 @@ public:
         return false;
     }
     void ResetFramer() override {}
-    void OnStop() override {}
     std::atomic<bool> entered{false}, stopSeen{false}, release{false}, finished{false};
 };
 
@@ -599,7 +562,7 @@ TEST_F(StreamMonitor, StopEndsALongHuntAfterItsNextByte) {
     monitor.Start(&endless, true, "Trevask");
     ASSERT_TRUE(WaitUntil([&] { return endless.bytes.load() > 10000; }));
     monitor.Stop();  // would never return if the hunt missed the stop signal
-    EXPECT_FALSE(monitor.stepRunningAtOnStop.load());
+    EXPECT_FALSE(monitor.inStep.load());
     const uint64_t after = endless.bytes.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(endless.bytes.load(), after);  // nothing reads the link any more

@@ -58,7 +58,6 @@ public:
     ~NamedMonitor() override { Stop(); }
     bool ReadStep() override { return false; }
     void ResetFramer() override {}
-    void OnStop() override {}
 
 private:
     KMemoryComm link;

@@ -19,11 +19,9 @@ namespace {
 
 class LB2Probe : public KLB2StreamMonitor {
 public:
-    using KStreamMonitor::StopSignalled;
     int32_t State() const { return state; }
     uint32_t Count() const { return count; }
     uint32_t TotalLength() const { return totalLength; }
-    void ForceState(int32_t value) { state = value; }
 };
 
 std::string Skipped(int n) { return "LB2 - skipped " + std::to_string(n) + " bytes to find sync marker"; }
@@ -220,57 +218,6 @@ TEST(LB2Framer, BoundedScanGivesUpWithinOneStepAfterTheScanLimit) {
     EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(8190)});
 }
 
-TEST(LB2Framer, HuntEndsAtTheByteWhereStopIsSeen) {
-    LogCapture capture;
-    LB2Probe monitor;
-    Bytes stream(200000, 0x00);
-    const Bytes frame = lb2::FrameOfSize(20);
-    stream.insert(stream.end(), frame.begin(), frame.end());
-    StopGateComm link(stream, 1000, [&] { return monitor.StopSignalled(); });
-    link.Open(0);
-    monitor.Start(&link, true, "Test");
-    ASSERT_TRUE(link.WaitUntilHeld());
-    monitor.Stop();
-    // The hunt gave up right after the byte it was handed when stop came, within its step.
-    EXPECT_EQ(link.Served(), 1001u);
-    EXPECT_EQ(monitor.Count(), 1001u);
-    EXPECT_TRUE(capture.StreamErrors().empty());
-}
-
-TEST(LB2Framer, RestartForgetsAHalfReadMessage) {
-    LogCapture capture;
-    KMemoryComm link;
-    link.Open(0);
-    LB2Probe monitor;
-    monitor.Start(&link, false, "Test");
-    const Bytes half = lb2::FrameOfSize(40, 1);
-    const Bytes whole = lb2::FrameOfSize(40, 2);
-    link.Feed(Slice(half, 0, 25));
-    EXPECT_TRUE(DrainFramer(monitor).empty());
-    EXPECT_EQ(monitor.State(), 3);
-    monitor.Stop();
-    monitor.Start(&link, false, "Test");
-    EXPECT_EQ(monitor.State(), 1);
-    EXPECT_EQ(monitor.Count(), 0u);
-    // Without the reset these bytes would complete the half message.
-    link.Feed(Concat({Slice(half, 25, half.size()), whole}));
-    EXPECT_EQ(DrainFramer(monitor), std::vector<Bytes>{whole});
-    // The 21 body bytes that waited in the link are junk to the new hunt, with the 15 after them.
-    EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(36)});
-}
-
-TEST(LB2Framer, UnknownStateResetsWithoutProgress) {
-    KMemoryComm link;
-    link.Open(0);
-    LB2Probe monitor;
-    monitor.Start(&link, false, "Test");
-    link.Feed(lb2::FrameOfSize(7));
-    monitor.ForceState(0);
-    EXPECT_FALSE(monitor.ReadStep());
-    EXPECT_EQ(monitor.State(), 1);
-    EXPECT_EQ(link.Readable(), 7u);
-}
-
 // Streams of frames, damaged frames, frames inside damaged ones and noise: whatever the
 // chunking, exactly the intact frames come out, with the same log lines.
 TEST(LB2Framer, RandomStreamsFrameTheSameWhateverTheChunking) {
@@ -305,16 +252,6 @@ TEST(LB2Framer, RandomStreamsFrameTheSameWhateverTheChunking) {
         }
         ExpectSameInEveryChunking<KLB2StreamMonitor>(stream, expected, round);
     }
-}
-
-TEST(LB2Framer, CanBeDestroyedWhileItsReaderThreadHunts) {
-    KMemoryComm link;
-    link.Open(0);
-    link.Feed(Bytes(1 << 20, 0x55));
-    auto monitor = std::make_unique<KLB2StreamMonitor>();
-    monitor->Start(&link, true, "Test");
-    ASSERT_TRUE(monitor->IsStarted());
-    monitor.reset();  // must stop the thread before the framer goes away
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.

@@ -19,19 +19,11 @@ namespace {
 
 class NavComProbe : public KNavComStreamMonitor {
 public:
-    using KStreamMonitor::StopSignalled;
     int32_t State() const { return state; }
     uint32_t Count() const { return count; }
     uint32_t HeaderNeed() const { return headerNeed; }
     uint32_t BodyNeed() const { return bodyNeed; }
     uint32_t Length() const { return length; }
-    void ForceState(int32_t value) { state = value; }
-    void ForceBody(uint32_t held, uint16_t need, uint16_t field) {
-        state = kReadingBody;
-        count = held;
-        bodyNeed = need;
-        length = field;
-    }
 };
 
 std::string Skipped(int n) { return "Navcom - Skipped " + std::to_string(n) + " bytes to find sync marker"; }
@@ -230,17 +222,6 @@ TEST(NavComFramer, AByteLeftAfterARewindIsTheNewestInTheHuntWindow) {
     ExpectNavCom(Concat({outer, Slice(follow, 1, follow.size())}), {inner, follow}, {kBadEtx});
 }
 
-TEST(NavComFramer, ARewindAskedOnTooFewBytesResetsTheFramer) {
-    LogCapture capture;
-    Attached a;
-    a.link.Feed(Hex("00 00 00 00 04"));
-    a.monitor.ForceBody(0, 5, 10);
-    EXPECT_TRUE(a.monitor.ReadStep());
-    EXPECT_EQ(capture.StreamErrors(), (std::vector<std::string>{kBadEtx, kBadRewind}));
-    EXPECT_EQ(a.monitor.State(), 0);
-    EXPECT_EQ(a.monitor.Count(), 0u);
-}
-
 TEST(NavComFramer, BoundedScanGivesUpAfterTheScanLimit) {
     Attached a;
     a.link.Feed(Bytes(10000, 0x00));
@@ -262,53 +243,6 @@ TEST(NavComFramer, BoundedScanGivesUpAfterTheScanLimit) {
     a.link.Feed(Concat({Bytes(8189 - a.link.Readable(), 0x00), frame}));  // 8189 junk bytes in all
     EXPECT_EQ(DrainFramer(a.monitor), std::vector<Bytes>{frame});
     EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(8189)});
-}
-
-TEST(NavComFramer, HuntLooksAtNoByteOnceStopIsSignalled) {
-    LogCapture capture;
-    NavComProbe monitor;
-    const Bytes frame = navcom::FrameOfSize(20);
-    const Bytes stream = Concat({Bytes(500, 0x00), frame});
-    // Held at the sync's last byte: had the hunt looked at it, it would report 500 skipped.
-    StopGateComm link(stream, 502, [&] { return monitor.StopSignalled(); });
-    link.Open(0);
-    monitor.Start(&link, true, "Test");
-    ASSERT_TRUE(link.WaitUntilHeld());
-    monitor.Stop();
-    EXPECT_EQ(link.Served(), 503u);
-    EXPECT_EQ(monitor.State(), 0);
-    EXPECT_EQ(monitor.Count(), 503u);
-    EXPECT_TRUE(capture.StreamErrors().empty());
-}
-
-TEST(NavComFramer, RestartForgetsAHalfReadMessage) {
-    LogCapture capture;
-    Attached a;
-    const Bytes half = navcom::FrameOfSize(40, 0x31);
-    const Bytes whole = navcom::FrameOfSize(40, 0x32);
-    a.link.Feed(Slice(half, 0, 25));
-    EXPECT_TRUE(DrainFramer(a.monitor).empty());
-    EXPECT_EQ(a.monitor.State(), 2);
-    a.monitor.Stop();
-    a.monitor.Start(&a.link, false, "Test");
-    EXPECT_EQ(a.monitor.State(), 0);
-    EXPECT_EQ(a.monitor.Count(), 0u);
-    // Without the reset these bytes would complete the half message.
-    a.link.Feed(Concat({Slice(half, 25, half.size()), whole}));
-    EXPECT_EQ(DrainFramer(a.monitor), std::vector<Bytes>{whole});
-    // The 19 body bytes that waited in the link are junk to the new hunt, with the 15 after them.
-    EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(34)});
-}
-
-TEST(NavComFramer, UnknownStateResetsAndGoesOn) {
-    Attached a;
-    const Bytes frame = navcom::FrameOfSize(9);
-    a.link.Feed(frame);
-    a.monitor.ForceState(5);
-    EXPECT_TRUE(a.monitor.ReadStep());
-    EXPECT_EQ(a.monitor.State(), 0);
-    EXPECT_EQ(a.link.Readable(), frame.size());
-    EXPECT_EQ(DrainFramer(a.monitor), std::vector<Bytes>{frame});
 }
 
 // Streams of frames, damaged frames, frames inside damaged ones and noise: whatever the
@@ -350,16 +284,6 @@ TEST(NavComFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
         }
         ExpectSameInEveryChunking<KNavComStreamMonitor>(stream, expected, round);
     }
-}
-
-TEST(NavComFramer, CanBeDestroyedWhileItsReaderThreadHunts) {
-    KMemoryComm link;
-    link.Open(0);
-    link.Feed(Bytes(1 << 20, 0x55));
-    auto monitor = std::make_unique<KNavComStreamMonitor>();
-    monitor->Start(&link, true, "Test");
-    ASSERT_TRUE(monitor->IsStarted());
-    monitor.reset();  // must stop the thread before the framer goes away
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.

@@ -277,39 +277,6 @@ TEST(NovatelFramer, BoundedScanCountsOnlyHuntedBytesSinceTheLastDeliveredLog) {
     EXPECT_EQ(run.monitor.huntCount, 8193u);
 }
 
-TEST(NovatelFramer, RestartDropsAHalfReadLog) {
-    ManualRun run;
-    const Bytes first = NovatelLogOfSize(500);
-    const Bytes second = NovatelLogOfSize(20);
-    run.link.Feed(first.data(), 200);
-    run.Settle();
-    ASSERT_EQ(run.monitor.state, KNovatelStreamMonitor::kBody);
-    run.monitor.Stop();
-    run.monitor.Start(&run.link, false, "Test");
-    EXPECT_EQ(run.monitor.state, KNovatelStreamMonitor::kHunting);
-    EXPECT_EQ(run.monitor.count, 0u);
-    for (uint8_t b : run.monitor.buffer) ASSERT_EQ(b, 0);
-    // The rest of the first log would complete it if anything had survived the restart. The
-    // framer had taken its 28-byte header; all the rest is hunted through.
-    run.link.Feed(first.data() + 200, first.size() - 200);
-    run.link.Feed(second);
-    run.Settle();
-    EXPECT_EQ(run.Take(), std::vector<Bytes>{second});
-    EXPECT_EQ(run.logs.StreamErrors(), std::vector<std::string>{SkipLine(static_cast<int>(first.size()) - 28)});
-}
-
-TEST(NovatelFramer, UnknownStateResetsAndWaits) {
-    ManualRun run;
-    run.monitor.state = 9;
-    run.monitor.count = 77;
-    run.link.Feed(NovatelLogOfSize(1));
-    EXPECT_FALSE(run.monitor.ReadStep());
-    EXPECT_EQ(run.monitor.state, KNovatelStreamMonitor::kHunting);
-    EXPECT_EQ(run.monitor.count, 0u);
-    run.Settle();
-    EXPECT_EQ(run.Take().size(), 1u);
-}
-
 TEST(NovatelFramer, HuntCountersSaturateInsteadOfWrapping) {
     ManualRun run;
     // As after four gigabytes of noise.
@@ -341,46 +308,6 @@ TEST(NovatelFramer, BodyStateNeverReadsPastTheBuffer) {
     EXPECT_EQ(run.monitor.state, KNovatelStreamMonitor::kHunting);
 }
 
-namespace {
-// A link that never runs dry: the reader thread is always busy hunting.
-class EndlessLink : public KComm {
-public:
-    EndlessLink() { isOpen = true; }
-    bool Open(int32_t) override { return isOpen = true; }
-    bool Close() override { isOpen = false; return true; }
-    bool Write(const void*, uint32_t) override { return false; }
-    bool ReadExact(void* buffer, uint32_t length) override {
-        if (length == 0) return false;
-        std::memset(buffer, 0x55, length);
-        reads.fetch_add(1);
-        return true;
-    }
-    int32_t ReadAvailable(void*, uint32_t) override { return 0; }
-    void GetPortName(char* text, uint32_t size) override { if (size) text[0] = 0; }
-    std::atomic<uint64_t> reads{0};
-};
-} // namespace
-
-TEST(NovatelFramer, StopAndDestructionEndABusyReaderThread) {
-    EndlessLink link;
-    {
-        KNovatelStreamMonitor monitor;
-        monitor.Start(&link, true, "Test");
-        while (link.reads.load() < 1000) std::this_thread::yield();
-        monitor.Stop();
-        const uint64_t after = link.reads.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        EXPECT_EQ(link.reads.load(), after) << "the link was read after Stop returned";
-    }
-    // Deleting a running monitor stops it before the framer part is gone.
-    auto* monitor = new KNovatelStreamMonitor;
-    monitor->Start(&link, true, "Test");
-    while (link.reads.load() < 2000) std::this_thread::yield();
-    delete monitor;
-    const uint64_t after = link.reads.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(link.reads.load(), after);
-}
 
 // The fuzz corpus is made from these seeds: VELINOR_WRITE_FUZZ_CORPUS=<dir> writes <dir>/novatel.
 TEST(NovatelFuzzSeeds, EverySeedFramesAsIntended) {

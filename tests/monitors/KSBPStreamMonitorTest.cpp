@@ -19,19 +19,11 @@ namespace {
 
 class SirfProbe : public KSBPStreamMonitor {
 public:
-    using KStreamMonitor::StopSignalled;
     int32_t State() const { return state; }
     uint32_t Count() const { return count; }
     uint32_t HeaderNeed() const { return headerNeed; }
     uint32_t BodyNeed() const { return bodyNeed; }
     uint32_t Length() const { return length; }
-    void ForceState(int32_t value) { state = value; }
-    void ForceBody(uint32_t held, uint32_t need, uint16_t field) {
-        state = kReadingBody;
-        count = held;
-        bodyNeed = need;
-        length = field;
-    }
 };
 
 std::string Skipped(int n) { return "SBP - skipped " + std::to_string(n) + " bytes to find sync marker"; }
@@ -208,17 +200,6 @@ TEST(SirfFramer, AfterARewindEndingOnAMessageOldBytesCannotFormAStart) {
     ExpectSirf(Concat({outer, Slice(phantom, 1, phantom.size()), next}), {inner, next}, {kBadCrc, Skipped(10)});
 }
 
-TEST(SirfFramer, ARewindAskedOnTooFewBytesResetsTheFramer) {
-    LogCapture capture;
-    Attached a;
-    a.link.Feed(Hex("00 00 00"));
-    a.monitor.ForceBody(0, 3, 0);
-    EXPECT_TRUE(a.monitor.ReadStep());
-    EXPECT_EQ(capture.StreamErrors(), (std::vector<std::string>{kBadEnd, kBadRewind}));
-    EXPECT_EQ(a.monitor.State(), 0);
-    EXPECT_EQ(a.monitor.Count(), 0u);
-}
-
 TEST(SirfFramer, BoundedScanGivesUpAfterTheScanLimit) {
     Attached a;
     a.link.Feed(Bytes(10000, 0x00));
@@ -239,52 +220,6 @@ TEST(SirfFramer, BoundedScanGivesUpAfterTheScanLimit) {
     a.link.Feed(Concat({Bytes(8190 - a.link.Readable(), 0x00), frame}));  // 8190 junk bytes in all
     EXPECT_EQ(DrainFramer(a.monitor), std::vector<Bytes>{frame});
     EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(8190)});
-}
-
-TEST(SirfFramer, HuntLooksAtNoByteOnceStopIsSignalled) {
-    LogCapture capture;
-    SirfProbe monitor;
-    const Bytes frame = sirf::FrameOfSize(20);
-    const Bytes stream = Concat({Bytes(500, 0x00), frame});
-    // Held at the start's second byte: had the hunt looked at it, it would report 500 skipped.
-    StopGateComm link(stream, 501, [&] { return monitor.StopSignalled(); });
-    link.Open(0);
-    monitor.Start(&link, true, "Test");
-    ASSERT_TRUE(link.WaitUntilHeld());
-    monitor.Stop();
-    EXPECT_EQ(link.Served(), 502u);
-    EXPECT_EQ(monitor.State(), 0);
-    EXPECT_EQ(monitor.Count(), 502u);
-    EXPECT_TRUE(capture.StreamErrors().empty());
-}
-
-TEST(SirfFramer, RestartForgetsAHalfReadMessage) {
-    LogCapture capture;
-    Attached a;
-    const Bytes half = sirf::FrameOfSize(40, 1);
-    const Bytes whole = sirf::FrameOfSize(40, 2);
-    a.link.Feed(Slice(half, 0, 25));
-    EXPECT_TRUE(DrainFramer(a.monitor).empty());
-    EXPECT_EQ(a.monitor.State(), 2);
-    a.monitor.Stop();
-    a.monitor.Start(&a.link, false, "Test");
-    EXPECT_EQ(a.monitor.State(), 0);
-    EXPECT_EQ(a.monitor.Count(), 0u);
-    // Without the reset these bytes would complete the half message.
-    a.link.Feed(Concat({Slice(half, 25, half.size()), whole}));
-    EXPECT_EQ(DrainFramer(a.monitor), std::vector<Bytes>{whole});
-    // The 21 body bytes that waited in the link are junk to the new hunt, with the 15 after them.
-    EXPECT_EQ(capture.StreamErrors(), std::vector<std::string>{Skipped(36)});
-}
-
-TEST(SirfFramer, UnknownStateResetsWithoutProgress) {
-    Attached a;
-    const Bytes frame = sirf::FrameOfSize(9);
-    a.link.Feed(frame);
-    a.monitor.ForceState(3);
-    EXPECT_FALSE(a.monitor.ReadStep());
-    EXPECT_EQ(a.monitor.State(), 0);
-    EXPECT_EQ(a.link.Readable(), frame.size());
 }
 
 // Streams of frames, damaged frames, frames inside damaged ones and noise: whatever the
@@ -325,16 +260,6 @@ TEST(SirfFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
         }
         ExpectSameInEveryChunking<KSBPStreamMonitor>(stream, expected, round);
     }
-}
-
-TEST(SirfFramer, CanBeDestroyedWhileItsReaderThreadHunts) {
-    KMemoryComm link;
-    link.Open(0);
-    link.Feed(Bytes(1 << 20, 0x55));
-    auto monitor = std::make_unique<KSBPStreamMonitor>();
-    monitor->Start(&link, true, "Test");
-    ASSERT_TRUE(monitor->IsStarted());
-    monitor.reset();  // must stop the thread before the framer goes away
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.

@@ -268,36 +268,6 @@ TEST(TrimbleFramer, ScanCountSaturatesAtTheTop) {
     EXPECT_EQ(run.monitor.scanCount, std::numeric_limits<uint32_t>::max());
 }
 
-TEST(TrimbleFramer, RestartDropsAHalfReadPacket) {
-    ManualRun run;
-    const Bytes first = TrimblePacketOfSize(100);
-    const Bytes second = TrimblePacketOfSize(7);
-    run.link.Feed(first.data(), 50);
-    run.Settle();
-    ASSERT_EQ(run.monitor.state, KTrimbleStreamMonitor::kPacket);
-    run.monitor.Stop();
-    run.monitor.Start(&run.link, false, "Test");
-    EXPECT_EQ(run.monitor.state, KTrimbleStreamMonitor::kHunting);
-    EXPECT_EQ(run.monitor.count, 0u);
-    EXPECT_EQ(run.monitor.scanCount, 0u);
-    for (uint8_t b : run.monitor.buffer) ASSERT_EQ(b, 0);
-    ASSERT_FALSE(HoldsStxAfterFirstByte(first));
-    run.link.Feed(first.data() + 50, first.size() - 50);
-    run.link.Feed(second);
-    run.Settle();
-    EXPECT_EQ(run.Take(), std::vector<Bytes>{second});
-    EXPECT_TRUE(run.logs.StreamErrors().empty());
-}
-
-TEST(TrimbleFramer, UnknownStateGoesBackToHunting) {
-    ManualRun run;
-    run.monitor.state = 0;
-    run.monitor.count = 9;
-    EXPECT_TRUE(run.monitor.ReadStep());
-    EXPECT_EQ(run.monitor.state, KTrimbleStreamMonitor::kHunting);
-    EXPECT_EQ(run.monitor.count, 0u);
-}
-
 TEST(TrimbleFramer, LongMixedStreamFramesEveryGoodPacketAndReportsEveryBadOne) {
     std::mt19937 random(2024);
     Bytes stream;
@@ -334,46 +304,6 @@ TEST(TrimbleFramer, LongMixedStreamFramesEveryGoodPacketAndReportsEveryBadOne) {
     ExpectFramed(stream, expected, errors);
 }
 
-namespace {
-class EndlessLink : public KComm {
-public:
-    EndlessLink() { isOpen = true; }
-    bool Open(int32_t) override { return isOpen = true; }
-    bool Close() override { isOpen = false; return true; }
-    bool Write(const void*, uint32_t) override { return false; }
-    bool ReadExact(void* buffer, uint32_t length) override {
-        if (length == 0) return false;
-        std::memset(buffer, 0x55, length);
-        reads.fetch_add(1);
-        return true;
-    }
-    int32_t ReadAvailable(void*, uint32_t) override { return 0; }
-    void GetPortName(char* text, uint32_t size) override { if (size) text[0] = 0; }
-    std::atomic<uint64_t> reads{0};
-};
-} // namespace
-
-TEST(TrimbleFramer, StopEndsAHuntThatNeverFindsStx) {
-    // The link never runs dry and never holds STX: the hunt would go on inside one step forever
-    // if it did not look at the stop signal after each byte.
-    EndlessLink link;
-    {
-        KTrimbleStreamMonitor monitor;
-        monitor.Start(&link, true, "Test");
-        while (link.reads.load() < 1000) std::this_thread::yield();
-        monitor.Stop();
-        const uint64_t after = link.reads.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        EXPECT_EQ(link.reads.load(), after);
-    }
-    auto* monitor = new KTrimbleStreamMonitor;
-    monitor->Start(&link, true, "Test");
-    while (link.reads.load() < 2000) std::this_thread::yield();
-    delete monitor;
-    const uint64_t after = link.reads.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(link.reads.load(), after);
-}
 
 // The fuzz corpus is made from these seeds: VELINOR_WRITE_FUZZ_CORPUS=<dir> writes <dir>/trimble.
 TEST(TrimbleFuzzSeeds, EverySeedFramesAsIntended) {

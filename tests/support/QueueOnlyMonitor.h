@@ -7,5 +7,4 @@ public:
     ~QueueOnly() override { Stop(); }
     bool ReadStep() override { return false; }
     void ResetFramer() override {}
-    void OnStop() override {}
 };
