@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "monitors/KLB2StreamMonitor.h"
+#include "monitors/KLeicaStreamMonitor.h"
 #include "support/LB2Frames.h"
 
 namespace {
@@ -18,13 +18,13 @@ Bytes ValidStream() {
 
 void BM_LB2ValidStream(benchmark::State& state) {
     static const Bytes stream = ValidStream();
-    FrameRecording<KLB2StreamMonitor>(state, stream);
+    FrameRecording<KLeicaStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_LB2ValidStream)->Unit(benchmark::kMillisecond);
 
 void BM_LB2Noise(benchmark::State& state) {
     static const Bytes stream = NoiseStream(kStreamBytes, 2);
-    FrameRecording<KLB2StreamMonitor>(state, stream);
+    FrameRecording<KLeicaStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_LB2Noise)->Unit(benchmark::kMillisecond);
 

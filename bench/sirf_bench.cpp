@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSiRFStreamMonitor.h"
 #include "support/SirfFrames.h"
 
 namespace {
@@ -18,13 +18,13 @@ Bytes ValidStream() {
 
 void BM_SirfValidStream(benchmark::State& state) {
     static const Bytes stream = ValidStream();
-    FrameRecording<KSBPStreamMonitor>(state, stream);
+    FrameRecording<KSiRFStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_SirfValidStream)->Unit(benchmark::kMillisecond);
 
 void BM_SirfNoise(benchmark::State& state) {
     static const Bytes stream = NoiseStream(kStreamBytes, 2);
-    FrameRecording<KSBPStreamMonitor>(state, stream);
+    FrameRecording<KSiRFStreamMonitor>(state, stream);
 }
 BENCHMARK(BM_SirfNoise)->Unit(benchmark::kMillisecond);
 

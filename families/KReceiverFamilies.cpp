@@ -1,10 +1,10 @@
 // The built-in receiver families, one row each. A family is its own files plus its row here.
 #include "families/KReceiverFamily.h"
 #include "monitors/KAshtechStreamMonitor.h"
-#include "monitors/KLB2StreamMonitor.h"
+#include "monitors/KLeicaStreamMonitor.h"
 #include "monitors/KNavComStreamMonitor.h"
 #include "monitors/KNovatelStreamMonitor.h"
-#include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSiRFStreamMonitor.h"
 #include "monitors/KTopconStreamMonitor.h"
 #include "monitors/KTrimbleStreamMonitor.h"
 #include "receivers/KAshtechReceiver.h"
@@ -41,7 +41,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "Leica",
-        .protocol = {.name = "lb2", .createMonitor = &Framer<KLB2StreamMonitor>},
+        .protocol = {.name = "lb2", .createMonitor = &Framer<KLeicaStreamMonitor>},
         .types = {{4, "Leica CRS1000"},
                   // Slow to answer at every rate; after a rate change it gets a control command
                   // (the receiver's own business) and a pause.
@@ -72,7 +72,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "SiRF",
-        .protocol = {.name = "sirf", .createMonitor = &Framer<KSBPStreamMonitor>},
+        .protocol = {.name = "sirf", .createMonitor = &Framer<KSiRFStreamMonitor>},
         .types = {{10, "SiRFStar III"}},
         .createReceiver = &KSiRFReceiver::Create,
         .simulator = {.create = &KSiRFDevice::Create},

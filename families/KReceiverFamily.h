@@ -42,7 +42,7 @@ struct KCatalogueType {
 // A family's framer, by the names `velinor frame --protocol` takes.
 struct KFamilyProtocol {
     const char* name = "";
-    std::vector<const char*> aliases = {};  // accepted too, never shown
+    std::span<const char* const> aliases = {};  // accepted too, never shown
     std::unique_ptr<KStreamMonitor> (*createMonitor)() = nullptr;
 
     bool IsCalled(const std::string& text) const;

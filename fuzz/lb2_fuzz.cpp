@@ -1,7 +1,7 @@
 // Arbitrary bytes in arbitrary chunks through the LB2 framer: every message it delivers must be
 // a whole LB2 frame with a length field matching its size and a checksum that holds.
 #include "fuzz/FuzzHarness.h"
-#include "monitors/KLB2StreamMonitor.h"
+#include "monitors/KLeicaStreamMonitor.h"
 
 namespace {
 
@@ -27,5 +27,5 @@ void CheckLB2(const uint8_t* message, size_t length) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return FuzzFramer<KLB2StreamMonitor>(data, size, KLB2StreamMonitor::kBufferSize, CheckLB2);
+    return FuzzFramer<KLeicaStreamMonitor>(data, size, KLeicaStreamMonitor::kBufferSize, CheckLB2);
 }

@@ -2,7 +2,7 @@
 // must start with A0 A2, have a length field matching its size and a 15-bit sum that holds. The
 // end sequence is not required: messages recovered from inside a bad one are not tested for it.
 #include "fuzz/FuzzHarness.h"
-#include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSiRFStreamMonitor.h"
 
 namespace {
 
@@ -28,5 +28,5 @@ void CheckSirf(const uint8_t* message, size_t length) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return FuzzFramer<KSBPStreamMonitor>(data, size, KSBPStreamMonitor::kBufferSize, CheckSirf);
+    return FuzzFramer<KSiRFStreamMonitor>(data, size, KSiRFStreamMonitor::kBufferSize, CheckSirf);
 }

@@ -5,7 +5,7 @@
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
-#include "monitors/KLB2StreamMonitor.h"
+#include "monitors/KLeicaStreamMonitor.h"
 #include "receivers/KLeicaCRS1000Receiver.h"
 #include "receivers/KLeicaRS500Receiver.h"
 #include "time/KClock.h"
@@ -21,7 +21,7 @@ constexpr size_t kChecksumBytes = 2;
 } // namespace
 
 KLeicaReceiver::KLeicaReceiver(bool readerThread) : KReceiver(readerThread) {
-    monitor = std::make_unique<KLB2StreamMonitor>();
+    monitor = std::make_unique<KLeicaStreamMonitor>();
 }
 
 KLeicaReceiver::~KLeicaReceiver() = default;

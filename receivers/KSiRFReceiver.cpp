@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "comm/KComm.h"
-#include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSiRFStreamMonitor.h"
 #include "receivers/KByteFields.h"
 #include "time/KClock.h"
 
@@ -55,7 +55,7 @@ KGPSTime TimeOfTimeMessage(const StreamMessage& message) {
 } // namespace
 
 KSiRFReceiver::KSiRFReceiver(bool readerThread) : KReceiver(readerThread), packet{} {
-    monitor = std::make_unique<KSBPStreamMonitor>();
+    monitor = std::make_unique<KSiRFStreamMonitor>();
 }
 
 KSiRFReceiver::~KSiRFReceiver() = default;
@@ -68,8 +68,8 @@ std::unique_ptr<KReceiver> KSiRFReceiver::Create(int32_t typeId, bool runReaderT
 bool KSiRFReceiver::SendPacket(const uint8_t* payload, uint16_t payloadLength) {
     if (payload == nullptr || payloadLength > kMaxPayload || link == nullptr) return false;
     std::memset(packet, 0, sizeof packet);
-    packet[0] = KSBPStreamMonitor::kStart0;
-    packet[1] = KSBPStreamMonitor::kStart1;
+    packet[0] = KSiRFStreamMonitor::kStart0;
+    packet[1] = KSiRFStreamMonitor::kStart1;
     packet[2] = static_cast<uint8_t>(payloadLength >> 8);
     packet[3] = static_cast<uint8_t>(payloadLength & 0xFF);
     std::memcpy(packet + kIdOffset, payload, payloadLength);
@@ -78,8 +78,8 @@ bool KSiRFReceiver::SendPacket(const uint8_t* payload, uint16_t payloadLength) {
     sum &= 0x7FFF;
     packet[kIdOffset + payloadLength] = static_cast<uint8_t>(sum >> 8);
     packet[kIdOffset + payloadLength + 1] = static_cast<uint8_t>(sum & 0xFF);
-    packet[kIdOffset + payloadLength + 2] = KSBPStreamMonitor::kEnd0;
-    packet[kIdOffset + payloadLength + 3] = KSBPStreamMonitor::kEnd1;
+    packet[kIdOffset + payloadLength + 2] = KSiRFStreamMonitor::kEnd0;
+    packet[kIdOffset + payloadLength + 3] = KSiRFStreamMonitor::kEnd1;
     return link->Write(packet, static_cast<uint32_t>(payloadLength) + 8);
 }
 

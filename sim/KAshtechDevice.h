@@ -45,8 +45,6 @@ public:
     // "$" + body + "*" + the NMEA checksum of body in two upper-case hex digits + CR LF.
     static Bytes Sentence(std::string_view body);
 
-    char Port() const { return port; }
-
 private:
     enum Output : unsigned { kGga = 1, kPos = 2, kXdr = 4, kPbn = 8, kAll = 15 };
 

@@ -36,7 +36,6 @@ public:
     // The rates a model of that type can run at.
     static std::span<const uint32_t> Rates(int32_t typeId);
 
-    Model GetModel() const { return model; }
     bool UsesRS500Commands() const { return model == Model::GPS1200 || model == Model::System500; }
 
     // The rate of a rate code (0 when unknown), and the code of a rate (-1 when none) for the

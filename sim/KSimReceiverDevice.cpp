@@ -51,7 +51,6 @@ void KSimReceiverDevice::SwitchLater(int64_t timeNs, uint32_t newBaud, int32_t e
 
 void KSimReceiverDevice::Transmit(int64_t timeNs, const Bytes& bytes) {
     link->Transmit(timeNs, baud, bytes);
-    ++framesSent;
 }
 
 bool KSimReceiverDevice::LineFree(int64_t timeNs) const { return link->TransmitFreeNs() <= timeNs; }

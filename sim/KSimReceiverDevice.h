@@ -27,8 +27,6 @@ public:
     // devices record them too).
     const std::vector<std::vector<uint8_t>>& Requests() const { return requests; }
     uint32_t RateSwitches() const { return rateSwitches; }
-    // Replies and rounds of periodic output sent.
-    uint64_t FramesSent() const { return framesSent; }
     const KSimDeviceOptions& Options() const { return options; }
 
 protected:
@@ -79,5 +77,4 @@ private:
     std::vector<Bytes> completed;  // scratch for the reader
     uint32_t rateSwitches = 0;
     uint32_t revertsQueued = 0;
-    uint64_t framesSent = 0;
 };

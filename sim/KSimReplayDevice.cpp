@@ -13,7 +13,7 @@ void KSimReplayDevice::Attach(KSimDeviceLink* deviceLink, int64_t nowNs) {
     nextNs = recording.empty() || baud == 0 ? kNever : nowNs;
 }
 
-void KSimReplayDevice::OnByte(int64_t, uint8_t) { ++received; }
+void KSimReplayDevice::OnByte(int64_t, uint8_t) {}
 
 void KSimReplayDevice::Wake(int64_t timeNs) {
     if (!link || recording.empty()) return;

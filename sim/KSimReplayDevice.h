@@ -6,7 +6,7 @@
 #include "sim/KSimDevice.h"
 
 // A device that only plays a recording at its rate, over and over, as a receiver whose output
-// was captured would; it answers nothing and keeps count of what it was sent. It shows how any
+// was captured would; it answers nothing and ignores what it is sent. It shows how any
 // recorded stream (a receiver's, plain NMEA, noise) looks to a host on the cable.
 class KSimReplayDevice : public KSimDevice {
 public:
@@ -19,7 +19,6 @@ public:
     void Wake(int64_t timeNs) override;
     uint32_t Baud() const override { return baud; }
 
-    uint64_t BytesReceived() const { return received; }
 
 private:
     // Handed to the line a slice at a time, so the queue on the wire stays short.
@@ -30,5 +29,4 @@ private:
     KSimDeviceLink* link = nullptr;
     size_t next = 0;
     int64_t nextNs = kNever;
-    uint64_t received = 0;
 };

@@ -51,8 +51,6 @@ public:
     // before it, low byte first.
     static Bytes RmMessage(uint16_t epoch, uint32_t week, uint32_t towMs);
 
-    char Port() const { return port; }
-
 private:
     void Read(uint8_t byte, std::vector<Bytes>& out) override;
     void Handle(int64_t timeNs, const Bytes& request) override;

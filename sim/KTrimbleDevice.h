@@ -35,8 +35,6 @@ public:
     static bool PortOfOption(const std::string& text, uint8_t& port);
     static bool SupportsBaud(uint32_t baud);
 
-    uint8_t Port() const { return port; }
-
     // One raw-data record as the receiver sends it: data byte 0 record type 0, byte 1 page 1 of
     // 1, byte 2 a running reply number, byte 3 flags, bytes 4-11 the receive time in milliseconds
     // of the GPS week and bytes 12-19 the clock offset in milliseconds (big-endian IEEE doubles),

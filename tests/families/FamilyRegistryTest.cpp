@@ -40,7 +40,7 @@ TEST(FamilyRegistry, ServesEveryTypeOnceInIdOrderWithItsOwnNameAndRates) {
 TEST(FamilyRegistry, FindsEveryFramerByItsNameAndAliasesOnly) {
     std::set<std::string> names;
     for (const KReceiverFamily& family : ReceiverFamilies()) {
-        std::vector<const char*> all = family.protocol.aliases;
+        std::vector<const char*> all(family.protocol.aliases.begin(), family.protocol.aliases.end());
         all.push_back(family.protocol.name);
         for (const char* name : all) {
             EXPECT_TRUE(names.insert(name).second) << name << " names two protocols";
@@ -57,7 +57,8 @@ TEST(FamilyRegistry, ATypeEnteredLaterIsInTheCatalogueTheFramersAndTheRatesItRun
     static constexpr int32_t kFast[] = {460800, 921600};
     static int32_t made = 0;
     KReceiverFamily row = original;
-    row.protocol.aliases = {"trevask"};
+    static constexpr const char* kAliases[] = {"trevask"};
+    row.protocol.aliases = kAliases;
     row.types.push_back({900, "Trevask X1", {.detectPingMs = 1500}, kFast});
     row.createReceiver = [](int32_t typeId, bool) -> std::unique_ptr<KReceiver> {
         made = typeId;

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <ostream>
 
-#include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSiRFStreamMonitor.h"
 #include "support/ChunkedFraming.h"
 #include "support/FramerHarness.h"
 #include "support/SirfFrames.h"
@@ -78,7 +78,7 @@ TEST_P(SirfCapture, EveryFrameOfTheRecordingIsDeliveredWhateverTheChunking) {
     ASSERT_FALSE(scan.startInAGap);
     // A trailing byte (the recording's last line end) is hunted through without a line.
     EXPECT_LE(scan.trailing, 1u);
-    ExpectFramed<KSBPStreamMonitor>(file, scan.frames, scan.skipLines);
+    ExpectFramed<KSiRFStreamMonitor>(file, scan.frames, scan.skipLines);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, SirfCapture,
@@ -102,7 +102,7 @@ TEST(SirfCaptureJoins, FramesSurviveDamageAtTheJoins) {
     // Cut inside frames of both recordings.
     const Bytes joined = Concat({Slice(a, 0, 1000), Slice(b, 500, 2000), Slice(a, 3001, a.size())});
     const Scan scan = ScanFile(joined);
-    KSBPStreamMonitor monitor;
+    KSiRFStreamMonitor monitor;
     const FramedRun run = RunFramer(monitor, joined, Chunking::Random);
     EXPECT_EQ(run.messages.size(), scan.frames.size());
     EXPECT_EQ(run.messages, scan.frames);

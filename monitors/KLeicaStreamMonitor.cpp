@@ -1,4 +1,4 @@
-#include "monitors/KLB2StreamMonitor.h"
+#include "monitors/KLeicaStreamMonitor.h"
 
 #include <cstring>
 #include <memory>
@@ -9,27 +9,27 @@ namespace {
 constexpr uint32_t kShortestTotal = 7;  // sync, length, at least one body byte, checksum
 }
 
-KLB2StreamMonitor::KLB2StreamMonitor() { ResetFramer(); }
+KLeicaStreamMonitor::KLeicaStreamMonitor() { ResetFramer(); }
 
-KLB2StreamMonitor::~KLB2StreamMonitor() {
+KLeicaStreamMonitor::~KLeicaStreamMonitor() {
     // The reader thread calls ReadStep: it must be gone before this object starts to die.
     Stop();
 }
 
-void KLB2StreamMonitor::ResetFramer() {
+void KLeicaStreamMonitor::ResetFramer() {
     state = kHunting;
     std::memset(buffer, 0, sizeof buffer);
     count = 0;
     totalLength = 0;
 }
 
-void KLB2StreamMonitor::InternalReset() {
+void KLeicaStreamMonitor::InternalReset() {
     buffer[0] = 0;
     count = 0;
     state = kHunting;
 }
 
-bool KLB2StreamMonitor::ReadStep() {
+bool KLeicaStreamMonitor::ReadStep() {
     switch (state) {
     case kHunting: return Hunt();
     case kReadingLength: return ReadLength();
@@ -41,7 +41,7 @@ bool KLB2StreamMonitor::ReadStep() {
 // Slides a two-byte window over the stream, as many bytes as have arrived, within one step.
 // The window lives in locals while the loop runs and is written back at every exit: loading a
 // byte back right after its one-byte store by the link would stall the processor on every byte.
-bool KLB2StreamMonitor::Hunt() {
+bool KLeicaStreamMonitor::Hunt() {
     uint8_t older = buffer[0];
     uint8_t newer;
     if (!Read(&newer, 1)) return false;
@@ -74,7 +74,7 @@ bool KLB2StreamMonitor::Hunt() {
     }
 }
 
-bool KLB2StreamMonitor::ReadLength() {
+bool KLeicaStreamMonitor::ReadLength() {
     // A rewind can leave three bytes held; anything else here holds exactly the sync.
     if (count < 4 && !Read(&buffer[count], 4 - count)) return false;
     count = 4;
@@ -88,7 +88,7 @@ bool KLB2StreamMonitor::ReadLength() {
     return true;
 }
 
-bool KLB2StreamMonitor::ChecksumHolds() const {
+bool KLeicaStreamMonitor::ChecksumHolds() const {
     const uint32_t checksumAt = totalLength - 2;
     uint32_t sum = 0;
     for (uint32_t i = 2; i < checksumAt; ++i) sum += buffer[i];
@@ -96,7 +96,7 @@ bool KLB2StreamMonitor::ChecksumHolds() const {
     return (sum & 0xFFFF) == 0;
 }
 
-bool KLB2StreamMonitor::ReadBody() {
+bool KLeicaStreamMonitor::ReadBody() {
     // A rewound message may already be held whole: then it is checked without a read.
     if (count < totalLength) {
         if (!Read(&buffer[count], totalLength - count)) return false;
@@ -112,7 +112,7 @@ bool KLB2StreamMonitor::ReadBody() {
     return true;
 }
 
-void KLB2StreamMonitor::Rewind() {
+void KLeicaStreamMonitor::Rewind() {
     const uint32_t n = count;
     StreamErrorLog(this, "LB2 - attempting rewind on %d bytes", static_cast<int>(n));
     // A sync in the last two bytes is not looked for: it would be followed by nothing held.

@@ -6,14 +6,14 @@
 // Frames Leica binary 2 messages: sync 9C AE, a little-endian length L, the body, and at
 // offset L a 16-bit checksum that brings the sum of offsets 2 to L+1 to zero. After a bad
 // checksum it makes one attempt to resume at a sync found inside the bad message.
-class KLB2StreamMonitor : public KStreamMonitor {
+class KLeicaStreamMonitor : public KStreamMonitor {
 public:
     static constexpr uint32_t kBufferSize = 4096;
     static constexpr uint8_t kSync0 = 0x9C;
     static constexpr uint8_t kSync1 = 0xAE;
 
-    KLB2StreamMonitor();
-    ~KLB2StreamMonitor() override;
+    KLeicaStreamMonitor();
+    ~KLeicaStreamMonitor() override;
 
     bool ReadStep() override;
     void ResetFramer() override;

@@ -6,7 +6,7 @@
 // Frames the SiRF binary protocol: start A0 A2, a big-endian payload length L, the payload, a
 // 15-bit sum of the payload (big-endian) and the end B0 B3. After a bad end or checksum it
 // searches the bytes it holds for messages that began inside the bad one.
-class KSBPStreamMonitor : public KStreamMonitor {
+class KSiRFStreamMonitor : public KStreamMonitor {
 public:
     static constexpr uint32_t kBufferSize = 1024;
     static constexpr uint32_t kLargestPayload = kBufferSize - 8;
@@ -15,8 +15,8 @@ public:
     static constexpr uint8_t kEnd0 = 0xB0;
     static constexpr uint8_t kEnd1 = 0xB3;
 
-    KSBPStreamMonitor();
-    ~KSBPStreamMonitor() override;
+    KSiRFStreamMonitor();
+    ~KSiRFStreamMonitor() override;
 
     bool ReadStep() override;
     void ResetFramer() override;

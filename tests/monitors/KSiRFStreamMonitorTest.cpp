@@ -1,4 +1,4 @@
-#include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSiRFStreamMonitor.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 
 namespace {
 
-class SirfProbe : public KSBPStreamMonitor {
+class SiRFProbe : public KSiRFStreamMonitor {
 public:
     int32_t State() const { return state; }
     uint32_t Count() const { return count; }
@@ -33,7 +33,7 @@ const std::string kBadCrc = "SBP - Invalid CRC";
 const std::string kBadRewind = "SiRF - Invalid Rewind";
 
 void ExpectSirf(const Bytes& stream, const std::vector<Bytes>& messages, const std::vector<std::string>& errors) {
-    ExpectFramed<KSBPStreamMonitor>(stream, messages, errors);
+    ExpectFramed<KSiRFStreamMonitor>(stream, messages, errors);
 }
 
 // A damaged frame whose payload is `prefix` and then the first `carried` bytes of `inner`, which
@@ -52,7 +52,7 @@ Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
 
 struct Attached {
     KMemoryComm link;
-    SirfProbe monitor;
+    SiRFProbe monitor;
     Attached() {
         link.Open(0);
         monitor.Start(&link, false, "Test");
@@ -61,7 +61,7 @@ struct Attached {
 
 } // namespace
 
-TEST(SirfFramer, DeliversMessagesFromEmptyPayloadToAFullBuffer) {
+TEST(SiRFFramer, DeliversMessagesFromEmptyPayloadToAFullBuffer) {
     const Bytes one = sirf::Frame(Hex("29"));
     ASSERT_EQ(ToHex(one), "A0 A2 00 01 29 00 29 B0 B3");  // the checksum of one byte is that byte
     std::vector<Bytes> frames = {sirf::Frame({}), one};
@@ -75,7 +75,7 @@ TEST(SirfFramer, DeliversMessagesFromEmptyPayloadToAFullBuffer) {
     ExpectSirf(stream, frames, {});
 }
 
-TEST(SirfFramer, ChecksumIsThePayloadSumModulo32768) {
+TEST(SiRFFramer, ChecksumIsThePayloadSumModulo32768) {
     // 1016 bytes of FF sum to 259080, which is 29704 modulo 32768.
     const Bytes full = sirf::Frame(Bytes(1016, 0xFF));
     ASSERT_EQ(full[1020], 0x74);
@@ -88,18 +88,18 @@ TEST(SirfFramer, ChecksumIsThePayloadSumModulo32768) {
     ExpectSirf(Concat({topBit, next}), {next}, {kBadCrc, Skipped(1)});  // its last byte stays in the window
 }
 
-TEST(SirfFramer, RefusesAPayloadThatWouldNotFitTheBuffer) {
+TEST(SiRFFramer, RefusesAPayloadThatWouldNotFitTheBuffer) {
     const Bytes a = sirf::FrameOfSize(1024), b = sirf::FrameOfSize(20);
     ExpectSirf(Concat({sirf::Header(1017), a, sirf::Header(0xFFFF), b}), {a, b}, {BadLength(1017), BadLength(65535)});
 }
 
-TEST(SirfFramer, CountsJunkBeforeEachStart) {
+TEST(SiRFFramer, CountsJunkBeforeEachStart) {
     const Bytes a = sirf::FrameOfSize(15, 1), b = sirf::FrameOfSize(30, 2);
     ExpectSirf(Concat({Hex("10 20 30 40 50"), a, b, Hex("A0 A0"), a, Hex("A2"), b, Hex("B0 B3 A0"), a}),
                {a, b, a, b, a}, {Skipped(5), Skipped(2), Skipped(1), Skipped(3)});
 }
 
-TEST(SirfFramer, FindsAStartArrivingOneByteAStep) {
+TEST(SiRFFramer, FindsAStartArrivingOneByteAStep) {
     LogCapture capture;
     Attached a;
     a.link.Feed(Hex("A0"));
@@ -113,7 +113,7 @@ TEST(SirfFramer, FindsAStartArrivingOneByteAStep) {
     EXPECT_TRUE(capture.StreamErrors().empty());
 }
 
-TEST(SirfFramer, BadEndDeliversTheMessageInsideAndFramesOn) {
+TEST(SiRFFramer, BadEndDeliversTheMessageInsideAndFramesOn) {
     const Bytes inner = sirf::FrameOfSize(20, 4);
     const Bytes next = sirf::FrameOfSize(10, 5);
     const Bytes outer = sirf::WithBadEnd(sirf::Frame(Concat({Hex("11 12"), inner, Hex("13 14 15")})));
@@ -121,20 +121,20 @@ TEST(SirfFramer, BadEndDeliversTheMessageInsideAndFramesOn) {
     ExpectSirf(Concat({outer, next}), {inner, next}, {kBadEnd, Skipped(1)});
 }
 
-TEST(SirfFramer, BadChecksumDeliversTheMessageInsideAndFramesOn) {
+TEST(SiRFFramer, BadChecksumDeliversTheMessageInsideAndFramesOn) {
     const Bytes inner = sirf::FrameOfSize(9, 4);
     const Bytes next = sirf::FrameOfSize(10, 5);
     const Bytes outer = sirf::WithBadChecksum(sirf::Frame(Concat({Hex("11"), inner, Hex("13")})));
     ExpectSirf(Concat({outer, next}), {inner, next}, {kBadCrc, Skipped(1)});
 }
 
-TEST(SirfFramer, RewindDeliversEveryCompleteMessageInside) {
+TEST(SiRFFramer, RewindDeliversEveryCompleteMessageInside) {
     const Bytes one = sirf::FrameOfSize(8, 1), two = sirf::FrameOfSize(33, 2), three = sirf::FrameOfSize(12, 3);
     const Bytes outer = sirf::WithBadEnd(sirf::Frame(Concat({one, two, Hex("77"), three, Hex("78 79")})));
     ExpectSirf(Concat({outer, one}), {one, two, three, one}, {kBadEnd, Skipped(1)});
 }
 
-TEST(SirfFramer, AStartSplitAcrossABadFrameAndNewBytesIsFound) {
+TEST(SiRFFramer, AStartSplitAcrossABadFrameAndNewBytesIsFound) {
     // The bad frame ends in A0 (its end sequence is B0 A0): the hunt keeps it and finds the start
     // when A2 arrives, with nothing skipped.
     const Bytes bad = Concat({sirf::Header(2), Hex("21 22 00 43 B0 A0")});
@@ -142,7 +142,7 @@ TEST(SirfFramer, AStartSplitAcrossABadFrameAndNewBytesIsFound) {
     ExpectSirf(Concat({bad, Slice(follow, 1, follow.size())}), {follow}, {kBadEnd});
 }
 
-TEST(SirfFramer, RewindResumesALengthCutByTheBadFrame) {
+TEST(SiRFFramer, RewindResumesALengthCutByTheBadFrame) {
     const Bytes inner = sirf::FrameOfSize(25, 6);
     const Bytes next = sirf::FrameOfSize(9);
     for (size_t carried : {2u, 3u}) {
@@ -160,7 +160,7 @@ TEST(SirfFramer, RewindResumesALengthCutByTheBadFrame) {
     }
 }
 
-TEST(SirfFramer, RewindReadsTheRestOfAMessageCutByTheBadFrame) {
+TEST(SiRFFramer, RewindReadsTheRestOfAMessageCutByTheBadFrame) {
     const Bytes inner = sirf::FrameOfSize(40, 6);
     const Bytes next = sirf::FrameOfSize(9);
     for (size_t carried : {4u, 5u, 20u, 38u, 39u}) {
@@ -179,7 +179,7 @@ TEST(SirfFramer, RewindReadsTheRestOfAMessageCutByTheBadFrame) {
     }
 }
 
-TEST(SirfFramer, RewindSkipsCandidatesWithImpossibleLengthsOrBadChecksums) {
+TEST(SiRFFramer, RewindSkipsCandidatesWithImpossibleLengthsOrBadChecksums) {
     const Bytes inner = sirf::FrameOfSize(10, 7);
     const Bytes broken = sirf::WithBadChecksum(sirf::FrameOfSize(9, 8));
     const Bytes body = Concat({Hex("A0 A2 FF FF"),  // 65535
@@ -190,7 +190,7 @@ TEST(SirfFramer, RewindSkipsCandidatesWithImpossibleLengthsOrBadChecksums) {
     ExpectSirf(Concat({outer, inner}), {inner, inner}, {kBadEnd, BadLength(65535), BadLength(1017), Skipped(1)});
 }
 
-TEST(SirfFramer, AfterARewindEndingOnAMessageOldBytesCannotFormAStart) {
+TEST(SiRFFramer, AfterARewindEndingOnAMessageOldBytesCannotFormAStart) {
     const Bytes inner = sirf::FrameOfSize(12, 9);
     // The inner message ends where the bad frame does: its end holds, its checksum does not.
     const Bytes outer = OuterCarrying(Hex("31 32"), inner, inner.size());
@@ -200,7 +200,7 @@ TEST(SirfFramer, AfterARewindEndingOnAMessageOldBytesCannotFormAStart) {
     ExpectSirf(Concat({outer, Slice(phantom, 1, phantom.size()), next}), {inner, next}, {kBadCrc, Skipped(10)});
 }
 
-TEST(SirfFramer, BoundedScanGivesUpAfterTheScanLimit) {
+TEST(SiRFFramer, BoundedScanGivesUpAfterTheScanLimit) {
     Attached a;
     a.link.Feed(Bytes(10000, 0x00));
     a.monitor.boundedScan = true;
@@ -224,7 +224,7 @@ TEST(SirfFramer, BoundedScanGivesUpAfterTheScanLimit) {
 
 // Streams of frames, damaged frames, frames inside damaged ones and noise: whatever the
 // chunking, exactly the intact frames come out, with the same log lines.
-TEST(SirfFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
+TEST(SiRFFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
     std::mt19937 random(5);
     for (uint32_t round = 0; round < 40; ++round) {
         Bytes stream;
@@ -258,12 +258,12 @@ TEST(SirfFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
                 break;
             }
         }
-        ExpectSameInEveryChunking<KSBPStreamMonitor>(stream, expected, round);
+        ExpectSameInEveryChunking<KSiRFStreamMonitor>(stream, expected, round);
     }
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(SirfFuzzSeeds, FrameAsExpected) {
+TEST(SiRFFuzzSeeds, FrameAsExpected) {
     const Bytes inner = sirf::FrameOfSize(20, 4);
     const std::vector<Bytes> streams = {
         Concat({sirf::Frame({}), sirf::Frame(Hex("29")), sirf::FrameOfSize(60), sirf::FrameOfSize(300)}),
@@ -275,7 +275,7 @@ TEST(SirfFuzzSeeds, FrameAsExpected) {
     const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
     const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
     for (size_t i = 0; i < streams.size(); ++i) {
-        KSBPStreamMonitor monitor;
+        KSiRFStreamMonitor monitor;
         EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);
         if (target) {
             const auto folder = std::filesystem::path(target) / "sirf";

@@ -1,4 +1,4 @@
-#include "monitors/KLB2StreamMonitor.h"
+#include "monitors/KLeicaStreamMonitor.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 
 namespace {
 
-class LB2Probe : public KLB2StreamMonitor {
+class LeicaProbe : public KLeicaStreamMonitor {
 public:
     int32_t State() const { return state; }
     uint32_t Count() const { return count; }
@@ -43,7 +43,7 @@ Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
 
 } // namespace
 
-TEST(LB2Framer, DeliversTheLeicaCommandFramesWhateverTheChunking) {
+TEST(LeicaFramer, DeliversTheLeicaCommandFramesWhateverTheChunking) {
     // Complete frames of the Leica commands, as the receivers send them.
     const std::vector<std::pair<std::string, std::string>> known = {
         {"82 00 00 C8 85 00 00 00", "9C AE 0C 00 82 00 00 C8 85 00 00 00 25 FE"},
@@ -60,10 +60,10 @@ TEST(LB2Framer, DeliversTheLeicaCommandFramesWhateverTheChunking) {
         frames.push_back(Hex(frame));
         stream = Concat({stream, Hex(frame)});
     }
-    ExpectFramed<KLB2StreamMonitor>(stream, frames, {});
+    ExpectFramed<KLeicaStreamMonitor>(stream, frames, {});
 }
 
-TEST(LB2Framer, DeliversFramesOfEverySizeBackToBack) {
+TEST(LeicaFramer, DeliversFramesOfEverySizeBackToBack) {
     std::vector<Bytes> frames;
     Bytes stream;
     uint8_t seed = 3;
@@ -71,42 +71,42 @@ TEST(LB2Framer, DeliversFramesOfEverySizeBackToBack) {
         frames.push_back(lb2::FrameOfSize(size, seed++));
         stream = Concat({stream, frames.back()});
     }
-    ExpectFramed<KLB2StreamMonitor>(stream, frames, {});
+    ExpectFramed<KLeicaStreamMonitor>(stream, frames, {});
 }
 
-TEST(LB2Framer, RefusesLengthsOutsideSevenTo4096AndHuntsOn) {
+TEST(LeicaFramer, RefusesLengthsOutsideSevenTo4096AndHuntsOn) {
     const Bytes a = lb2::FrameOfSize(7), b = lb2::FrameOfSize(4096), c = lb2::FrameOfSize(30);
     // L = 4 is one short of the smallest message, L = 4095 one past the buffer.
-    ExpectFramed<KLB2StreamMonitor>(Concat({lb2::Header(4), a, lb2::Header(4095), b, lb2::Header(0), c, lb2::Header(0xFFFF), a}),
+    ExpectFramed<KLeicaStreamMonitor>(Concat({lb2::Header(4), a, lb2::Header(4095), b, lb2::Header(0), c, lb2::Header(0xFFFF), a}),
                  {a, b, c, a}, {BadLength(6), BadLength(4097), BadLength(2), BadLength(65537)});
 }
 
-TEST(LB2Framer, CountsJunkBeforeEachSync) {
+TEST(LeicaFramer, CountsJunkBeforeEachSync) {
     const Bytes a = lb2::FrameOfSize(12, 1), b = lb2::FrameOfSize(40, 2);
     Bytes junk300(300);
     for (size_t i = 0; i < junk300.size(); ++i) junk300[i] = static_cast<uint8_t>(i * 31 % 0x9C);
     // A junk run that ends in a first sync byte, and lone AE bytes, are skipped like any junk.
-    ExpectFramed<KLB2StreamMonitor>(Concat({Hex("01 02 03 04 9C"), a, junk300, b, Hex("9C 9C"), a, Hex("AE"), b, a}),
+    ExpectFramed<KLeicaStreamMonitor>(Concat({Hex("01 02 03 04 9C"), a, junk300, b, Hex("9C 9C"), a, Hex("AE"), b, a}),
                  {a, b, a, b, a}, {Skipped(5), Skipped(300), Skipped(2), Skipped(1)});
 }
 
-TEST(LB2Framer, BadChecksumWithoutAnInnerSyncHuntsAfresh) {
+TEST(LeicaFramer, BadChecksumWithoutAnInnerSyncHuntsAfresh) {
     const Bytes bad = lb2::WithBadChecksum(lb2::FrameOfSize(20));
     const Bytes good = lb2::FrameOfSize(9);
-    ExpectFramed<KLB2StreamMonitor>(Concat({bad, good}), {good}, {kBadCrc, Attempt(20), kNoSync});
+    ExpectFramed<KLeicaStreamMonitor>(Concat({bad, good}), {good}, {kBadCrc, Attempt(20), kNoSync});
 }
 
-TEST(LB2Framer, RewindDeliversAnInnerMessageEndingWithTheBadOneWithoutReadingMore) {
+TEST(LeicaFramer, RewindDeliversAnInnerMessageEndingWithTheBadOneWithoutReadingMore) {
     const Bytes inner = lb2::FrameOfSize(15, 7);
     const Bytes outer = OuterCarrying(Hex("11 22 33"), inner, inner.size());
     const Bytes next = lb2::FrameOfSize(8);
-    ExpectFramed<KLB2StreamMonitor>(Concat({outer, next}), {inner, next}, {kBadCrc, Attempt(22), Recovered(7)});
+    ExpectFramed<KLeicaStreamMonitor>(Concat({outer, next}), {inner, next}, {kBadCrc, Attempt(22), Recovered(7)});
 
     // Only the bad frame's bytes have arrived: the inner message comes out all the same.
     LogCapture capture;
     KMemoryComm link;
     link.Open(0);
-    LB2Probe monitor;
+    LeicaProbe monitor;
     monitor.Start(&link, false, "Test");
     link.Feed(outer);
     const std::vector<Bytes> got = DrainFramer(monitor);
@@ -116,27 +116,27 @@ TEST(LB2Framer, RewindDeliversAnInnerMessageEndingWithTheBadOneWithoutReadingMor
     EXPECT_EQ(monitor.Count(), 0u);
 }
 
-TEST(LB2Framer, RewindReadsWhatAnInnerMessageStillLacks) {
+TEST(LeicaFramer, RewindReadsWhatAnInnerMessageStillLacks) {
     const Bytes inner = lb2::FrameOfSize(30, 5);
     const Bytes next = lb2::FrameOfSize(11);
     for (size_t carried : {4u, 5u, 12u, 29u}) {
         SCOPED_TRACE("carried " + std::to_string(carried));
         const Bytes outer = OuterCarrying(Hex("00 00 00 00 00"), inner, carried);
-        ExpectFramed<KLB2StreamMonitor>(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next},
+        ExpectFramed<KLeicaStreamMonitor>(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next},
                      {kBadCrc, Attempt(static_cast<int>(outer.size())), Recovered(9)});
     }
 }
 
-TEST(LB2Framer, RewindOnASyncInTheThirdLastByteReadsTheLengthFirst) {
+TEST(LeicaFramer, RewindOnASyncInTheThirdLastByteReadsTheLengthFirst) {
     const Bytes inner = lb2::FrameOfSize(10, 9);
     const Bytes outer = OuterCarrying(Hex("55 66"), inner, 3);  // ends 9C AE <low length byte>
-    ExpectFramed<KLB2StreamMonitor>(Concat({outer, Slice(inner, 3, inner.size())}), {inner},
+    ExpectFramed<KLeicaStreamMonitor>(Concat({outer, Slice(inner, 3, inner.size())}), {inner},
                  {kBadCrc, Attempt(9), Recovered(6)});
 
     LogCapture capture;
     KMemoryComm link;
     link.Open(0);
-    LB2Probe monitor;
+    LeicaProbe monitor;
     monitor.Start(&link, false, "Test");
     link.Feed(outer);
     EXPECT_TRUE(DrainFramer(monitor).empty());
@@ -144,49 +144,49 @@ TEST(LB2Framer, RewindOnASyncInTheThirdLastByteReadsTheLengthFirst) {
     EXPECT_EQ(monitor.Count(), 3u);
 }
 
-TEST(LB2Framer, SyncInTheLastTwoBytesOfABadFrameIsNotLookedFor) {
+TEST(LeicaFramer, SyncInTheLastTwoBytesOfABadFrameIsNotLookedFor) {
     const Bytes inner = lb2::FrameOfSize(10, 9);
     const Bytes outer = OuterCarrying(Hex("55 66 77"), inner, 2);
     const Bytes next = lb2::FrameOfSize(8);
     // The inner message's sync went with the bad frame, so its rest is junk to the hunt.
-    ExpectFramed<KLB2StreamMonitor>(Concat({outer, Slice(inner, 2, inner.size()), next}), {next},
+    ExpectFramed<KLeicaStreamMonitor>(Concat({outer, Slice(inner, 2, inner.size()), next}), {next},
                  {kBadCrc, Attempt(9), kNoSync, Skipped(8)});
 }
 
-TEST(LB2Framer, RewindGivesUpOnAnInnerMessageThatEndsInsideTheBadOne) {
+TEST(LeicaFramer, RewindGivesUpOnAnInnerMessageThatEndsInsideTheBadOne) {
     const Bytes inner = lb2::FrameOfSize(9, 2);
     const Bytes outer = Concat({lb2::Header(20), Hex("01"), inner, Hex("05 06 07 08 09 0A 0B 0C")});
     ASSERT_EQ(outer.size(), 22u);
     ASSERT_FALSE(lb2::IsValid(outer));
     const Bytes next = lb2::FrameOfSize(8);
-    ExpectFramed<KLB2StreamMonitor>(Concat({outer, next}), {next}, {kBadCrc, Attempt(22), Recovered(5), BadRewoundLength(9)});
+    ExpectFramed<KLeicaStreamMonitor>(Concat({outer, next}), {next}, {kBadCrc, Attempt(22), Recovered(5), BadRewoundLength(9)});
 }
 
-TEST(LB2Framer, RewindRefusesAnInnerLengthOutOfRange) {
+TEST(LeicaFramer, RewindRefusesAnInnerLengthOutOfRange) {
     const Bytes next = lb2::FrameOfSize(8);
     const Bytes tooShort = Concat({lb2::Header(12), Hex("01 02"), lb2::Header(4), Hex("03 04 05 06")});
     ASSERT_FALSE(lb2::IsValid(tooShort));
-    ExpectFramed<KLB2StreamMonitor>(Concat({tooShort, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(6)});
+    ExpectFramed<KLeicaStreamMonitor>(Concat({tooShort, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(6)});
     const Bytes tooLong = Concat({lb2::Header(12), Hex("01 02"), lb2::Header(4095), Hex("03 04 05 06")});
     ASSERT_FALSE(lb2::IsValid(tooLong));
-    ExpectFramed<KLB2StreamMonitor>(Concat({tooLong, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(4097)});
+    ExpectFramed<KLeicaStreamMonitor>(Concat({tooLong, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(4097)});
 }
 
-TEST(LB2Framer, ARewoundMessageThatFailsItsChecksumIsRewoundInTurn) {
+TEST(LeicaFramer, ARewoundMessageThatFailsItsChecksumIsRewoundInTurn) {
     const Bytes inner = lb2::FrameOfSize(12, 4);
     // The middle frame ends with the inner one, the outer ends inside the middle one.
     const Bytes middle = OuterCarrying(Hex("21 22 23 24 25 26"), inner, inner.size());
     const Bytes outer = OuterCarrying(Hex("31 32"), middle, 10);
     const Bytes next = lb2::FrameOfSize(7);
-    ExpectFramed<KLB2StreamMonitor>(Concat({outer, Slice(middle, 10, middle.size()), next}), {inner, next},
+    ExpectFramed<KLeicaStreamMonitor>(Concat({outer, Slice(middle, 10, middle.size()), next}), {inner, next},
                  {kBadCrc, Attempt(16), Recovered(6), kBadCrc, Attempt(22), Recovered(10)});
 }
 
-TEST(LB2Framer, BoundedScanGivesUpWithinOneStepAfterTheScanLimit) {
+TEST(LeicaFramer, BoundedScanGivesUpWithinOneStepAfterTheScanLimit) {
     const Bytes junk(10000, 0x00);
     KMemoryComm link;
     link.Open(0);
-    LB2Probe monitor;
+    LeicaProbe monitor;
     monitor.Start(&link, false, "Test");
     link.Feed(junk);
     monitor.boundedScan = true;
@@ -220,7 +220,7 @@ TEST(LB2Framer, BoundedScanGivesUpWithinOneStepAfterTheScanLimit) {
 
 // Streams of frames, damaged frames, frames inside damaged ones and noise: whatever the
 // chunking, exactly the intact frames come out, with the same log lines.
-TEST(LB2Framer, RandomStreamsFrameTheSameWhateverTheChunking) {
+TEST(LeicaFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
     std::mt19937 random(20240607);
     for (uint32_t round = 0; round < 40; ++round) {
         Bytes stream;
@@ -250,12 +250,12 @@ TEST(LB2Framer, RandomStreamsFrameTheSameWhateverTheChunking) {
                 break;
             }
         }
-        ExpectSameInEveryChunking<KLB2StreamMonitor>(stream, expected, round);
+        ExpectSameInEveryChunking<KLeicaStreamMonitor>(stream, expected, round);
     }
 }
 
 // Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(LB2FuzzSeeds, FrameAsExpected) {
+TEST(LeicaFuzzSeeds, FrameAsExpected) {
     const Bytes ping = Hex("9C AE 0C 00 82 00 00 C8 85 00 00 00 25 FE");
     const Bytes inner = lb2::FrameOfSize(15, 7);
     const std::vector<Bytes> streams = {
@@ -267,7 +267,7 @@ TEST(LB2FuzzSeeds, FrameAsExpected) {
     const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
     const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
     for (size_t i = 0; i < streams.size(); ++i) {
-        KLB2StreamMonitor monitor;
+        KLeicaStreamMonitor monitor;
         EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);
         if (target) {
             const auto folder = std::filesystem::path(target) / "lb2";

@@ -1,4 +1,4 @@
-#include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSiRFStreamMonitor.h"
 
 #include <cstring>
 #include <memory>
@@ -8,7 +8,7 @@
 namespace {
 
 bool StartAt(const uint8_t* p) {
-    return p[0] == KSBPStreamMonitor::kStart0 && p[1] == KSBPStreamMonitor::kStart1;
+    return p[0] == KSiRFStreamMonitor::kStart0 && p[1] == KSiRFStreamMonitor::kStart1;
 }
 
 uint32_t PayloadLength(const uint8_t* message) {
@@ -28,19 +28,19 @@ bool ChecksumHolds(const uint8_t* message, uint32_t payloadLength) {
 
 } // namespace
 
-KSBPStreamMonitor::KSBPStreamMonitor() { ResetFramer(); }
+KSiRFStreamMonitor::KSiRFStreamMonitor() { ResetFramer(); }
 
-KSBPStreamMonitor::~KSBPStreamMonitor() {
+KSiRFStreamMonitor::~KSiRFStreamMonitor() {
     // The reader thread calls ReadStep: it must be gone before this object starts to die.
     Stop();
 }
 
-void KSBPStreamMonitor::ResetFramer() {
+void KSiRFStreamMonitor::ResetFramer() {
     std::memset(buffer, 0, sizeof buffer);
     InternalReset();
 }
 
-void KSBPStreamMonitor::InternalReset() {
+void KSiRFStreamMonitor::InternalReset() {
     buffer[0] = buffer[1] = 0;
     count = 0;
     bodyNeed = 0;
@@ -49,7 +49,7 @@ void KSBPStreamMonitor::InternalReset() {
     state = kHunting;
 }
 
-bool KSBPStreamMonitor::ReadStep() {
+bool KSiRFStreamMonitor::ReadStep() {
     switch (state) {
     case kHunting: return Hunt();
     case kReadingLength: return ReadLength();
@@ -61,7 +61,7 @@ bool KSBPStreamMonitor::ReadStep() {
 // One byte per step through a two-byte window at the front of the buffer. The window is
 // loaded and stored as one two-byte block: piecemeal byte stores reloaded as a wider word right
 // after would stall the processor on every byte.
-bool KSBPStreamMonitor::Hunt() {
+bool KSiRFStreamMonitor::Hunt() {
     uint8_t incoming;
     if (!Read(&incoming, 1)) return false;
     uint8_t window[2];
@@ -86,7 +86,7 @@ bool KSBPStreamMonitor::Hunt() {
     return true;
 }
 
-bool KSBPStreamMonitor::ReadLength() {
+bool KSiRFStreamMonitor::ReadLength() {
     if (!Read(&buffer[count], headerNeed)) return false;
     const uint32_t payloadLength = PayloadLength(buffer);
     length = static_cast<uint16_t>(payloadLength);
@@ -102,7 +102,7 @@ bool KSBPStreamMonitor::ReadLength() {
     return true;
 }
 
-bool KSBPStreamMonitor::ReadBody() {
+bool KSiRFStreamMonitor::ReadBody() {
     if (!Read(&buffer[count], bodyNeed)) return false;
     count += bodyNeed;
     if (buffer[count - 2] != kEnd0 || buffer[count - 1] != kEnd1) {
@@ -123,7 +123,7 @@ bool KSBPStreamMonitor::ReadBody() {
 // Searches the held bytes after the failed start sequence for messages that began inside the
 // bad one. The front of what is left is tracked as an offset and moved to the buffer's start
 // once, when the search ends.
-void KSBPStreamMonitor::Rewind() {
+void KSiRFStreamMonitor::Rewind() {
     uint32_t n = count;
     if (n < 4) {
         StreamErrorLog(this, "SiRF - Invalid Rewind");
