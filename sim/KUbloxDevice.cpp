@@ -172,17 +172,24 @@ KUbloxDevice::Bytes KUbloxDevice::PortSettings(int32_t which) const {
 }
 
 KUbloxDevice::Bytes KUbloxDevice::Version() const {
-    const char* software = "ROM SPG 5.10 (7b202e)";
-    const char* hardware = "000A0000";
-    const char* protocol = "PROTVER=34.10";
-    if (generation == 8) software = "ROM CORE 3.01 (107888)", hardware = "00080000", protocol = "PROTVER=18.00";
-    if (generation == 9) software = "EXT CORE 1.00 (61b2dd)", hardware = "00190000", protocol = "PROTVER=27.31";
-    if (generation == 20) software = "EXT CORE 2.00 (simulated)", hardware = "00200000", protocol = "PROTVER=50.00";
+    struct Model {
+        int32_t generation;
+        const char *software, *hardware, *protocol;
+    };
+    static constexpr Model kModels[] = {
+        {8, "ROM CORE 3.01 (107888)", "00080000", "PROTVER=18.00"},
+        {9, "EXT CORE 1.00 (61b2dd)", "00190000", "PROTVER=27.31"},
+        {10, "ROM SPG 5.10 (7b202e)", "000A0000", "PROTVER=34.10"},
+        {20, "EXT CORE 2.00 (simulated)", "00200000", "PROTVER=50.00"},
+    };
+    const Model* model = &kModels[0];
+    for (const Model& m : kModels)
+        if (m.generation == generation) model = &m;
     Bytes payload;
-    PutText(payload, software, 30);
-    PutText(payload, hardware, 10);
+    PutText(payload, model->software, 30);
+    PutText(payload, model->hardware, 10);
     PutText(payload, "FWVER=SIM", 30);
-    PutText(payload, protocol, 30);
+    PutText(payload, model->protocol, 30);
     PutText(payload, "GPS;GLO;GAL;BDS", 30);
     return KSimUbxParser::Frame(kMon, kMonVer, payload);
 }
