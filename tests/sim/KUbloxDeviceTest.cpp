@@ -136,15 +136,6 @@ TEST_F(UbloxDevice, PortSettingsAndVersionSayWhatTheHostReads) {
     EXPECT_EQ(version.size(), 40u + 3 * 30u);
 }
 
-TEST_F(UbloxDevice, AcknowledgesAtTheOldRateThenSwitches) {
-    for (uint32_t to : {4800u, 921600u}) {
-        Rig rig(115200, 9, 1);
-        rig.Send(Valset(0x01, 0x40520001, to));
-        EXPECT_EQ(rig.Run(100), std::vector<std::string>{"0501 068A"}) << to;
-        EXPECT_EQ(rig.DeviceBaud(), to);
-    }
-}
-
 TEST_F(UbloxDevice, CreateReadsGenerationAndUartFromTheReceiverPort) {
     const struct {
         const char* port;
