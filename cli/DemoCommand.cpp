@@ -12,6 +12,7 @@
 #include "comm/KConsole.h"
 #include "comm/KPrintableText.h"
 #include "receivers/KReceiverCatalogue.h"
+#include "receivers/KReceiverFamily.h"
 #include "session/KBaudRates.h"
 #include "sim/KSimComm.h"
 #include "sim/KSimFactory.h"
@@ -74,7 +75,10 @@ int RunDemo(const Words& words) {
     if (args.Has("--baud") && (!ParseInt(args.Value("--baud"), 1, 10000000, target) || !IsBaudRate(target)))
         return Usage("--baud must be one of " + BaudRatesText());
     long long start = target;
-    while (start == target) start = kBaudRates[std::uniform_int_distribution<size_t>(0, kBaudRates.size() - 1)(random)];
+    // A rate the simulated receiver has (u-blox starts at 4800).
+    const KReceiverFamily* family = FamilyOfType(type);
+    while (start == target || !family->DeviceRunsAt(type, static_cast<uint32_t>(start)))
+        start = kBaudRates[std::uniform_int_distribution<size_t>(0, kBaudRates.size() - 1)(random)];
     if (args.Has("--start-baud") && (!ParseInt(args.Value("--start-baud"), 1, 10000000, start) || !IsBaudRate(start)))
         return Usage("--start-baud must be one of " + BaudRatesText());
     long long timeout = 180;

@@ -7,6 +7,7 @@
 #include "monitors/KSBPStreamMonitor.h"
 #include "monitors/KTopconStreamMonitor.h"
 #include "monitors/KTrimbleStreamMonitor.h"
+#include "monitors/KUbxStreamMonitor.h"
 
 std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol) {
     if (protocol == "ashtech") return std::make_unique<KAshtechStreamMonitor>();
@@ -16,10 +17,11 @@ std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol)
     if (protocol == "sirf") return std::make_unique<KSBPStreamMonitor>();
     if (protocol == "topcon") return std::make_unique<KTopconStreamMonitor>();
     if (protocol == "trimble") return std::make_unique<KTrimbleStreamMonitor>();
+    if (protocol == "ubx") return std::make_unique<KUbxStreamMonitor>();
     return nullptr;
 }
 
 const std::vector<std::string>& StreamMonitorNames() {
-    static const std::vector<std::string> names = {"ashtech", "lb2", "navcom", "novatel", "sirf", "topcon", "trimble"};
+    static const std::vector<std::string> names = {"ashtech", "lb2", "navcom", "novatel", "sirf", "topcon", "trimble", "ubx"};
     return names;
 }

@@ -7,6 +7,7 @@
 #include "receivers/KSiRFReceiver.h"
 #include "receivers/KTopconReceiver.h"
 #include "receivers/KTrimbleReceiver.h"
+#include "receivers/KUbloxReceiver.h"
 #include "sim/KAshtechDevice.h"
 #include "sim/KLeicaDevice.h"
 #include "sim/KNavComDevice.h"
@@ -14,6 +15,7 @@
 #include "sim/KSiRFDevice.h"
 #include "sim/KTopconDevice.h"
 #include "sim/KTrimbleDevice.h"
+#include "sim/KUbloxDevice.h"
 
 const std::vector<KReceiverFamily>& ReceiverFamilies() {
     static const std::vector<KReceiverFamily> families = {
@@ -25,6 +27,7 @@ const std::vector<KReceiverFamily>& ReceiverFamilies() {
         {"SiRF", "sirf", {10}, &KSiRFReceiver::Create, &KSiRFDevice::Create, &KSiRFDevice::Rates, true, true},
         {"Topcon", "topcon", {11}, &KTopconReceiver::Create, &KTopconDevice::Create, &KTopconDevice::Rates, false, true},
         {"Trimble", "trimble", {12, 13, 14}, &KTrimbleReceiver::Create, &KTrimbleDevice::Create, &KTrimbleDevice::Rates, false, true},
+        {"u-blox", "ubx", {15}, &KUbloxReceiver::Create, &KUbloxDevice::Create, &KUbloxDevice::Rates, true, true},
     };
     return families;
 }

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 runs=${1:-10000000}
 case "$runs" in '' | *[!0-9]*) echo "usage: $0 [RUNS]" >&2; exit 2 ;; esac
 findings=${FUZZ_FINDINGS:-build/fuzz-findings}
-targets=(ashtech lb2 navcom novatel sirf topcon trimble ini)
+targets=(ashtech lb2 navcom novatel sirf topcon trimble ubx ini)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${targets[@]/#/fuzz_}"

@@ -17,6 +17,8 @@ constexpr Row kRows[] = {
     {5, 5, {{5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000}, true, 2000}},
     // Trimble 4000 SSi, 47/48/5700 and NetR5: slow to answer at the three slowest rates.
     {12, 14, {{3000, 3000, 3000, 1000, 1000, 1000, 1000, 1000}, false, 0}},
+    // u-blox: at 4800 and 9600 its MON-VER answer may queue behind a second of its output.
+    {15, 15, {{1000, 1000, 2000, 1500, 1000, 1000, 1000, 1000}, false, 0}},
 };
 
 } // namespace

@@ -67,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, EveryReceiverType,
                                            Case{4, 9600, 115200}, Case{5, 2400, 57600}, Case{6, 19200, 4800},
                                            Case{7, 1200, 115200}, Case{8, 57600, 19200}, Case{9, 9600, 115200},
                                            Case{10, 4800, 57600}, Case{11, 115200, 9600}, Case{12, 2400, 38400},
-                                           Case{13, 38400, 115200}, Case{14, 115200, 57600}),
+                                           Case{13, 38400, 115200}, Case{14, 115200, 57600},
+                                           Case{15, 57600, 4800}),
                          [](const ::testing::TestParamInfo<Case>& param) {
                              return "type" + std::to_string(param.param.type);
                          });
@@ -103,7 +104,7 @@ TEST_P(TimeOfEveryType, AnswersOrSaysThereIsNoTimeQuery) {
     simulator.Stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, TimeOfEveryType, ::testing::Range(1, 15),
+INSTANTIATE_TEST_SUITE_P(Catalogue, TimeOfEveryType, ::testing::Range(1, 16),
                          [](const ::testing::TestParamInfo<int32_t>& param) {
                              return "type" + std::to_string(param.param);
                          });

@@ -155,7 +155,7 @@ TEST(IdentifyEndToEnd, PlainNmeaAndNoiseIdentifyNothingAndRealRecordingsTheirPro
     } recordings[] = {
         {"ashtech/gpsd_rst39.bin", "ashtech", 9600},     {"navcom/gpsd_navcom.bin", "navcom", 19200},
         {"novatel/edie_bestsats.BIN", "novatel", 115200}, {"sirf/gpsd_sirfstarv.bin", "sirf", 38400},
-        {"topcon/gpsd_greis-def.bin", "topcon", 57600},
+        {"topcon/gpsd_greis-def.bin", "topcon", 57600},   {"ublox/gpsd_ublox-zed-f9t-rtcm3.bin", "ubx", 115200},
     };
     for (const auto& r : recordings) {
         std::ifstream in(std::string(VELINOR_CAPTURES) + "/" + r.file, std::ios::binary);
@@ -164,6 +164,13 @@ TEST(IdentifyEndToEnd, PlainNmeaAndNoiseIdentifyNothingAndRealRecordingsTheirPro
         rows.push_back({std::string(r.file) + " at " + std::to_string(r.baud), Replay(std::move(bytes), r.baud, r.file),
                         "--listen-only", r.protocol, r.baud, "listening"});
     }
+    // A u-blox that sends NMEA only proves nothing by listening.
+    std::ifstream nmeaOnly(std::string(VELINOR_CAPTURES) + "/ublox/gpsd_ublox-neo-m9n-nmea.bin", std::ios::binary);
+    if (nmeaOnly)
+        rows.push_back({"ublox/gpsd_ublox-neo-m9n-nmea.bin at 9600",
+                        Replay(std::vector<uint8_t>((std::istreambuf_iterator<char>(nmeaOnly)), std::istreambuf_iterator<char>()),
+                               9600, "m9n"),
+                        "--listen-only", "", 0, ""});
     RunRows(rows);
 }
 

@@ -35,7 +35,7 @@ struct Receiver {
 constexpr Receiver kReceivers[] = {
     {"Leica", 6, 9600, 57600},    {"Ashtech", 1, 9600, 115200}, {"NavCom", 8, 9600, 38400},
     {"Novatel", 9, 9600, 115200}, {"SiRF", 10, 9600, 57600},    {"Topcon", 11, 9600, 115200},
-    {"Trimble", 12, 9600, 38400},
+    {"Trimble", 12, 9600, 38400}, {"u-blox", 15, 9600, 115200},
 };
 
 // Each bit inverted with this probability damages 1% of the 10-bit frames on the cable.

@@ -8,12 +8,13 @@
 #include "receivers/KLeicaRS500Receiver.h"
 #include "receivers/KReceiverCatalogue.h"
 #include "receivers/KReceiverFamily.h"
+#include "receivers/KUbloxReceiver.h"
 
-TEST(ReceiverCatalogue, ListsTheFourteenTypesInOrderAndEndsWithAnEmptyName) {
+TEST(ReceiverCatalogue, ListsTheTypesInOrderAndEndsWithAnEmptyName) {
     const std::vector<std::string> expected = {
         "Ashtech Z",        "Ashtech AC12",     "Ashtech G12",    "Leica CRS1000",     "Leica GMX900",
         "Leica GPS1200",    "Leica System 500", "NavCom",         "Novatel/Sokkia",    "SiRFStar III",
-        "Topcon",           "Trimble 4000 SSi", "Trimble 47/48/5700", "Trimble NetR5"};
+        "Topcon",           "Trimble 4000 SSi", "Trimble 47/48/5700", "Trimble NetR5", "u-blox"};
     size_t i = 0;
     for (; ReceiverCatalogue[i].displayName[0] != '\0'; ++i) {
         ASSERT_LT(i, expected.size());
@@ -27,7 +28,8 @@ TEST(ReceiverCatalogue, ListsTheFourteenTypesInOrderAndEndsWithAnEmptyName) {
 
 TEST(ReceiverCatalogue, CreatesTheFamilyOfEachLeicaTypeAndNothingOutsideTheTable) {
     EXPECT_EQ(CreateReceiver(0), nullptr);
-    EXPECT_EQ(CreateReceiver(15), nullptr);
+    EXPECT_EQ(CreateReceiver(16), nullptr);
+    EXPECT_NE(dynamic_cast<KUbloxReceiver*>(CreateReceiver(15).get()), nullptr);
     EXPECT_EQ(CreateReceiver(-3), nullptr);
     for (int32_t type : {4, 5}) {
         auto receiver = CreateReceiver(type);

@@ -35,7 +35,10 @@ Cycle RunCycle(int32_t index, const SessionSoak::Options& options) {
     auto pick = [&](size_t count) { return static_cast<size_t>(random() % count); };
     const int32_t type =
         family.typeIds[(static_cast<size_t>(index) / families.size()) % family.typeIds.size()];
-    const int32_t deviceBaud = kBaudRates[pick(kBaudRates.size())];
+    std::vector<int32_t> rates;  // the session's rates that the simulated receiver has
+    for (int32_t rate : kBaudRates)
+        if (family.DeviceRunsAt(type, static_cast<uint32_t>(rate))) rates.push_back(rate);
+    const int32_t deviceBaud = rates[pick(rates.size())];
     const int32_t target = kBaudRates[pick(kBaudRates.size())];
     // Told the right rate, a wrong one, or nothing.
     const int32_t lastKnown =
