@@ -17,7 +17,7 @@ std::string Fold(const std::string& text) {
 
 int32_t ChooseReceiver(const std::string& text, std::string& error) {
     long long id = 0;
-    if (ParseInt(text, 1, 14, id)) return static_cast<int32_t>(id);
+    if (ParseInt(text, 1, 99, id) && FindCatalogueRow(static_cast<int32_t>(id))) return static_cast<int32_t>(id);
     const std::string wanted = Fold(text);
     if (wanted.empty()) {
         error = "no receiver type given";

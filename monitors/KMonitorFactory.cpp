@@ -3,6 +3,7 @@
 #include "monitors/KAshtechStreamMonitor.h"
 #include "monitors/KLB2StreamMonitor.h"
 #include "monitors/KNavComStreamMonitor.h"
+#include "monitors/KNmeaStreamMonitor.h"
 #include "monitors/KNovatelStreamMonitor.h"
 #include "monitors/KSBPStreamMonitor.h"
 #include "monitors/KTopconStreamMonitor.h"
@@ -12,6 +13,7 @@ std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol)
     if (protocol == "ashtech") return std::make_unique<KAshtechStreamMonitor>();
     if (protocol == "lb2") return std::make_unique<KLB2StreamMonitor>();
     if (protocol == "navcom") return std::make_unique<KNavComStreamMonitor>();
+    if (protocol == "nmea") return std::make_unique<KNmeaStreamMonitor>();
     if (protocol == "novatel") return std::make_unique<KNovatelStreamMonitor>();
     if (protocol == "sirf") return std::make_unique<KSBPStreamMonitor>();
     if (protocol == "topcon") return std::make_unique<KTopconStreamMonitor>();
@@ -20,6 +22,6 @@ std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol)
 }
 
 const std::vector<std::string>& StreamMonitorNames() {
-    static const std::vector<std::string> names = {"ashtech", "lb2", "navcom", "novatel", "sirf", "topcon", "trimble"};
+    static const std::vector<std::string> names = {"ashtech", "lb2", "navcom", "nmea", "novatel", "sirf", "topcon", "trimble"};
     return names;
 }

@@ -7,7 +7,7 @@
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverFamily.h"
 
-const ReceiverCatalogueRow ReceiverCatalogue[15] = {
+const ReceiverCatalogueRow ReceiverCatalogue[16] = {
     {1, "Ashtech Z"},
     {2, "Ashtech AC12"},
     {3, "Ashtech G12"},
@@ -22,12 +22,13 @@ const ReceiverCatalogueRow ReceiverCatalogue[15] = {
     {12, "Trimble 4000 SSi"},
     {13, "Trimble 47/48/5700"},
     {14, "Trimble NetR5"},
+    {16, "MediaTek/Quectel"},
     {0, ""},
 };
 
 namespace {
 
-constexpr int32_t kMaxTypeId = 14;
+constexpr int32_t kMaxTypeId = 16;
 
 std::mutex& EntriesLock() {
     static std::mutex lock;

@@ -11,8 +11,8 @@ struct ReceiverCatalogueRow {
     char displayName[40];
 };
 
-// The fourteen types in display order, ended by a row with an empty name.
-extern const ReceiverCatalogueRow ReceiverCatalogue[15];
+// The types in display order, ended by a row with an empty name.
+extern const ReceiverCatalogueRow ReceiverCatalogue[16];
 
 using KReceiverCreator = std::function<std::unique_ptr<KReceiver>()>;
 

@@ -1,6 +1,7 @@
 // The one list of receiver families. Adding a family is its own files plus one row here.
 #include "receivers/KAshtechReceiver.h"
 #include "receivers/KLeicaReceiver.h"
+#include "receivers/KMediaTekReceiver.h"
 #include "receivers/KNavComReceiver.h"
 #include "receivers/KNovatelReceiver.h"
 #include "receivers/KReceiverFamily.h"
@@ -9,6 +10,7 @@
 #include "receivers/KTrimbleReceiver.h"
 #include "sim/KAshtechDevice.h"
 #include "sim/KLeicaDevice.h"
+#include "sim/KMediaTekDevice.h"
 #include "sim/KNavComDevice.h"
 #include "sim/KNovatelDevice.h"
 #include "sim/KSiRFDevice.h"
@@ -25,6 +27,7 @@ const std::vector<KReceiverFamily>& ReceiverFamilies() {
         {"SiRF", "sirf", {10}, &KSiRFReceiver::Create, &KSiRFDevice::Create, &KSiRFDevice::Rates, true, true},
         {"Topcon", "topcon", {11}, &KTopconReceiver::Create, &KTopconDevice::Create, &KTopconDevice::Rates, false, true},
         {"Trimble", "trimble", {12, 13, 14}, &KTrimbleReceiver::Create, &KTrimbleDevice::Create, &KTrimbleDevice::Rates, false, true},
+        {"MediaTek", "nmea", {16}, &KMediaTekReceiver::Create, &KMediaTekDevice::Create, &KMediaTekDevice::Rates, false, true},
     };
     return families;
 }

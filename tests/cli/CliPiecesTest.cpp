@@ -51,6 +51,8 @@ TEST(ReceiverChoice, ByIdNameOrAnUnambiguousPart) {
     EXPECT_NE(error.find("Trimble NetR5"), std::string::npos);
     EXPECT_EQ(ChooseReceiver("garmin", error), 0);
     EXPECT_EQ(ChooseReceiver("15", error), 0);
+    EXPECT_EQ(ChooseReceiver("16", error), 16);
+    EXPECT_EQ(ChooseReceiver("quectel", error), 16);
 }
 
 TEST(PortChoice, ComNamesResolveThroughTheRegistryAndPathsAreTakenAsTheyAre) {

@@ -9,16 +9,17 @@
 #include "receivers/KReceiverCatalogue.h"
 #include "receivers/KReceiverFamily.h"
 
-TEST(ReceiverCatalogue, ListsTheFourteenTypesInOrderAndEndsWithAnEmptyName) {
+TEST(ReceiverCatalogue, ListsTheTypesInOrderAndEndsWithAnEmptyName) {
     const std::vector<std::string> expected = {
         "Ashtech Z",        "Ashtech AC12",     "Ashtech G12",    "Leica CRS1000",     "Leica GMX900",
         "Leica GPS1200",    "Leica System 500", "NavCom",         "Novatel/Sokkia",    "SiRFStar III",
-        "Topcon",           "Trimble 4000 SSi", "Trimble 47/48/5700", "Trimble NetR5"};
+        "Topcon",           "Trimble 4000 SSi", "Trimble 47/48/5700", "Trimble NetR5", "MediaTek/Quectel"};
+    const std::vector<int32_t> ids = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16};
     size_t i = 0;
     for (; ReceiverCatalogue[i].displayName[0] != '\0'; ++i) {
         ASSERT_LT(i, expected.size());
         EXPECT_EQ(ReceiverCatalogue[i].displayName, expected[i]);
-        EXPECT_EQ(ReceiverCatalogue[i].typeId, static_cast<int32_t>(i + 1));
+        EXPECT_EQ(ReceiverCatalogue[i].typeId, ids[i]);
     }
     EXPECT_EQ(i, expected.size());
     EXPECT_EQ(FindCatalogueRow(0), nullptr);
