@@ -17,7 +17,7 @@
     "  --misses-first-try  it answers a repeated query only on the second try (Ashtech, Topcon)\n" \
     "  --wrong-ack         it acknowledges requests wrongly, where its protocol acknowledges\n" \
     "  --receiver-port P   the receiver's port the cable is on (Ashtech A-D, Topcon a-d,\n"    \
-    "                      Trimble 1-4 or 18)\n"                                          \
+    "                      Trimble 1-4 or 18, Septentrio COM1-COM4)\n"                    \
     "  --noise P           each bit on the cable flips with probability P (e.g. 0.0001)\n"     \
     "  --seed N            seed of the noise\n"
 

@@ -6,6 +6,7 @@
 #include "monitors/KNmeaStreamMonitor.h"
 #include "monitors/KNovatelStreamMonitor.h"
 #include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSeptentrioStreamMonitor.h"
 #include "monitors/KTopconStreamMonitor.h"
 #include "monitors/KTrimbleStreamMonitor.h"
 
@@ -15,6 +16,7 @@ std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol)
     if (protocol == "navcom") return std::make_unique<KNavComStreamMonitor>();
     if (protocol == "nmea") return std::make_unique<KNmeaStreamMonitor>();
     if (protocol == "novatel") return std::make_unique<KNovatelStreamMonitor>();
+    if (protocol == "sbf") return std::make_unique<KSeptentrioStreamMonitor>();
     if (protocol == "sirf") return std::make_unique<KSBPStreamMonitor>();
     if (protocol == "topcon") return std::make_unique<KTopconStreamMonitor>();
     if (protocol == "trimble") return std::make_unique<KTrimbleStreamMonitor>();
@@ -22,6 +24,6 @@ std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol)
 }
 
 const std::vector<std::string>& StreamMonitorNames() {
-    static const std::vector<std::string> names = {"ashtech", "lb2", "navcom", "nmea", "novatel", "sirf", "topcon", "trimble"};
+    static const std::vector<std::string> names = {"ashtech", "lb2", "navcom", "nmea", "novatel", "sbf", "sirf", "topcon", "trimble"};
     return names;
 }

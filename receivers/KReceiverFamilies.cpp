@@ -5,6 +5,7 @@
 #include "receivers/KNavComReceiver.h"
 #include "receivers/KNovatelReceiver.h"
 #include "receivers/KReceiverFamily.h"
+#include "receivers/KSeptentrioReceiver.h"
 #include "receivers/KSiRFReceiver.h"
 #include "receivers/KTopconReceiver.h"
 #include "receivers/KTrimbleReceiver.h"
@@ -13,6 +14,7 @@
 #include "sim/KMediaTekDevice.h"
 #include "sim/KNavComDevice.h"
 #include "sim/KNovatelDevice.h"
+#include "sim/KSeptentrioDevice.h"
 #include "sim/KSiRFDevice.h"
 #include "sim/KTopconDevice.h"
 #include "sim/KTrimbleDevice.h"
@@ -28,6 +30,7 @@ const std::vector<KReceiverFamily>& ReceiverFamilies() {
         {"Topcon", "topcon", {11}, &KTopconReceiver::Create, &KTopconDevice::Create, &KTopconDevice::Rates, false, true},
         {"Trimble", "trimble", {12, 13, 14}, &KTrimbleReceiver::Create, &KTrimbleDevice::Create, &KTrimbleDevice::Rates, false, true},
         {"MediaTek", "nmea", {16}, &KMediaTekReceiver::Create, &KMediaTekDevice::Create, &KMediaTekDevice::Rates, false, true},
+        {"Septentrio", "sbf", {17}, &KSeptentrioReceiver::Create, &KSeptentrioDevice::Create, &KSeptentrioDevice::Rates, false, true},
     };
     return families;
 }

@@ -17,6 +17,10 @@ constexpr Row kRows[] = {
     {5, 5, {{5000, 5000, 5000, 5000, 5000, 5000, 5000, 5000}, true, 2000}},
     // Trimble 4000 SSi, 47/48/5700 and NetR5: slow to answer at the three slowest rates.
     {12, 14, {{3000, 3000, 3000, 1000, 1000, 1000, 1000, 1000}, false, 0}},
+    // MediaTek: at 4800 the firmware's answer may queue behind a second of NMEA output.
+    {16, 16, {{1000, 1000, 2000, 1000, 1000, 1000, 1000, 1000}, false, 0}},
+    // Septentrio: the line end's answer and the capabilities' answer take over a second at 1200.
+    {17, 17, {{3000, 2000, 1000, 1000, 1000, 1000, 1000, 1000}, false, 0}},
 };
 
 } // namespace

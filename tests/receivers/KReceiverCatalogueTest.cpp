@@ -13,8 +13,9 @@ TEST(ReceiverCatalogue, ListsTheTypesInOrderAndEndsWithAnEmptyName) {
     const std::vector<std::string> expected = {
         "Ashtech Z",        "Ashtech AC12",     "Ashtech G12",    "Leica CRS1000",     "Leica GMX900",
         "Leica GPS1200",    "Leica System 500", "NavCom",         "Novatel/Sokkia",    "SiRFStar III",
-        "Topcon",           "Trimble 4000 SSi", "Trimble 47/48/5700", "Trimble NetR5", "MediaTek/Quectel"};
-    const std::vector<int32_t> ids = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16};
+        "Topcon",           "Trimble 4000 SSi", "Trimble 47/48/5700", "Trimble NetR5", "MediaTek/Quectel",
+        "Septentrio"};
+    const std::vector<int32_t> ids = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16, 17};
     size_t i = 0;
     for (; ReceiverCatalogue[i].displayName[0] != '\0'; ++i) {
         ASSERT_LT(i, expected.size());

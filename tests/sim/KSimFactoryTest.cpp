@@ -26,7 +26,7 @@ TEST(KSimFactory, EverySimulatedTypeRunsAtEveryRateTheSessionTries) {
             EXPECT_EQ(device->Baud(), static_cast<uint32_t>(baud));
         }
         std::string error;
-        for (int32_t odd : {type == 16 ? 2400 : 230400, 0, -9600}) {
+        for (int32_t odd : {type == 16 ? 2400 : type == 17 ? 250000 : 230400, 0, -9600}) {
             EXPECT_FALSE(KSimFactory::CreateDevice(type, odd, {}, error)) << type << " at " << odd;
             EXPECT_NE(error.find("cannot run at " + std::to_string(odd) + " baud (it runs at "), std::string::npos)
                 << error;

@@ -35,7 +35,11 @@ Cycle RunCycle(int32_t index, const SessionSoak::Options& options) {
     auto pick = [&](size_t count) { return static_cast<size_t>(random() % count); };
     const int32_t type =
         family.typeIds[(static_cast<size_t>(index) / families.size()) % family.typeIds.size()];
-    const int32_t deviceBaud = kBaudRates[pick(kBaudRates.size())];
+    // The simulated receiver starts at a session rate it has (MediaTek lacks the slowest two).
+    std::vector<int32_t> deviceRates;
+    for (int32_t rate : kBaudRates)
+        if (family.DeviceRunsAt(type, static_cast<uint32_t>(rate))) deviceRates.push_back(rate);
+    const int32_t deviceBaud = deviceRates[pick(deviceRates.size())];
     const int32_t target = kBaudRates[pick(kBaudRates.size())];
     // Told the right rate, a wrong one, or nothing.
     const int32_t lastKnown =
