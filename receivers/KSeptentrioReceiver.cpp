@@ -30,10 +30,17 @@ std::string_view Text(const StreamMessage& message) {
     return {reinterpret_cast<const char*>(message.data.get()), static_cast<size_t>(message.length)};
 }
 
-// "$R:" or "$R?" and a space, then the command as it was sent, then its line end.
+// "$R", its kind and a space, then the command as it was sent, then its line end (or, in an
+// error, the colon before the reason).
 bool Echoes(std::string_view reply, char kind, const std::string& command) {
     const std::string head = std::string("$R") + kind + " " + command;
     return reply.starts_with(head) && reply.size() > head.size() && (reply[head.size()] == '\r' || reply[head.size()] == ':');
+}
+
+// Agreement: the reference guides give "$R:" for set, get and exe commands and "$R;" for
+// listings; either is taken, whichever a firmware uses for the command.
+bool Agrees(std::string_view reply, const std::string& command) {
+    return Echoes(reply, ':', command) || Echoes(reply, ';', command);
 }
 
 // The time an SBF block's header carries, when it carries one.
@@ -87,12 +94,13 @@ bool KSeptentrioReceiver::Command(const std::string& command, int32_t budgetMs) 
     const auto reply = WaitForVerdict(
         [&command](const StreamMessage& message) {
             const std::string_view text = Text(message);
-            if (Echoes(text, ':', command)) return Verdict::Take;
+            if (Agrees(text, command)) return Verdict::Take;
             return Echoes(text, '?', command) ? Verdict::Fail : Verdict::Discard;
         },
         static_cast<int32_t>(left > 0 ? left : 0));
     if (!reply) return false;
-    port = KSeptentrioStreamMonitor::PromptPort(*reply);
+    // A listing's first part ends in a pseudo-prompt, which names no port.
+    if (const int32_t named = KSeptentrioStreamMonitor::PromptPort(*reply)) port = named;
     return true;
 }
 
@@ -124,7 +132,7 @@ bool KSeptentrioReceiver::ChangeBaud(int32_t baud) {
             const std::string_view text = Text(message);
             refused = Echoes(text, '?', command);
             if (refused) return Verdict::Fail;
-            return Echoes(text, ':', command) ? Verdict::Take : Verdict::Discard;
+            return Agrees(text, command) ? Verdict::Take : Verdict::Discard;
         },
         kChangeReplyMs);
     return !refused;

@@ -59,6 +59,8 @@ TEST(SeptentrioReceiver, ClearsTheLineBeforeEachCommandAndLearnsItsPort) {
         {"ping after garbage", ping,
          {{100, Text("$R? \x13\xF1q: Invalid command!\r\nCOM3>")}, {200, Answer("grc", "x", 3)}}, true, 200,
          "\r\ngrc\r\n", 3},
+        {"ping answered as a listing", ping, {{100, Prompt(2)}, {200, Text("$R; grc\r\n---->\r\nCOM2>")}}, true,
+         200, "\r\ngrc\r\n", 2},
         {"ping refused", ping, {{100, Prompt(1)}, {200, Text("$R? grc: Invalid command!\r\nCOM1>")}}, false, 200,
          "\r\ngrc\r\n", 1},
         {"line never answered", ping, {}, false, 1000, "\r\n", 0},
