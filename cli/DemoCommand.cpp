@@ -2,6 +2,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
@@ -74,11 +75,12 @@ int RunDemo(const Words& words) {
     long long target = 115200;
     if (args.Has("--baud") && (!ParseInt(args.Value("--baud"), 1, 10000000, target) || !IsBaudRate(target)))
         return Usage("--baud must be one of " + BaudRatesText());
+    // Of the session's rates, those the simulated receiver has (some lack the slowest).
+    std::vector<int32_t> starts;
+    for (int32_t rate : kBaudRates)
+        if (rate != target && FamilyOfType(type)->DeviceRunsAt(type, static_cast<uint32_t>(rate))) starts.push_back(rate);
     long long start = target;
-    // A rate the simulated receiver has (u-blox starts at 4800).
-    const KReceiverFamily* family = FamilyOfType(type);
-    while (start == target || !family->DeviceRunsAt(type, static_cast<uint32_t>(start)))
-        start = kBaudRates[std::uniform_int_distribution<size_t>(0, kBaudRates.size() - 1)(random)];
+    if (!starts.empty()) start = starts[std::uniform_int_distribution<size_t>(0, starts.size() - 1)(random)];
     if (args.Has("--start-baud") && (!ParseInt(args.Value("--start-baud"), 1, 10000000, start) || !IsBaudRate(start)))
         return Usage("--start-baud must be one of " + BaudRatesText());
     long long timeout = 180;

@@ -23,7 +23,7 @@ constexpr const char* kHelp =
     "file); - reads standard input, so that a pipe works. A device such as a serial port is no\n"
     "recording: 'velinor identify --port PORT' finds what talks on a live port.\n"
     "\n"
-    "  --protocol NAME   ashtech, lb2, navcom, novatel, sirf, topcon, trimble or ubx\n"
+    "  --protocol NAME   ashtech, lb2, navcom, nmea, novatel, sbf, sirf, topcon, trimble or ubx\n"
     "  --stream-errors   write the stream error log (QuorvexStreamErrors_Frame_*.log) here\n"
     "\n"
     "Exit codes: 0 the recording was framed (whatever it held), 2 usage error, 3 the file cannot\n"
@@ -50,7 +50,7 @@ int RunFrame(const Words& words) {
     const std::string protocol = args.Value("--protocol");
     std::unique_ptr<KStreamMonitor> monitor = CreateStreamMonitor(protocol);
     if (!monitor) {
-        std::fprintf(stderr, "velinor frame: unknown protocol '%s' (ashtech, lb2, navcom, novatel, sirf, topcon, trimble, ubx)\n",
+        std::fprintf(stderr, "velinor frame: unknown protocol '%s' (ashtech, lb2, navcom, nmea, novatel, sbf, sirf, topcon, trimble, ubx)\n",
                      PrintableText(protocol).c_str());
         return kExitUsage;
     }

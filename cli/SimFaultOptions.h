@@ -17,7 +17,8 @@
     "  --misses-first-try  it answers a repeated query only on the second try (Ashtech, Topcon)\n" \
     "  --wrong-ack         it acknowledges requests wrongly, where its protocol acknowledges\n" \
     "  --receiver-port P   the receiver's port the cable is on (Ashtech A-D, Topcon a-d,\n"    \
-    "                      Trimble 1-4 or 18, u-blox UART 1-2 or generation:UART as 8:2)\n" \
+    "                      Trimble 1-4 or 18, Septentrio COM1-COM4, u-blox UART 1-2\n" \
+    "                      or generation:UART as 8:2)\n" \
     "  --noise P           each bit on the cable flips with probability P (e.g. 0.0001)\n"     \
     "  --seed N            seed of the noise\n"
 

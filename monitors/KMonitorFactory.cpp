@@ -3,8 +3,10 @@
 #include "monitors/KAshtechStreamMonitor.h"
 #include "monitors/KLB2StreamMonitor.h"
 #include "monitors/KNavComStreamMonitor.h"
+#include "monitors/KNmeaStreamMonitor.h"
 #include "monitors/KNovatelStreamMonitor.h"
 #include "monitors/KSBPStreamMonitor.h"
+#include "monitors/KSeptentrioStreamMonitor.h"
 #include "monitors/KTopconStreamMonitor.h"
 #include "monitors/KTrimbleStreamMonitor.h"
 #include "monitors/KUbxStreamMonitor.h"
@@ -13,7 +15,9 @@ std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol)
     if (protocol == "ashtech") return std::make_unique<KAshtechStreamMonitor>();
     if (protocol == "lb2") return std::make_unique<KLB2StreamMonitor>();
     if (protocol == "navcom") return std::make_unique<KNavComStreamMonitor>();
+    if (protocol == "nmea") return std::make_unique<KNmeaStreamMonitor>();
     if (protocol == "novatel") return std::make_unique<KNovatelStreamMonitor>();
+    if (protocol == "sbf") return std::make_unique<KSeptentrioStreamMonitor>();
     if (protocol == "sirf") return std::make_unique<KSBPStreamMonitor>();
     if (protocol == "topcon") return std::make_unique<KTopconStreamMonitor>();
     if (protocol == "trimble") return std::make_unique<KTrimbleStreamMonitor>();
@@ -22,6 +26,6 @@ std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol)
 }
 
 const std::vector<std::string>& StreamMonitorNames() {
-    static const std::vector<std::string> names = {"ashtech", "lb2", "navcom", "novatel", "sirf", "topcon", "trimble", "ubx"};
+    static const std::vector<std::string> names = {"ashtech", "lb2", "navcom", "nmea", "novatel", "sbf", "sirf", "topcon", "trimble", "ubx"};
     return names;
 }

@@ -7,7 +7,7 @@
 #include "receivers/KReceiver.h"
 #include "receivers/KReceiverFamily.h"
 
-const ReceiverCatalogueRow ReceiverCatalogue[16] = {
+const ReceiverCatalogueRow ReceiverCatalogue[18] = {
     {1, "Ashtech Z"},
     {2, "Ashtech AC12"},
     {3, "Ashtech G12"},
@@ -23,12 +23,14 @@ const ReceiverCatalogueRow ReceiverCatalogue[16] = {
     {13, "Trimble 47/48/5700"},
     {14, "Trimble NetR5"},
     {15, "u-blox"},
+    {16, "MediaTek/Quectel"},
+    {17, "Septentrio"},
     {0, ""},
 };
 
 namespace {
 
-constexpr int32_t kMaxTypeId = 15;
+constexpr int32_t kMaxTypeId = 17;
 
 std::mutex& EntriesLock() {
     static std::mutex lock;

@@ -12,7 +12,7 @@ struct ReceiverCatalogueRow {
 };
 
 // The types in display order, ended by a row with an empty name.
-extern const ReceiverCatalogueRow ReceiverCatalogue[16];
+extern const ReceiverCatalogueRow ReceiverCatalogue[18];
 
 using KReceiverCreator = std::function<std::unique_ptr<KReceiver>()>;
 

@@ -1,17 +1,21 @@
 // The one list of receiver families. Adding a family is its own files plus one row here.
 #include "receivers/KAshtechReceiver.h"
 #include "receivers/KLeicaReceiver.h"
+#include "receivers/KMediaTekReceiver.h"
 #include "receivers/KNavComReceiver.h"
 #include "receivers/KNovatelReceiver.h"
 #include "receivers/KReceiverFamily.h"
+#include "receivers/KSeptentrioReceiver.h"
 #include "receivers/KSiRFReceiver.h"
 #include "receivers/KTopconReceiver.h"
 #include "receivers/KTrimbleReceiver.h"
 #include "receivers/KUbloxReceiver.h"
 #include "sim/KAshtechDevice.h"
 #include "sim/KLeicaDevice.h"
+#include "sim/KMediaTekDevice.h"
 #include "sim/KNavComDevice.h"
 #include "sim/KNovatelDevice.h"
+#include "sim/KSeptentrioDevice.h"
 #include "sim/KSiRFDevice.h"
 #include "sim/KTopconDevice.h"
 #include "sim/KTrimbleDevice.h"
@@ -28,6 +32,8 @@ const std::vector<KReceiverFamily>& ReceiverFamilies() {
         {"Topcon", "topcon", {11}, &KTopconReceiver::Create, &KTopconDevice::Create, &KTopconDevice::Rates, false, true},
         {"Trimble", "trimble", {12, 13, 14}, &KTrimbleReceiver::Create, &KTrimbleDevice::Create, &KTrimbleDevice::Rates, false, true},
         {"u-blox", "ubx", {15}, &KUbloxReceiver::Create, &KUbloxDevice::Create, &KUbloxDevice::Rates, true, true},
+        {"MediaTek", "nmea", {16}, &KMediaTekReceiver::Create, &KMediaTekDevice::Create, &KMediaTekDevice::Rates, false, true},
+        {"Septentrio", "sbf", {17}, &KSeptentrioReceiver::Create, &KSeptentrioDevice::Create, &KSeptentrioDevice::Rates, false, true},
     };
     return families;
 }

@@ -19,6 +19,10 @@ constexpr Row kRows[] = {
     {12, 14, {{3000, 3000, 3000, 1000, 1000, 1000, 1000, 1000}, false, 0}},
     // u-blox: at 4800 and 9600 its MON-VER answer may queue behind a second of its output.
     {15, 15, {{1000, 1000, 2000, 1500, 1000, 1000, 1000, 1000}, false, 0}},
+    // MediaTek: at 4800 the firmware's answer may queue behind a second of NMEA output.
+    {16, 16, {{1000, 1000, 2000, 1000, 1000, 1000, 1000, 1000}, false, 0}},
+    // Septentrio: the line end's answer and the capabilities' answer take over a second at 1200.
+    {17, 17, {{3000, 2000, 1000, 1000, 1000, 1000, 1000, 1000}, false, 0}},
 };
 
 } // namespace

@@ -53,6 +53,8 @@ TEST(ReceiverChoice, ByIdNameOrAnUnambiguousPart) {
     EXPECT_EQ(ChooseReceiver("15", error), 15);
     EXPECT_EQ(ChooseReceiver("u-blox", error), 15);
     EXPECT_EQ(ChooseReceiver("99", error), 0);
+    EXPECT_EQ(ChooseReceiver("16", error), 16);
+    EXPECT_EQ(ChooseReceiver("quectel", error), 16);
 }
 
 TEST(PortChoice, ComNamesResolveThroughTheRegistryAndPathsAreTakenAsTheyAre) {

@@ -111,9 +111,11 @@ std::vector<Row> FamilyRows(bool talking) {
         KSimDeviceOptions options;
         options.streaming = talking;
         std::string error;
+        // Plain NMEA proves nothing: a talking MediaTek receiver is found by asking too.
+        const bool heard = talking && std::string(family.protocol) != "nmea";
         Row row{std::string(family.name) + (talking ? " talking" : " silenced") + " at " + std::to_string(baud),
                 KSimFactory::CreateDevice(type, baud, options, error), "", family.protocol, baud,
-                talking ? "listening" : "asking"};
+                heard ? "listening" : "asking"};
         EXPECT_NE(row.device, nullptr) << error;
         rows.push_back(std::move(row));
     }

@@ -14,12 +14,14 @@ TEST(ReceiverCatalogue, ListsTheTypesInOrderAndEndsWithAnEmptyName) {
     const std::vector<std::string> expected = {
         "Ashtech Z",        "Ashtech AC12",     "Ashtech G12",    "Leica CRS1000",     "Leica GMX900",
         "Leica GPS1200",    "Leica System 500", "NavCom",         "Novatel/Sokkia",    "SiRFStar III",
-        "Topcon",           "Trimble 4000 SSi", "Trimble 47/48/5700", "Trimble NetR5", "u-blox"};
+        "Topcon",           "Trimble 4000 SSi", "Trimble 47/48/5700", "Trimble NetR5", "u-blox", "MediaTek/Quectel",
+        "Septentrio"};
+    const std::vector<int32_t> ids = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
     size_t i = 0;
     for (; ReceiverCatalogue[i].displayName[0] != '\0'; ++i) {
         ASSERT_LT(i, expected.size());
         EXPECT_EQ(ReceiverCatalogue[i].displayName, expected[i]);
-        EXPECT_EQ(ReceiverCatalogue[i].typeId, static_cast<int32_t>(i + 1));
+        EXPECT_EQ(ReceiverCatalogue[i].typeId, ids[i]);
     }
     EXPECT_EQ(i, expected.size());
     EXPECT_EQ(FindCatalogueRow(0), nullptr);
@@ -28,7 +30,7 @@ TEST(ReceiverCatalogue, ListsTheTypesInOrderAndEndsWithAnEmptyName) {
 
 TEST(ReceiverCatalogue, CreatesTheFamilyOfEachLeicaTypeAndNothingOutsideTheTable) {
     EXPECT_EQ(CreateReceiver(0), nullptr);
-    EXPECT_EQ(CreateReceiver(16), nullptr);
+    EXPECT_EQ(CreateReceiver(18), nullptr);
     EXPECT_NE(dynamic_cast<KUbloxReceiver*>(CreateReceiver(15).get()), nullptr);
     EXPECT_EQ(CreateReceiver(-3), nullptr);
     for (int32_t type : {4, 5}) {

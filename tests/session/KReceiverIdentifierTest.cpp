@@ -69,6 +69,13 @@ TEST(ReceiverIdentifier, FindsEveryTalkingFamilyByListeningWithoutSendingAByte) 
         const Identified run = Identify(c.type, c.baud, {});
         SCOPED_TRACE(CaseName(c));
         ASSERT_TRUE(run.result.found);
+        // A MediaTek receiver talks plain NMEA, which proves nothing: only asking finds it.
+        if (std::string(c.family->protocol) == "nmea") {
+            EXPECT_FALSE(run.result.byListening);
+            EXPECT_EQ(run.result.family, c.family);
+            EXPECT_EQ(run.result.baud, static_cast<int32_t>(c.baud));
+            continue;
+        }
         EXPECT_TRUE(run.result.byListening);
         EXPECT_EQ(run.result.family, c.family);
         EXPECT_EQ(run.result.baud, static_cast<int32_t>(c.baud));

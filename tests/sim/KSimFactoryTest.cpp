@@ -8,8 +8,8 @@
 namespace {
 
 // Every family's simulated receiver, through the one family list: it carries its catalogue
-// name, runs at every rate the session tries from 4800 up (below that only where the real
-// receivers have the rate: u-blox starts at 4800), and refuses what its family says it cannot
+// name, runs at every rate the session tries that its family lists (demo starts it at any of
+// them; u-blox and MediaTek lack the slowest), and refuses what its family says it cannot
 // run at.
 TEST(KSimFactory, EverySimulatedTypeRunsAtEveryRateTheSessionTries) {
     const std::vector<int32_t> types = KSimFactory::SimulatedTypes();
