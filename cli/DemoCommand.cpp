@@ -71,12 +71,15 @@ int RunDemo(const Words& words) {
             return Usage(std::string(FindCatalogueType(type)->displayName) + " is not simulated yet");
     }
     long long target = 115200;
-    if (args.Has("--baud") && (!ParseInt(args.Value("--baud"), 1, 10000000, target) || !IsBaudRate(target)))
-        return Usage("--baud must be one of " + BaudRatesText());
+    const std::vector<int32_t> rates = TypeRates(type);
+    if (!TypeTakesRate(type, target)) target = rates.back();  // the fastest, when 115200 is not one
+    if (args.Has("--baud") && (!ParseInt(args.Value("--baud"), 1, 10000000, target) || !TypeTakesRate(type, target)))
+        return Usage("--baud must be one of " + TypeRatesText(type));
     long long start = target;
-    while (start == target) start = kBaudRates[std::uniform_int_distribution<size_t>(0, kBaudRates.size() - 1)(random)];
-    if (args.Has("--start-baud") && (!ParseInt(args.Value("--start-baud"), 1, 10000000, start) || !IsBaudRate(start)))
-        return Usage("--start-baud must be one of " + BaudRatesText());
+    while (start == target && rates.size() > 1)
+        start = rates[std::uniform_int_distribution<size_t>(0, rates.size() - 1)(random)];
+    if (args.Has("--start-baud") && (!ParseInt(args.Value("--start-baud"), 1, 10000000, start) || !TypeTakesRate(type, start)))
+        return Usage("--start-baud must be one of " + TypeRatesText(type));
     long long timeout = 180;
     if (args.Has("--timeout") && !ParseInt(args.Value("--timeout"), 1, 86400, timeout))
         return Usage("--timeout takes whole seconds");

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/CliArgs.h"
+#include "comm/KBaudRates.h"
 #include "families/KReceiverFamily.h"
 
 namespace {
@@ -38,4 +39,24 @@ int32_t ChooseReceiver(const std::string& text, std::string& error) {
         for (const KCatalogueType* row : partial) error += std::string(" \"") + row->displayName + "\"";
     }
     return 0;
+}
+
+std::vector<int32_t> TypeRates(int32_t type) {
+    const KCatalogueType* row = FindCatalogueType(type);
+    std::vector<int32_t> rates;
+    for (int32_t rate : row ? row->rates : std::span<const int32_t>(kBaudRates))
+        if (SystemSetsRate(rate)) rates.push_back(rate);
+    return rates;
+}
+
+bool TypeTakesRate(int32_t type, long long rate) {
+    for (int32_t r : TypeRates(type))
+        if (r == rate) return true;
+    return false;
+}
+
+std::string TypeRatesText(int32_t type) {
+    std::string text;
+    for (int32_t r : TypeRates(type)) text += (text.empty() ? "" : " ") + std::to_string(r);
+    return text;
 }

@@ -81,9 +81,9 @@ int RunSet(const Words& words) {
 
     long long baud = 0;
     if (args.Has("--baud")) {
-        if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !IsBaudRate(baud))
-            return Usage("--baud must be one of " + BaudRatesText());
-    } else if (remembered.found && IsBaudRate(remembered.baud)) {
+        if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !TypeTakesRate(plan.receiverType, baud))
+            return Usage("--baud must be one of " + TypeRatesText(plan.receiverType));
+    } else if (remembered.found && TypeTakesRate(plan.receiverType, remembered.baud)) {
         baud = remembered.baud;
     } else {
         return Usage("--baud is needed");
@@ -91,10 +91,11 @@ int RunSet(const Words& words) {
     plan.targetBaud = static_cast<int32_t>(baud);
 
     // The rate last set is where the first detection pass starts.
-    long long lastBaud = remembered.found && IsBaudRate(remembered.baud) ? remembered.baud : 0;
+    long long lastBaud = remembered.found && TypeTakesRate(plan.receiverType, remembered.baud) ? remembered.baud : 0;
     if (args.Has("--last-baud")) {
-        if (!ParseInt(args.Value("--last-baud"), 0, 10000000, lastBaud) || (lastBaud != 0 && !IsBaudRate(lastBaud)))
-            return Usage("--last-baud must be 0 (unknown) or one of " + BaudRatesText());
+        if (!ParseInt(args.Value("--last-baud"), 0, 10000000, lastBaud) ||
+            (lastBaud != 0 && !TypeTakesRate(plan.receiverType, lastBaud)))
+            return Usage("--last-baud must be 0 (unknown) or one of " + TypeRatesText(plan.receiverType));
     }
     plan.lastKnownBaud = static_cast<int32_t>(lastBaud);
 

@@ -51,8 +51,8 @@ int RunTime(const Words& words) {
     const int32_t type = ChooseReceiver(args.Value("--receiver"), error);
     if (!type) return Usage(error);
     long long baud = 0;
-    if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !IsBaudRate(baud))
-        return Usage("--baud must be one of " + BaudRatesText());
+    if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !TypeTakesRate(type, baud))
+        return Usage("--baud must be one of " + TypeRatesText(type));
     const std::string name = FindCatalogueType(type)->displayName;
     const KReceiverFamily* family = FamilyOfType(type);
     if (!family) return Usage("receiver type \"" + name + "\" is not supported by this build yet");

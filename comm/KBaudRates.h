@@ -12,6 +12,9 @@ constexpr bool IsBaudRate(long long rate) {
     return false;
 }
 
+// Whether this system's serial ports can be set to the rate (termios has no 14400, for one).
+bool SystemSetsRate(int32_t baud);
+
 // "1200 2400 4800 9600 19200 38400 57600 115200", for messages.
 inline std::string BaudRatesText() {
     std::string text;

@@ -130,3 +130,18 @@ std::string KIniDocument::Text() const {
 }
 
 bool KIniDocument::FitsOnALine(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
+
+bool KIniDocument::SectionFits(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values,
+                               std::string_view file, std::string& error) {
+    if (!FitsOnALine(section)) {
+        error = "the section name holds a line break or NUL";
+        return false;
+    }
+    for (const auto& [key, value] : values) {
+        if (FitsOnALine(key) && FitsOnALine(value)) continue;
+        error = "the value of " + key + " (" + value + ") holds a line break or NUL, which would break the lines of " +
+                std::string(file);
+        return false;
+    }
+    return true;
+}

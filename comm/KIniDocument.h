@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The text of an INI file, read and edited the way the Windows private-profile calls do it:
@@ -26,6 +27,10 @@ public:
     // holds a CR, LF or NUL (it would end the line, and what follows would read as lines of
     // its own, another section header among them).
     static bool FitsOnALine(std::string_view text);
+    // The same for a section about to be written with these keys and values; false with `error`
+    // naming what does not fit and the file it would break.
+    static bool SectionFits(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values,
+                            std::string_view file, std::string& error);
 
 private:
     struct Line {

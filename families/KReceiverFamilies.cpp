@@ -3,24 +3,33 @@
 #include "monitors/KAshtechStreamMonitor.h"
 #include "monitors/KLeicaStreamMonitor.h"
 #include "monitors/KNavComStreamMonitor.h"
+#include "monitors/KNmeaStreamMonitor.h"
 #include "monitors/KNovatelStreamMonitor.h"
+#include "monitors/KSeptentrioStreamMonitor.h"
 #include "monitors/KSiRFStreamMonitor.h"
 #include "monitors/KTopconStreamMonitor.h"
 #include "monitors/KTrimbleStreamMonitor.h"
+#include "monitors/KUbxStreamMonitor.h"
 #include "receivers/KAshtechReceiver.h"
 #include "receivers/KLeicaReceiver.h"
+#include "receivers/KMediaTekReceiver.h"
 #include "receivers/KNavComReceiver.h"
 #include "receivers/KNovatelReceiver.h"
+#include "receivers/KSeptentrioReceiver.h"
 #include "receivers/KSiRFReceiver.h"
 #include "receivers/KTopconReceiver.h"
 #include "receivers/KTrimbleReceiver.h"
+#include "receivers/KUbloxReceiver.h"
 #include "sim/KAshtechDevice.h"
 #include "sim/KLeicaDevice.h"
+#include "sim/KMediaTekDevice.h"
 #include "sim/KNavComDevice.h"
 #include "sim/KNovatelDevice.h"
+#include "sim/KSeptentrioDevice.h"
 #include "sim/KSiRFDevice.h"
 #include "sim/KTopconDevice.h"
 #include "sim/KTrimbleDevice.h"
+#include "sim/KUbloxDevice.h"
 
 namespace {
 
@@ -95,6 +104,34 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
         .types = {{12, "Trimble 4000 SSi", kTrimble}, {13, "Trimble 47/48/5700", kTrimble}, {14, "Trimble NetR5", kTrimble}},
         .createReceiver = &KTrimbleReceiver::Create,
         .simulator = {.create = &KTrimbleDevice::Create, .receiverPorts = "1-4 or 18"},
+        .scansTime = true,
+    });
+    rows.push_back({
+        .name = "u-blox",
+        .protocol = {.name = "ubx", .createMonitor = &Framer<KUbxStreamMonitor>},
+        // Up to 9600 its MON-VER answer may queue behind a second of its output.
+        .types = {{15, "u-blox", {.slowUpToBaud = 9600, .slowPingMs = 2000}, KUbloxReceiver::kRates}},
+        .createReceiver = &KUbloxReceiver::Create,
+        .simulator = {.create = &KUbloxDevice::Create, .receiverPorts = "UART 1-2, or generation:UART as 8:2"},
+        .queriesTime = true,
+        .scansTime = true,
+    });
+    rows.push_back({
+        .name = "MediaTek",
+        .protocol = {.name = "nmea", .createMonitor = &Framer<KNmeaStreamMonitor>, .listeningProves = false},
+        // At 4800 the firmware's answer may queue behind a second of NMEA output.
+        .types = {{16, "MediaTek/Quectel", {.slowUpToBaud = 4800, .slowPingMs = 2000}, KMediaTekReceiver::Rates()}},
+        .createReceiver = &KMediaTekReceiver::Create,
+        .simulator = {.create = &KMediaTekDevice::Create},
+        .scansTime = true,
+    });
+    rows.push_back({
+        .name = "Septentrio",
+        .protocol = {.name = "sbf", .createMonitor = &Framer<KSeptentrioStreamMonitor>},
+        // The line end's answer and the capabilities' answer take over a second at 1200.
+        .types = {{17, "Septentrio", {.slowUpToBaud = 2400, .slowPingMs = 3000}, KSeptentrioReceiver::Rates()}},
+        .createReceiver = &KSeptentrioReceiver::Create,
+        .simulator = {.create = &KSeptentrioDevice::Create, .receiverPorts = "COM1-COM4"},
         .scansTime = true,
     });
     return rows;

@@ -44,6 +44,9 @@ struct KFamilyProtocol {
     const char* name = "";
     std::span<const char* const> aliases = {};  // accepted too, never shown
     std::unique_ptr<KStreamMonitor> (*createMonitor)() = nullptr;
+    // Whether its receivers' own output names the family to a listener; false where the output
+    // is a protocol many makers share (plain NMEA) and only an answer to asking can.
+    bool listeningProves = true;
 
     bool IsCalled(const std::string& text) const;
 };

@@ -1,5 +1,7 @@
 #include "session/KBaudSession.h"
 
+#include "comm/KBaudRates.h"
+
 #include <chrono>
 #include <system_error>
 
@@ -168,6 +170,7 @@ int32_t KBaudSession::Detect() {
             if (entry != lastKnownBaud) continue;
             lastKnownBaud = 0;
         }
+        if (!SystemSetsRate(entry)) continue;  // the port could not be opened at it
         Reopen(entry);
         Report(kStatusDetecting, entry, 0);
         if (receiver->Ping(catalogueType.timings.DetectPingMs(entry))) return entry;

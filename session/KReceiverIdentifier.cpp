@@ -22,12 +22,13 @@ constexpr uint64_t kMessagesToClaim = 2;
 
 std::vector<int32_t> KReceiverIdentifier::SearchOrder() {
     // Factory settings and the rates base stations are usually set to first; the slow rates
-    // last, where every ping also waits longest. Rates only some types run at come after.
+    // last, where every ping also waits longest. Rates only some types run at come after, those
+    // this system can set.
     std::vector<int32_t> order = {9600, 115200, 38400, 19200, 57600, 4800, 2400, 1200};
     std::vector<int32_t> more;
     for (const KCatalogueType* type : CatalogueTypes())
         for (int32_t rate : type->rates)
-            if (std::find(order.begin(), order.end(), rate) == order.end() &&
+            if (SystemSetsRate(rate) && std::find(order.begin(), order.end(), rate) == order.end() &&
                 std::find(more.begin(), more.end(), rate) == more.end())
                 more.push_back(rate);
     std::sort(more.begin(), more.end());

@@ -7,6 +7,7 @@ KPtySimulator::KPtySimulator(std::unique_ptr<KSimDevice> device, const KSimWorld
                              int32_t tickMicroseconds)
     : world(std::move(device), options), driver(world, tickMicroseconds) {
     driver.SetTickHook([this](int64_t) { Tick(); });
+    driver.SetIdleUntilNextEvent(true);
 }
 
 KPtySimulator::~KPtySimulator() { Stop(); }
@@ -46,8 +47,11 @@ void KPtySimulator::ReaderMain() {
         const uint32_t baud = terminal.Baud();
         if (bytes.empty() && (baud == 0 || baud == seenBaud)) continue;
         if (baud != 0) seenBaud = baud;
-        std::lock_guard<std::mutex> guard(eventLock);
-        events.push_back(HostEvent{seenBaud, std::move(bytes)});
+        {
+            std::lock_guard<std::mutex> guard(eventLock);
+            events.push_back(HostEvent{seenBaud, std::move(bytes)});
+        }
+        driver.Poke();
     }
 }
 

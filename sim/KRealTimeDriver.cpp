@@ -15,6 +15,21 @@ void KRealTimeDriver::SetTickHook(TickHook tickHook) {
     if (!running) hook = std::move(tickHook);
 }
 
+void KRealTimeDriver::SetIdleUntilNextEvent(bool idle, int32_t longestSleepMs) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (running) return;
+    idleUntilNextEvent = idle;
+    longestSleepNs = static_cast<int64_t>(std::max(longestSleepMs, 1)) * 1'000'000;
+}
+
+void KRealTimeDriver::Poke() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        poked = true;
+    }
+    wake.notify_all();
+}
+
 bool KRealTimeDriver::Start() {
     std::lock_guard<std::mutex> guard(lock);
     if (running) return false;
@@ -49,15 +64,26 @@ void KRealTimeDriver::Main() {
     std::unique_lock<std::mutex> guard(lock);
     while (!stopping) {
         next += tick;
-        wake.wait_until(guard, next, [this] { return stopping; });
+        if (idleUntilNextEvent) {
+            // Nothing can happen before the world's next event but a poke: a silent receiver
+            // costs no wake-ups, and many simulators side by side leave the processor alone.
+            guard.unlock();
+            const int64_t worldNow = world.NowNs();
+            const int64_t eventNs = std::min(world.NextEventNs(), worldNow + longestSleepNs);
+            guard.lock();
+            next = std::max(next, origin + std::chrono::nanoseconds(eventNs));
+        }
+        wake.wait_until(guard, next, [this] { return stopping || poked; });
         if (stopping) break;
+        poked = false;
         const TickHook& tickHook = hook;  // only changed while not running
         guard.unlock();
         const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - origin).count();
         world.AdvanceTo(now);
         if (tickHook) tickHook(now);
         guard.lock();
-        // After a stall (a debugger, a loaded machine) carry on from now rather than racing.
-        if (Clock::now() > next + 50 * tick) next = Clock::now();
+        // Behind (a debugger, a loaded machine): one advance has covered the lost time, so the
+        // next tick is a whole tick from now rather than a race through the missed ones.
+        next = std::max(next, Clock::now());
     }
 }

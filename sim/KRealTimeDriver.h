@@ -23,6 +23,14 @@ public:
 
     // Set before Start; runs on the driver's thread after each advance.
     void SetTickHook(TickHook hook);
+    // Set before Start. Idle mode: while nothing is on either line and the device's next wake
+    // is later, the thread sleeps up to that wake (at most `longestSleepMs`) instead of ticking; whoever
+    // feeds the world from outside calls Poke so it ticks at once. Only for a front end that
+    // hands the world its host's bytes from the tick hook (the pseudo-terminal simulator): a
+    // link writing into the world directly would write at a stale world time.
+    void SetIdleUntilNextEvent(bool idle, int32_t longestSleepMs = 100);
+    // Makes a sleeping driver tick now.
+    void Poke();
     // Starts the thread; false when already running.
     bool Start();
     // Ends the thread (it never outlives the call); nothing when not running.
@@ -40,4 +48,7 @@ private:
     std::condition_variable wake;
     bool stopping = false;
     bool running = false;
+    bool idleUntilNextEvent = false;
+    int64_t longestSleepNs = 0;
+    bool poked = false;
 };

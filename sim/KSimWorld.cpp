@@ -68,6 +68,12 @@ int64_t KSimWorld::NowNs() const {
     return now;
 }
 
+int64_t KSimWorld::NextEventNs() const {
+    std::lock_guard<std::mutex> guard(lock);
+    if (toDevice.FreeAtNs() > now || toHost.FreeAtNs() > now) return now;
+    return device ? device->NextWakeNs() : KSimDevice::kNever;
+}
+
 bool KSimWorld::HostOpen(uint32_t baud) {
     std::lock_guard<std::mutex> guard(lock);
     hostQueue.clear();

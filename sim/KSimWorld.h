@@ -37,6 +37,9 @@ public:
     void AdvanceTo(int64_t timeNs);
     void AdvanceBy(int64_t ns) { AdvanceTo(NowNs() + ns); }
     int64_t NowNs() const;
+    // When something next happens without the host doing anything: now while bytes are on
+    // either line, else the device's next wake (KSimDevice::kNever when it has none).
+    int64_t NextEventNs() const;
 
     // Opens (or reopens) the host's port at `baud`: drops what it held and decodes at that rate
     // from now on. False (and closed) for a rate of 0.

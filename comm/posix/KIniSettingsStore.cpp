@@ -220,16 +220,7 @@ bool ReadDocument(const std::string& path, std::string& text, std::string& error
 
 bool WriteValues(const std::string& path, const std::string& section, const KIniSettingsStore::Values& values,
                  std::string& error) {
-    if (!KIniDocument::FitsOnALine(section)) {
-        error = "the section name holds a line break or NUL";
-        return false;
-    }
-    for (const auto& [key, value] : values) {
-        if (!KIniDocument::FitsOnALine(key) || !KIniDocument::FitsOnALine(value)) {
-            error = "the value of " + key + " (" + value + ") holds a line break or NUL, which would break the lines of " + path;
-            return false;
-        }
-    }
+    if (!KIniDocument::SectionFits(section, values, path, error)) return false;
     std::lock_guard<std::mutex> guard(FileLock());
     const std::string target = WriteTarget(path);
     if (target.empty()) {

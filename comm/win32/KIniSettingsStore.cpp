@@ -93,25 +93,11 @@ bool SizeAllowed(const std::string& file, std::string& error) {
     return false;
 }
 
-bool FitsOnALine(const std::string& section, const KIniSettingsStore::Values& values, const std::string& file,
-                 std::string& error) {
-    if (!KIniDocument::FitsOnALine(section)) {
-        error = "the section name holds a line break or NUL";
-        return false;
-    }
-    for (const auto& [key, value] : values) {
-        if (KIniDocument::FitsOnALine(key) && KIniDocument::FitsOnALine(value)) continue;
-        error = "the value of " + key + " (" + value + ") holds a line break or NUL, which would break the lines of " + file;
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool KIniSettingsStore::WriteSection(const std::string& section, const Values& values, std::string& error) {
     const std::string file = FullPath(path);
-    if (!FitsOnALine(section, values, file, error)) return false;
+    if (!KIniDocument::SectionFits(section, values, file, error)) return false;
     FileMutex lock(file);
     if (!SizeAllowed(file, error)) return false;
     for (const auto& [key, value] : values) {

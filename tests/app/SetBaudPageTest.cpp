@@ -45,7 +45,7 @@ TEST_F(SetBaudPage, OpensOnTheSavedChoicesOrFallsBack) {
         {"saved 12/2/38400", {2}, {12, 2, 38400}, "Trimble 4000 SSi", {"COM3"}, "COM3", "38400", {12, 2, 38400}},
         {"COM1 absent", {1, 4}, {2, 0, 9600}, "Ashtech AC12", {"COM2", "COM5"}, "COM2", "9600", {2, 1, 9600}},
         {"baud 300", {0}, {2, 0, 300}, "Ashtech AC12", {"COM1"}, "COM1", "9600", {2, 0, 9600}},
-        {"unknown type", {23}, {15, 23, 115200}, "Ashtech Z", {"COM24"}, "COM24", "115200", {1, 23, 115200}},
+        {"unknown type", {23}, {99, 23, 115200}, "Ashtech Z", {"COM24"}, "COM24", "115200", {1, 23, 115200}},
         {"no port", {}, {3, 5, 1200}, "Ashtech G12", {}, "", "1200", {3, 0, 1200}},
     };
     // clang-format on
@@ -68,9 +68,9 @@ TEST_F(SetBaudPage, OpensOnTheSavedChoicesOrFallsBack) {
     }
     SheetHarness ui;
     const std::vector<std::string> receivers = Controls::Items(ui.Control(IDC_RECEIVER_LIST));
-    ASSERT_EQ(receivers.size(), 14u);
+    ASSERT_EQ(receivers.size(), 15u);
     EXPECT_EQ(receivers.front(), "Ashtech Z");
-    EXPECT_EQ(receivers.back(), "Trimble NetR5");
+    EXPECT_EQ(receivers.back(), "u-blox");
     EXPECT_THAT(Controls::Items(ui.Control(IDC_BAUD_LIST)),
                 ElementsAre("1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"));
 }

@@ -50,7 +50,11 @@ TEST(ReceiverChoice, ByIdNameOrAnUnambiguousPart) {
     EXPECT_EQ(ChooseReceiver("trimble", error), 0);
     EXPECT_NE(error.find("Trimble NetR5"), std::string::npos);
     EXPECT_EQ(ChooseReceiver("garmin", error), 0);
-    EXPECT_EQ(ChooseReceiver("15", error), 0);
+    EXPECT_EQ(ChooseReceiver("15", error), 15);
+    EXPECT_EQ(ChooseReceiver("u-blox", error), 15);
+    EXPECT_EQ(ChooseReceiver("99", error), 0);
+    EXPECT_EQ(ChooseReceiver("16", error), 16);
+    EXPECT_EQ(ChooseReceiver("quectel", error), 16);
 }
 
 TEST(PortChoice, ComNamesResolveThroughTheRegistryAndPathsAreTakenAsTheyAre) {

@@ -28,6 +28,7 @@ constexpr int64_t kNsPerSecond = 1000000000;
 struct Sample {
     Bytes stream;
     std::vector<Bytes> messages;
+    std::vector<std::string> errors;  // bytes not its own that it told of (NMEA amid UBX)
 };
 
 class SharedFramer : public ::testing::TestWithParam<std::string> {
@@ -54,7 +55,9 @@ protected:
         sample.stream.resize(world->HostReadable());
         sample.stream.resize(world->HostRead(sample.stream.data(), sample.stream.size()));
         auto framer = NewFramer();
-        sample.messages = RunFramer(*framer, sample.stream, Chunking::AllAtOnce).messages;
+        FramedRun run = RunFramer(*framer, sample.stream, Chunking::AllAtOnce);
+        sample.messages = std::move(run.messages);
+        sample.errors = std::move(run.errors);
         EXPECT_GE(sample.messages.size(), 2u) << "too little output to test with";
         return sample;
     }
@@ -83,10 +86,11 @@ TEST_P(SharedFramer, FramesItsReceiversOutputTheSameInEveryChunking) {
             auto framer = NewFramer();
             const FramedRun run = RunFramer(*framer, sample.stream, chunking, seed);
             EXPECT_EQ(run.messages, sample.messages);
-            EXPECT_TRUE(run.errors.empty());
+            EXPECT_EQ(run.errors, sample.errors);
         }
     }
     // Enough of them prove the protocol for identify to name it from listening alone.
+    if (!Family().protocol.listeningProves) return;
     auto framer = NewFramer();
     size_t proving = 0;
     for (const Bytes& message : sample.messages)

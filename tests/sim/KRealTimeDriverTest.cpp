@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -47,6 +49,64 @@ TEST(KRealTimeDriver, RunsTheWorldInRealTime) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(world.NowNs(), stopped);  // nothing runs after Stop
     link.Close();
+}
+
+// A device that only wakes when told to, and counts its wakes.
+class WakeAtDevice : public KSimDevice {
+public:
+    explicit WakeAtDevice(int64_t firstWakeNs) : wakeNs(firstWakeNs) {}
+    void Attach(KSimDeviceLink*, int64_t) override {}
+    void OnByte(int64_t, uint8_t) override {}
+    int64_t NextWakeNs() const override { return wakeNs; }
+    void Wake(int64_t) override {
+        wakeNs = kNever;
+        woken.store(true);
+    }
+    uint32_t Baud() const override { return 9600; }
+    std::atomic<bool> woken{false};
+
+private:
+    int64_t wakeNs;
+};
+
+bool WaitFor(const std::function<bool()>& done) {
+    // Generous: a loaded machine may hold the driver's thread back for seconds.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Idle mode: a quiet world costs a wake-up per longest sleep, not one per tick; a device's wake
+// is still kept, and a poke ticks at once. (A slow machine only means fewer ticks, never more.)
+TEST(KRealTimeDriver, IdleModeSleepsUntilTheNextEventOrAPoke) {
+    auto owned = std::make_unique<WakeAtDevice>(300'000'000);
+    WakeAtDevice& device = *owned;
+    KSimWorld world(std::move(owned));
+    KRealTimeDriver driver(world);
+    std::atomic<int64_t> ticks{0};
+    driver.SetTickHook([&](int64_t) { ticks.fetch_add(1); });
+    driver.SetIdleUntilNextEvent(true, 100);
+    ASSERT_TRUE(driver.Start());
+
+    ASSERT_TRUE(WaitFor([&] { return device.woken.load(); }));
+    EXPECT_GE(world.NowNs(), 300'000'000);
+    // Up to the wake at 300 ms: at most one tick per 100 ms of sleep, plus the wake's own.
+    EXPECT_LE(ticks.load(), 6);
+
+    driver.Stop();
+
+    // With nothing due for a minute, only a poke brings the next tick within the wait.
+    KRealTimeDriver sleeper(world);
+    std::atomic<int64_t> pokedTicks{0};
+    sleeper.SetTickHook([&](int64_t) { pokedTicks.fetch_add(1); });
+    sleeper.SetIdleUntilNextEvent(true, 60'000);
+    ASSERT_TRUE(sleeper.Start());
+    sleeper.Poke();
+    EXPECT_TRUE(WaitFor([&] { return pokedTicks.load() > 0; }));
+    sleeper.Stop();
 }
 
 } // namespace

@@ -35,11 +35,12 @@ Cycle RunCycle(int32_t index, const SessionSoak::Options& options) {
     auto pick = [&](size_t count) { return static_cast<size_t>(random() % count); };
     const int32_t type =
         family.types[(static_cast<size_t>(index) / families.size()) % family.types.size()].typeId;
-    const int32_t deviceBaud = kBaudRates[pick(kBaudRates.size())];
-    const int32_t target = kBaudRates[pick(kBaudRates.size())];
+    const std::span<const int32_t> rates = FindCatalogueType(type)->rates;
+    const int32_t deviceBaud = rates[pick(rates.size())];
+    const int32_t target = rates[pick(rates.size())];
     // Told the right rate, a wrong one, or nothing.
     const int32_t lastKnown =
-        std::array<int32_t, 3>{0, deviceBaud, kBaudRates[pick(kBaudRates.size())]}[pick(3)];
+        std::array<int32_t, 3>{0, deviceBaud, rates[pick(rates.size())]}[pick(3)];
     const auto lifeMs =
         static_cast<int64_t>(random() % static_cast<uint64_t>(options.longestLifeMs + 1));
 
