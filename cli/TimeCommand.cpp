@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/CliArgs.h"
@@ -35,6 +36,74 @@ int Usage(const std::string& message) {
     return kExitUsage;
 }
 
+struct TimeRequest {
+    int32_t type = 0;
+    std::string name;
+    const KReceiverFamily* family = nullptr;
+    long long baud = 0;
+};
+
+// Reads what to ask; the usage error's exit code when the arguments do not say it.
+std::optional<int> ParseTime(const CliArgs& args, TimeRequest& request) {
+    if (!args.Ok()) return Usage(args.Error());
+    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
+    if (!args.Has("--receiver") || !args.Has("--port") || !args.Has("--baud"))
+        return Usage("needs --receiver NAME, --port PORT and --baud RATE");
+    std::string error;
+    request.type = ChooseReceiver(args.Value("--receiver"), error);
+    if (!request.type) return Usage(error);
+    if (!ParseInt(args.Value("--baud"), 1, 10000000, request.baud) || !TypeTakesRate(request.type, request.baud))
+        return Usage("--baud must be one of " + TypeRatesText(request.type));
+    request.name = FindCatalogueType(request.type)->displayName;
+    request.family = FamilyOfType(request.type);
+    if (!request.family) return Usage("receiver type \"" + request.name + "\" is not supported by this build yet");
+    return std::nullopt;
+}
+
+struct TimeAnswer {
+    bool answered = false;
+    KGPSTime receiver{KGPSTime::kGpsEpoch};
+    KGPSTime pc{KGPSTime::kGpsEpoch};
+};
+
+// Silences the receiver on the open link and asks its time; the PC clock is read as it answers.
+TimeAnswer AskTime(const TimeRequest& request, KSerialComm& link) {
+    auto receiver = request.family->createReceiver(request.type, true);
+    receiver->Attach(&link, "Trevask");
+    receiver->StopAllBroadcast(kSettleMs);
+    TimeAnswer answer;
+    answer.answered = receiver->QueryTime(answer.receiver);
+    // The PC clock to the millisecond (the process clock gives whole seconds only).
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    answer.pc = KGPSTime(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count()));
+    answer.pc.nanoseconds =
+        static_cast<int32_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() % 1000000000);
+    receiver->Detach();
+    return answer;
+}
+
+void PrintTime(const TimeAnswer& answer, bool json, JsonValue& document) {
+    const int32_t leap = GpsMinusUtcSeconds(answer.pc.utc);
+    const double difference = SecondsBetween(answer.pc, answer.receiver);
+    if (json) {
+        // The receiver's time on the scale it answers in (GPS or UTC, as the family's receivers do).
+        document["receiverTime"] = {{"time", JsonCalendar(answer.receiver)},
+                                    {"week", answer.receiver.GetGPSWeek()},
+                                    {"secondsOfWeek", ShownSecondsOfWeek(answer.receiver)}};
+        document["pcTime"] = {{"utc", JsonUtc(answer.pc)}};
+        document["receiverMinusPcSeconds"] = std::round(difference * 1000.0) / 1000.0;
+        document["gpsMinusUtcSeconds"] = leap;
+        PrintJson(document);
+        return;
+    }
+    std::printf("receiver: %s\n", CalendarText(answer.receiver).c_str());
+    std::printf("PC clock: %s.%03d UTC\n", answer.pc.Format().c_str(), answer.pc.nanoseconds / 1000000);
+    std::printf("receiver minus PC clock: %+.3f s\n", difference);
+    std::printf("(GPS time runs %d s ahead of UTC: a receiver that answers in GPS time shows about %+d s here\n"
+                "when both clocks are right)\n",
+                leap, leap);
+}
+
 } // namespace
 
 int RunTime(const Words& words) {
@@ -43,28 +112,20 @@ int RunTime(const Words& words) {
         std::fputs(kHelp, stdout);
         return kExitConfirmed;
     }
-    if (!args.Ok()) return Usage(args.Error());
-    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
-    if (!args.Has("--receiver") || !args.Has("--port") || !args.Has("--baud"))
-        return Usage("needs --receiver NAME, --port PORT and --baud RATE");
-    std::string error;
-    const int32_t type = ChooseReceiver(args.Value("--receiver"), error);
-    if (!type) return Usage(error);
-    long long baud = 0;
-    if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !TypeTakesRate(type, baud))
-        return Usage("--baud must be one of " + TypeRatesText(type));
-    const std::string name = FindCatalogueType(type)->displayName;
-    const KReceiverFamily* family = FamilyOfType(type);
-    if (!family) return Usage("receiver type \"" + name + "\" is not supported by this build yet");
+    TimeRequest request;
+    if (const std::optional<int> exitCode = ParseTime(args, request)) return *exitCode;
     const bool json = args.Flag("--json");
-    JsonValue document = {{"receiver", JsonReceiverType(type)}, {"port", args.Value("--port")}, {"baud", baud}};
+    JsonValue document = {
+        {"receiver", JsonReceiverType(request.type)}, {"port", args.Value("--port")}, {"baud", request.baud}};
     auto fail = [&](const char* kind, const std::string& message, int exitCode) {
         return PrintFailure(json, document, "time", kind, message, exitCode);
     };
-    if (!family->queriesTime)
-        return fail("no-time-query", name + " receivers cannot be asked their time: their protocol has no time query.",
+    if (!request.family->queriesTime)
+        return fail("no-time-query",
+                    request.name + " receivers cannot be asked their time: their protocol has no time query.",
                     kExitNotConfirmed);
     PortChoice port;
+    std::string error;
     if (!ChoosePort(args.Value("--port"), port, error)) return fail("port", error, kExitPortError);
     document["port"] = port.display;
     if (args.Flag("--verbose")) TraceToConsole();
@@ -76,7 +137,7 @@ int RunTime(const Words& words) {
     KSerialComm link;
     link.PortNumber = port.portNumber;
     link.DevicePath = port.devicePath;
-    link.BaudRate = static_cast<int32_t>(baud);
+    link.BaudRate = static_cast<int32_t>(request.baud);
     if (!link.Open(0)) {
         if (!json) return kExitPortError;  // the failure was reported with its reason
         document["error"] = JsonError("port-open", OpenFailureText(LastOpenFailure()));
@@ -84,40 +145,13 @@ int RunTime(const Words& words) {
         PrintJson(document);
         return kExitPortError;
     }
-    auto receiver = family->createReceiver(type, true);
-    receiver->Attach(&link, "Trevask");
-    receiver->StopAllBroadcast(kSettleMs);
-    KGPSTime answer(KGPSTime::kGpsEpoch);
-    const bool answered = receiver->QueryTime(answer);
-    // The PC clock to the millisecond (the process clock gives whole seconds only).
-    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-    KGPSTime pc(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count()));
-    pc.nanoseconds = static_cast<int32_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() % 1000000000);
-    receiver->Detach();
+    const TimeAnswer answer = AskTime(request, link);
     link.Close();
-
-    if (!answered)
+    if (!answer.answered)
         return fail("no-answer",
-                    name + " on " + port.display + " at " + std::to_string(baud) + " baud did not tell its time.",
+                    request.name + " on " + port.display + " at " + std::to_string(request.baud) +
+                        " baud did not tell its time.",
                     kExitNotConfirmed);
-    const int32_t leap = GpsMinusUtcSeconds(pc.utc);
-    const double difference = SecondsBetween(pc, answer);
-    if (json) {
-        // The receiver's time on the scale it answers in (GPS or UTC, as the family's receivers do).
-        document["receiverTime"] = {{"time", JsonCalendar(answer)},
-                                    {"week", answer.GetGPSWeek()},
-                                    {"secondsOfWeek", ShownSecondsOfWeek(answer)}};
-        document["pcTime"] = {{"utc", JsonUtc(pc)}};
-        document["receiverMinusPcSeconds"] = std::round(difference * 1000.0) / 1000.0;
-        document["gpsMinusUtcSeconds"] = leap;
-        PrintJson(document);
-        return kExitConfirmed;
-    }
-    std::printf("receiver: %s\n", CalendarText(answer).c_str());
-    std::printf("PC clock: %s.%03d UTC\n", pc.Format().c_str(), pc.nanoseconds / 1000000);
-    std::printf("receiver minus PC clock: %+.3f s\n", difference);
-    std::printf("(GPS time runs %d s ahead of UTC: a receiver that answers in GPS time shows about %+d s here\n"
-                "when both clocks are right)\n",
-                leap, leap);
+    PrintTime(answer, json, document);
     return kExitConfirmed;
 }
