@@ -128,8 +128,10 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Septentrio",
         .protocol = {.name = "sbf", .createMonitor = &Framer<KSeptentrioStreamMonitor>},
-        // The line end's answer and the capabilities' answer take over a second at 1200.
-        .types = {{17, "Septentrio", {.slowUpToBaud = 2400, .slowPingMs = 3000}, KSeptentrioReceiver::Rates()}},
+        // A ping is two exchanges (a line end for the prompt, then the command), so it waits for
+        // two answers; at 1200 they take over a second each.
+        .types = {{17, "Septentrio", {.detectPingMs = 2000, .slowUpToBaud = 2400, .slowPingMs = 3000},
+                   KSeptentrioReceiver::Rates()}},
         .createReceiver = &KSeptentrioReceiver::Create,
         .simulator = {.create = &KSeptentrioDevice::Create, .receiverPorts = "COM1-COM4"},
         .scansTime = true,
