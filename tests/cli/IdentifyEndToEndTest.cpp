@@ -97,7 +97,8 @@ void RunRows(std::vector<Row>& rows) {
     }
 }
 
-// One row per family: its first type at a random rate it runs at (the seed is printed).
+// One row per family: its first type at a random rate it runs at and this system can set (the
+// seed is printed).
 std::vector<Row> FamilyRows(bool talking) {
     const unsigned seed = std::random_device{}();
     std::printf("rates drawn with seed %u\n", seed);
@@ -108,7 +109,8 @@ std::vector<Row> FamilyRows(bool talking) {
         std::vector<int32_t> rates;
         const std::vector<uint32_t> deviceRates = KSimFactory::Rates(type);
         for (int32_t rate : family.types.front().rates)
-            if (std::find(deviceRates.begin(), deviceRates.end(), static_cast<uint32_t>(rate)) != deviceRates.end())
+            if (SystemSetsRate(rate) &&
+                std::find(deviceRates.begin(), deviceRates.end(), static_cast<uint32_t>(rate)) != deviceRates.end())
                 rates.push_back(rate);
         const int32_t baud = rates[random() % rates.size()];
         KSimDeviceOptions options;

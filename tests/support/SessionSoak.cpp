@@ -35,7 +35,9 @@ Cycle RunCycle(int32_t index, const SessionSoak::Options& options) {
     auto pick = [&](size_t count) { return static_cast<size_t>(random() % count); };
     const int32_t type =
         family.types[(static_cast<size_t>(index) / families.size()) % family.types.size()].typeId;
-    const std::span<const int32_t> rates = FindCatalogueType(type)->rates;
+    std::vector<int32_t> rates;  // the type's, where a port of this system can be set to them
+    for (int32_t rate : FindCatalogueType(type)->rates)
+        if (SystemSetsRate(rate)) rates.push_back(rate);
     const int32_t deviceBaud = rates[pick(rates.size())];
     const int32_t target = rates[pick(rates.size())];
     // Told the right rate, a wrong one, or nothing.
