@@ -3,7 +3,7 @@
 #include "monitors/KAshtechStreamMonitor.h"
 #include "monitors/KLeicaStreamMonitor.h"
 #include "monitors/KNavComStreamMonitor.h"
-#include "monitors/KNmeaStreamMonitor.h"
+#include "monitors/KMediaTekStreamMonitor.h"
 #include "monitors/KNovatelStreamMonitor.h"
 #include "monitors/KSeptentrioStreamMonitor.h"
 #include "monitors/KSiRFStreamMonitor.h"
@@ -118,7 +118,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "MediaTek",
-        .protocol = {.name = "nmea", .createMonitor = &Framer<KNmeaStreamMonitor>, .listeningProves = false},
+        .protocol = {.name = "nmea", .createMonitor = &Framer<KMediaTekStreamMonitor>, .listeningProves = false},
         // At 4800 the firmware's answer may queue behind a second of NMEA output.
         .types = {{16, "MediaTek/Quectel", {.slowUpToBaud = 4800, .slowPingMs = 2000}, KMediaTekReceiver::Rates()}},
         .createReceiver = &KMediaTekReceiver::Create,

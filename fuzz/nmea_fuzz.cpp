@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "FuzzHarness.h"
-#include "monitors/KNmeaStreamMonitor.h"
+#include "monitors/KMediaTekStreamMonitor.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ int Hex(uint8_t c) {
 }
 
 void Check(const uint8_t* m, size_t n) {
-    if (n < 6 || n > KNmeaStreamMonitor::kMaxSentence) Fail("length", m, n);
+    if (n < 6 || n > KMediaTekStreamMonitor::kMaxSentence) Fail("length", m, n);
     if (m[0] != '$') Fail("start", m, n);
     if (m[n - 1] != '\n') Fail("line end", m, n);
     const size_t end = m[n - 2] == '\r' ? n - 2 : n - 1;
@@ -42,5 +42,5 @@ void Check(const uint8_t* m, size_t n) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return FuzzFramer<KNmeaStreamMonitor>(data, size, KNmeaStreamMonitor::kMaxSentence, Check);
+    return FuzzFramer<KMediaTekStreamMonitor>(data, size, KMediaTekStreamMonitor::kMaxSentence, Check);
 }

@@ -8,7 +8,7 @@
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
-#include "monitors/KNmeaStreamMonitor.h"
+#include "monitors/KMediaTekStreamMonitor.h"
 #include "receivers/KByteFields.h"
 #include "time/KLeapSeconds.h"
 
@@ -118,7 +118,7 @@ bool SentenceTime(const StreamMessage& message, KGPSTime& time) {
 } // namespace
 
 KMediaTekReceiver::KMediaTekReceiver(bool readerThread) : KReceiver(readerThread) {
-    monitor = std::make_unique<KNmeaStreamMonitor>();
+    monitor = std::make_unique<KMediaTekStreamMonitor>();
 }
 
 KMediaTekReceiver::~KMediaTekReceiver() = default;
@@ -132,7 +132,7 @@ std::span<const int32_t> KMediaTekReceiver::Rates() { return kRates; }
 
 std::string KMediaTekReceiver::Command(const std::string& body) {
     char check[8];
-    std::snprintf(check, sizeof check, "*%02X\r\n", KNmeaStreamMonitor::Checksum(body));
+    std::snprintf(check, sizeof check, "*%02X\r\n", KMediaTekStreamMonitor::Checksum(body));
     return "$" + body + check;
 }
 

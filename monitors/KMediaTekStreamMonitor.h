@@ -9,14 +9,14 @@
 // A "$" always starts a sentence afresh and any byte outside printable ASCII drops the one being
 // read, so binary noise never swallows the sentence that follows it. A sentence whose check
 // fails, that has none, or that runs past kMaxSentence is dropped and told as a stream error.
-class KNmeaStreamMonitor : public KStreamMonitor {
+class KMediaTekStreamMonitor : public KStreamMonitor {
 public:
     // From "$" to LF. NMEA's own limit is 82; proprietary sentences (MediaTek's channel
     // status) run to about 200.
     static constexpr uint32_t kMaxSentence = 512;
 
-    KNmeaStreamMonitor();
-    ~KNmeaStreamMonitor() override;
+    KMediaTekStreamMonitor();
+    ~KMediaTekStreamMonitor() override;
 
     bool ReadStep() override;
     void ResetFramer() override;

@@ -1,4 +1,4 @@
-#include "monitors/KNmeaStreamMonitor.h"
+#include "monitors/KMediaTekStreamMonitor.h"
 
 #include <cstring>
 #include <memory>
@@ -32,22 +32,22 @@ uint32_t StarOf(const uint8_t* s, uint32_t size) {
 
 } // namespace
 
-KNmeaStreamMonitor::KNmeaStreamMonitor() { ResetFramer(); }
+KMediaTekStreamMonitor::KMediaTekStreamMonitor() { ResetFramer(); }
 
-KNmeaStreamMonitor::~KNmeaStreamMonitor() { Stop(); }
+KMediaTekStreamMonitor::~KMediaTekStreamMonitor() { Stop(); }
 
-void KNmeaStreamMonitor::ResetFramer() {
+void KMediaTekStreamMonitor::ResetFramer() {
     state = kHunt;
     count = 0;
 }
 
-uint8_t KNmeaStreamMonitor::Checksum(std::string_view body) {
+uint8_t KMediaTekStreamMonitor::Checksum(std::string_view body) {
     uint8_t sum = 0;
     for (char c : body) sum ^= static_cast<uint8_t>(c);
     return sum;
 }
 
-bool KNmeaStreamMonitor::SentenceHolds(const uint8_t* s, uint32_t size) {
+bool KMediaTekStreamMonitor::SentenceHolds(const uint8_t* s, uint32_t size) {
     if (size == 0 || s[0] != '$') return false;
     const uint32_t star = StarOf(s, size);
     if (star == 0) return false;
@@ -55,13 +55,13 @@ bool KNmeaStreamMonitor::SentenceHolds(const uint8_t* s, uint32_t size) {
     return Checksum(body) == HexValue(s[star + 1]) * 16 + HexValue(s[star + 2]);
 }
 
-bool KNmeaStreamMonitor::ProvesProtocol(const StreamMessage& message) const {
+bool KMediaTekStreamMonitor::ProvesProtocol(const StreamMessage& message) const {
     const size_t length = sizeof kProof - 1;
     return message.length >= 0 && static_cast<size_t>(message.length) >= length &&
            std::memcmp(message.data.get(), kProof, length) == 0;
 }
 
-void KNmeaStreamMonitor::Finish() {
+void KMediaTekStreamMonitor::Finish() {
     if (SentenceHolds(buffer, count))
         PushMessage(std::make_unique<StreamMessage>(buffer, static_cast<int32_t>(count)));
     else if (StarOf(buffer, count) == 0)
@@ -72,7 +72,7 @@ void KNmeaStreamMonitor::Finish() {
     state = kHunt;
 }
 
-bool KNmeaStreamMonitor::Take(uint8_t byte) {
+bool KMediaTekStreamMonitor::Take(uint8_t byte) {
     if (byte == '$') {
         // A start inside a sentence means the one held was cut short: the new one counts.
         buffer[0] = byte;
@@ -103,7 +103,7 @@ bool KNmeaStreamMonitor::Take(uint8_t byte) {
     return false;
 }
 
-bool KNmeaStreamMonitor::ReadStep() {
+bool KMediaTekStreamMonitor::ReadStep() {
     const bool bounded = boundedScan;
     uint32_t scanned = 0;
     uint8_t byte = 0;

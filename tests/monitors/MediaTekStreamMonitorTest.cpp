@@ -1,6 +1,6 @@
 // The NMEA framer on built streams and on real MediaTek/Quectel recordings, the latter compared
 // with the test's own line-by-line reading of the file.
-#include "monitors/KNmeaStreamMonitor.h"
+#include "monitors/KMediaTekStreamMonitor.h"
 
 #include <gtest/gtest.h>
 
@@ -40,15 +40,15 @@ Bytes Broken(const std::string& body) {
     return s;
 }
 
-TEST(NmeaFramer, FramesSentencesAndTellsWhatItDrops) {
+TEST(MediaTekFramer, FramesSentencesAndTellsWhatItDrops) {
     const Bytes rmc = Sentence("GPRMC,102127.000,A,5129.0623,N,00632.2911,E,0.33,30.68,210211,,,A");
     const Bytes ack = Sentence("PMTK001,605,3");
     const Bytes lf = Sentence("PMTK010,001", "\n");
     const Bytes lower = Text("$GPTXT,x*1b\r\n");  // the check in lower-case hex
     const Bytes shortest = Sentence("P");
-    const Bytes longest = Sentence("PXYZ," + std::string(KNmeaStreamMonitor::kMaxSentence - 11, 'a'));
-    ASSERT_EQ(longest.size(), KNmeaStreamMonitor::kMaxSentence);
-    const Bytes overlong = Sentence("PXYZ," + std::string(KNmeaStreamMonitor::kMaxSentence - 10, 'a'));
+    const Bytes longest = Sentence("PXYZ," + std::string(KMediaTekStreamMonitor::kMaxSentence - 11, 'a'));
+    ASSERT_EQ(longest.size(), KMediaTekStreamMonitor::kMaxSentence);
+    const Bytes overlong = Sentence("PXYZ," + std::string(KMediaTekStreamMonitor::kMaxSentence - 10, 'a'));
     const struct {
         const char* name;
         Bytes stream;
@@ -74,12 +74,12 @@ TEST(NmeaFramer, FramesSentencesAndTellsWhatItDrops) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ExpectFramed<KNmeaStreamMonitor>(c.stream, c.messages, c.errors);
+        ExpectFramed<KMediaTekStreamMonitor>(c.stream, c.messages, c.errors);
     }
 }
 
-TEST(NmeaFramer, OnlyTheFirmwareReleaseAnswerProvesMediaTek) {
-    KNmeaStreamMonitor framer;
+TEST(MediaTekFramer, OnlyTheFirmwareReleaseAnswerProvesMediaTek) {
+    KMediaTekStreamMonitor framer;
     for (const auto& [text, proves] : std::vector<std::pair<std::string, bool>>{
              {"$PMTK705,AXN_5.1.7_3333,0005,L80,1.0*00\r\n", true},
              {"$PMTK705,", true},
@@ -95,11 +95,11 @@ TEST(NmeaFramer, OnlyTheFirmwareReleaseAnswerProvesMediaTek) {
 
 // A bounded scan gives up after the scan limit's worth of bytes in one step, keeps what it held
 // and frames on when asked again.
-TEST(NmeaFramer, ABoundedScanGivesUpAtTheLimit) {
+TEST(MediaTekFramer, ABoundedScanGivesUpAtTheLimit) {
     const Bytes ack = Sentence("PMTK001,605,3");
     KMemoryComm link;
     link.Open(0);
-    KNmeaStreamMonitor framer;
+    KMediaTekStreamMonitor framer;
     framer.Start(&link, false, "Test");
     framer.boundedScan = true;
     link.Feed(Concat({Repeat(0x55, kScanLimit + 10), ack}));
@@ -149,7 +149,7 @@ Reading ReadLines(const Bytes& file) {
     return out;
 }
 
-TEST(NmeaCapture, EverySentenceOfEachRecordingIsFramedWhateverTheChunking) {
+TEST(MediaTekCapture, EverySentenceOfEachRecordingIsFramedWhateverTheChunking) {
     if (!std::filesystem::is_directory(kFolder)) GTEST_SKIP() << "no captures at " << kFolder;
     // File, its size as the sources list it, the sentences the line reading finds.
     const struct {
@@ -169,7 +169,7 @@ TEST(NmeaCapture, EverySentenceOfEachRecordingIsFramedWhateverTheChunking) {
         const Reading reading = ReadLines(file);
         ASSERT_EQ(reading.sentences.size(), f.sentences);
         ASSERT_EQ(reading.errors.size(), f.errors);
-        ExpectFramed<KNmeaStreamMonitor>(file, reading.sentences, reading.errors);
+        ExpectFramed<KMediaTekStreamMonitor>(file, reading.sentences, reading.errors);
         // Listening proves nothing: the sentences are standard or sent unasked.
         KReceiverIdentifier::Heard heard;
         EXPECT_EQ(KReceiverIdentifier::Recognise(file, heard), nullptr);
@@ -180,7 +180,7 @@ TEST(NmeaCapture, EverySentenceOfEachRecordingIsFramedWhateverTheChunking) {
         // Binary noise between the sentences changes nothing.
         Bytes noisy;
         for (const Bytes& s : reading.sentences) noisy = Concat({noisy, Hex("B5 62 24 00 24 FF"), s});
-        ExpectFramed<KNmeaStreamMonitor>(noisy, reading.sentences, {});
+        ExpectFramed<KMediaTekStreamMonitor>(noisy, reading.sentences, {});
     }
 }
 
