@@ -43,6 +43,9 @@ TEST_P(DeviceGoneOnPty, MarksTheLinkGoneOnceEveryLaterCallFailsAndANewOpenStarts
     KSerialComm link;
     {
         PtyPair pty;
+        // Held, so that the terminal's number is not handed to another test program running
+        // alongside while this one tries the vanished name again.
+        pty.OpenSlave();
         link.DevicePath = pty.SlavePath();
         ASSERT_TRUE(link.Open(0));
         // A live line with nothing waiting is not taken for a dead one.
