@@ -35,6 +35,9 @@ struct KCatalogueType {
     KTypeTimings timings = {};
     // The rates the session detects and sets it at, in detection order.
     std::span<const int32_t> rates = kBaudRates;
+    // What sets it apart from the family's other types beyond its rates and timings (its command
+    // set, say), for the user choosing among them; empty when nothing does.
+    const char* note = "";
 
     bool RunsAt(int32_t baud) const;
 };
@@ -63,6 +66,18 @@ struct KFamilySimulator {
     const char* receiverPorts = nullptr;
 };
 
+// What a session and `velinor time` do to the receivers' periodic output, as the user is told.
+struct KFamilyOutput {
+    // The session's stop command turns it off, and it stays off when the session has ended; false
+    // where nothing is sent to stop it (pings are answered amid it).
+    bool stopped = false;
+    // How the user turns it on again, a clause to follow "to turn it on again, " (when stopped).
+    const char* turnOnAgain = "";
+    // Why it cannot be put back exactly as it was (--restore-output is refused for the family);
+    // empty when it can.
+    const char* notRestorable = "";
+};
+
 struct KReceiverFamily {
     const char* name = "";  // as `velinor receivers` shows it
     KFamilyProtocol protocol = {};
@@ -71,6 +86,7 @@ struct KReceiverFamily {
     KFamilySimulator simulator = {};
     bool queriesTime = false;  // its receivers answer QueryTime
     bool scansTime = false;    // its ScanTimeSpan reads times from recorded streams
+    KFamilyOutput output = {};
 
     const KCatalogueType* Type(int32_t typeId) const;
 };
