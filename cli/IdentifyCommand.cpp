@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 #include <string>
@@ -8,6 +7,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/OutputNote.h"
 #include "cli/PortChoice.h"
+#include "cli/ReceiverChoice.h"
 #include "cli/SessionRunner.h"
 #include "cli/StopRequest.h"
 #include "comm/KPrintableText.h"
@@ -64,49 +64,11 @@ std::string HeardText(const KReceiverIdentifier::Heard& heard) {
     return text;
 }
 
-bool SameTimings(const KTypeTimings& a, const KTypeTimings& b) {
-    return a.detectPingMs == b.detectPingMs && a.slowUpToBaud == b.slowUpToBaud && a.slowPingMs == b.slowPingMs &&
-           a.pauseAfterChangeMs == b.pauseAfterChangeMs;
-}
-
-bool SameRates(const KCatalogueType& a, const KCatalogueType& b) {
-    return std::equal(a.rates.begin(), a.rates.end(), b.rates.begin(), b.rates.end());
-}
-
-// What tells `type` apart from the other types of its family, which the protocol does not: its
-// command set, rates and waits, as far as they differ; empty when they are all alike.
-std::string Difference(const KReceiverFamily& family, const KCatalogueType& type) {
-    bool otherRates = false, otherTimings = false, otherNote = false;
-    for (const KCatalogueType& other : family.types) {
-        otherRates = otherRates || !SameRates(type, other);
-        otherTimings = otherTimings || !SameTimings(type.timings, other.timings);
-        otherNote = otherNote || std::string(type.note) != other.note;
-    }
-    std::vector<std::string> parts;
-    if (otherNote && *type.note) parts.emplace_back(type.note);
-    if (otherRates) {
-        std::string rates = "rates";
-        for (int32_t rate : type.rates) rates += " " + std::to_string(rate);
-        parts.push_back(rates);
-    }
-    if (otherTimings) {
-        const KTypeTimings& t = type.timings;
-        std::string waits = "waits " + Seconds(t.detectPingMs) + " for an answer";
-        if (t.slowUpToBaud > 0)
-            waits += " (" + Seconds(t.slowPingMs) + " at " + std::to_string(t.slowUpToBaud) + " baud and below)";
-        if (t.pauseAfterChangeMs > 0) waits += ", pauses " + Seconds(t.pauseAfterChangeMs) + " after a rate change";
-        parts.push_back(waits);
-    }
-    std::string text;
-    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
-    return text;
-}
-
 void PrintTypes(const KReceiverFamily& family, const std::string& shownPort, int32_t baud) {
     std::vector<std::string> differences;
     bool alike = true;
     for (const KCatalogueType& type : family.types) {
-        differences.push_back(Difference(family, type));
+        differences.push_back(TypeDifference(family, type));
         alike = alike && differences.back().empty();
     }
     if (family.types.size() == 1) {

@@ -109,6 +109,8 @@ int RunSim(const Words& words) {
         }
     }
     const std::string name = model->Name();
+    // Caught before the path is shown: whoever reads it may signal at once.
+    StopRequest::Catch();
     KPtySimulator simulator(std::move(model), line);
     if (!simulator.Start(error)) {
         std::fprintf(stderr, "velinor sim: %s\n", PrintableText(error).c_str());
@@ -119,7 +121,6 @@ int RunSim(const Words& words) {
     std::fprintf(stderr, "Simulated %s at %lld baud on %s (Ctrl-C ends it)\n", PrintableText(name).c_str(), baud,
                  simulator.SlavePath().c_str());
     std::fflush(stdout);
-    StopRequest::Catch();
     uint32_t shownBaud = static_cast<uint32_t>(baud);
     while (!StopRequest::Requested()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
