@@ -237,7 +237,8 @@ TEST_P(JsonTime, AnswersOrSaysWhyNot) {
         fields.insert(fields.end(), {"/error/kind", "/error/message"});
     else
         fields.insert(fields.end(), {"/receiverTime/time", "/receiverTime/week", "/receiverTime/secondsOfWeek",
-                                     "/pcTime/utc", "/receiverMinusPcSeconds", "/gpsMinusUtcSeconds"});
+                                     "/pcTime/utc", "/receiverMinusPcSeconds", "/gpsMinusUtcSeconds",
+                                     "/output/stopped", "/output/note"});
     const json document = Document(run.out, fields);
     EXPECT_EQ(document["receiver"]["id"], c.type);
     EXPECT_EQ(document["baud"], 19200);
