@@ -2,6 +2,28 @@
 
 #include "families/KReceiverFamily.h"
 
+namespace {
+
+// `text` in lines of at most `width` characters, broken at blanks.
+std::string Wrapped(const std::string& text, size_t width) {
+    std::string out, line;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(' ', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(at, end - at);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        at = end + 1;
+    }
+    return out + line + "\n";
+}
+
+} // namespace
+
 std::string OutputNote(const KReceiverFamily& family, bool restoreAsked) {
     const std::string name = family.name;
     if (!family.output.stopped)
@@ -31,8 +53,10 @@ std::string SilencedOutputHint(bool listenOnly) {
         ways += "  " + std::string(family.name) + ": " + family.output.turnOnAgain + "\n";
     }
     if (names.empty()) return "";
-    return "'velinor set' and 'velinor time' stop the periodic output of " + names +
-           " receivers, and it stays off: such a receiver is silent until asked" +
-           (listenOnly ? " (run identify without --listen-only to ask it)" : "") +
-           ". To turn its output on again:\n" + ways;
+    return Wrapped("'velinor set' and 'velinor time' stop the periodic output of " + names +
+                       " receivers, and it stays off: such a receiver is silent until asked" +
+                       (listenOnly ? " (run identify without --listen-only to ask it)" : "") +
+                       ". To turn its output on again:",
+                   95) +
+           ways;
 }

@@ -6,10 +6,12 @@
 
 #include <string>
 
+#include "cli/OutputNote.h"
 #include "families/KReceiverFamily.h"
 #include "sim/KPtySimulator.h"
 #include "families/KSimFactory.h"
 #include "support/ProgramRun.h"
+#include "support/PtyPair.h"
 
 namespace {
 
@@ -101,6 +103,26 @@ TEST(OutputNote, IsNotSaidWhenThePortNeverOpened) {
         EXPECT_EQ(run.exitCode, 3) << run.Both();
         EXPECT_EQ(run.out.find("Output: "), std::string::npos) << run.out;
     }
+}
+
+// identify on a port where nothing talks: the families whose output set and time leave off are
+// named with the way to turn it on again, and listening only is told to ask.
+TEST(OutputNote, IdentifyHearingNothingNamesTheSilencedFamiliesAndTheirRemedies) {
+    const std::string hint = SilencedOutputHint(true);
+    for (const KReceiverFamily& family : ReceiverFamilies()) {
+        const bool named = hint.find(std::string("  ") + family.name + ": ") != std::string::npos;
+        EXPECT_EQ(named, family.output.stopped) << family.name;
+        if (family.output.stopped) {
+            EXPECT_NE(hint.find(family.output.turnOnAgain), std::string::npos) << family.name;
+        }
+    }
+    EXPECT_NE(hint.find("without --listen-only"), std::string::npos);
+    EXPECT_EQ(SilencedOutputHint(false).find("--listen-only"), std::string::npos);
+
+    PtyPair pty;
+    const ProgramRun run = RunVelinor("identify --listen-only --port " + pty.SlavePath());
+    EXPECT_EQ(run.exitCode, 1) << run.Both();
+    EXPECT_NE(run.out.find(hint), std::string::npos) << run.out;
 }
 
 } // namespace
