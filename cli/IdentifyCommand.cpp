@@ -10,6 +10,7 @@
 #include "cli/ReceiverChoice.h"
 #include "cli/SessionRunner.h"
 #include "cli/StopRequest.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -186,7 +187,7 @@ int RunIdentify(const Words& words) {
         ReportOpenFailuresOnConsole();
     StopRequest::Catch();
 
-    KReceiverIdentifier identifier([] { return std::make_unique<KSerialComm>(); },
+    KReceiverIdentifier identifier([&port] { return CreatePortLink(port.devicePath); },
                                    CreateCatalogueReceiver);
     KReceiverIdentifier::Options options;
     options.ask = !args.Flag("--listen-only");

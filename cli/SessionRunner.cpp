@@ -10,6 +10,7 @@
 #include "cli/StatusLine.h"
 #include "cli/StopRequest.h"
 #include "comm/KConsole.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -64,27 +65,15 @@ void ForgetPrintedFailure() {
 struct RunState {
     StatusLine* status = nullptr;
     std::atomic<int32_t> answeredBaud{0};  // the last rate the receiver answered at
-    std::atomic<bool> portOpened{false};   // a link of the session has opened the port
-};
-
-// The session's serial link, telling the command line once it has opened.
-class KNoticedSerialComm : public KSerialComm {
-public:
-    explicit KNoticedSerialComm(std::atomic<bool>& openedFlag) : opened(openedFlag) {}
-    bool Open(int32_t mode) override {
-        const bool ok = KSerialComm::Open(mode);
-        if (ok) opened.store(true);
-        return ok;
-    }
-
-private:
-    std::atomic<bool>& opened;
+    std::atomic<bool> reported{false};     // the session has said how it goes
+    std::atomic<bool> linkMade{false};     // the session has made its link to the port
 };
 
 void OnStatus(void* user, int32_t kind, int32_t baud, int32_t value) {
     auto* run = static_cast<RunState*>(user);
     // Monitoring is reported only at a rate where the receiver has just answered.
     if (kind == kStatusMonitoring) run->answeredBaud.store(baud);
+    run->reported.store(true);
     run->status->Report(kind, baud, value);
 }
 
@@ -93,11 +82,11 @@ enum class Ending { Confirmed, WorkerEnded, TimedOut, Interrupted, DeviceGone };
 // Whether `device` is there again and can be opened: a path that merely exists may still be
 // settling (udev, or the program behind a pseudo-terminal), and COM ports are no files.
 bool DeviceOpens(const std::string& device, int32_t baud) {
-    KSerialComm probe;
-    probe.DevicePath = device;
-    probe.BaudRate = baud;
-    if (!probe.Open(0)) return false;
-    probe.Close();
+    const std::unique_ptr<KSerialComm> probe = CreatePortLink(device);
+    probe->DevicePath = device;
+    probe->BaudRate = baud;
+    if (!probe->Open(0)) return false;
+    probe->Close();
     return true;
 }
 
@@ -148,9 +137,13 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
 
     RunState run;
     run.status = &status;
+    // A session reports only once its link has opened the port and the receiver was told to be
+    // quiet. One stopped before that opened the port unless that first open failed: no other
+    // open has been tried by then, and every failed one is reported.
     bool openedSaid = false;
-    auto sayOpened = [&] {
-        if (openedSaid || !run.portOpened.load()) return;
+    auto sayOpened = [&](bool sessionEnded) {
+        if (openedSaid || plan.linkFactory) return;
+        if (!run.reported.load() && !(sessionEnded && run.linkMade.load() && !openFailed.load())) return;
         openedSaid = true;
         if (plan.onPortOpened) plan.onPortOpened();
     };
@@ -162,8 +155,9 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
             session.SetLinkFactory(plan.linkFactory);
         } else {
             const std::string device = plan.port.devicePath;
-            session.SetLinkFactory([device, &run]() -> std::unique_ptr<KSerialComm> {
-                auto link = std::make_unique<KNoticedSerialComm>(run.portOpened);
+            session.SetLinkFactory([device, &run] {
+                run.linkMade.store(true);
+                auto link = CreatePortLink(device);
                 link->DevicePath = device;
                 return link;
             });
@@ -179,7 +173,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
 
         Ending ending = Ending::Interrupted;
         while (!StopRequest::Requested()) {
-            sayOpened();
+            sayOpened(false);
             if (plan.untilConfirmed && session.IsConfirmed()) {
                 ending = Ending::Confirmed;
                 break;
@@ -200,7 +194,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         }
         if (ending == Ending::Interrupted) status.Show("Stopping...", StatusLine::Colour::Red);
         const bool confirmed = session.Stop();
-        sayOpened();
+        sayOpened(true);
         // The device can go while the worker gives up on a failed first open.
         if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
 
