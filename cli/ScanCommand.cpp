@@ -141,6 +141,6 @@ int RunScan(const Words& words) {
         std::printf("told in: %s time\n", NamesText(scales).c_str());
     else
         std::printf("GPS week: unknown (the stream's times carry no week)\n");
-    std::printf("time messages: %s\n", CountsText(times.timeNames).c_str());
+    std::printf("time messages: %s\n", CountsText(times.timeNames, kNamesShown).c_str());
     return kExitConfirmed;
 }
