@@ -88,7 +88,7 @@ TEST(JsonOutput, ReceiversListsTheCatalogueAsTheTextDoes) {
         EXPECT_EQ(type["protocol"], family->protocol.name);
         EXPECT_EQ(type["supported"], true);
         EXPECT_EQ(type["queriesTime"], family->queriesTime);
-        EXPECT_EQ(type["scansTime"], family->scansTime);
+        EXPECT_EQ(type["scansTime"], family->protocol.createReader != nullptr);
     }
     EXPECT_EQ(row, CatalogueTypes().size());
     EXPECT_EQ(document["receivers"].size(), row);
