@@ -6,6 +6,7 @@
 
 #include "log/Logs.h"
 #include "monitors/KStreamMonitor.h"
+#include "receivers/KMessageReader.h"
 #include "time/KGPSTime.h"
 
 class KComm;
@@ -28,6 +29,8 @@ public:
 
     virtual bool StopAllBroadcast(int32_t settleMs);
     virtual bool QueryTime(KGPSTime& time);
+    // The time scale QueryTime's answer is on: most receivers answer in GPS time.
+    virtual KTimeScale TimeAnswerScale() const { return KTimeScale::Gps; }
     virtual bool Ping(int32_t timeoutMs);
     virtual bool ChangeBaud(int32_t baud);
     // What the receiver needs after its change-rate command, still at the old rate, before the
