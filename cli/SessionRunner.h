@@ -25,6 +25,10 @@ struct SessionPlan {
 // Runs the plan to its end and answers the exit code (see Commands.h).
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
 
+// What to tell the user about the line after a whole detection pass for `receiverType` went
+// unanswered: the protocol heard and the type to try instead, or where to look next.
+std::string LineHintText(const KLineHint& hint, int32_t receiverType, const std::string& portShown);
+
 // Routes the receivers' trace lines to standard error (--verbose), what they quote of the
 // receiver's bytes escaped.
 void TraceToConsole();
