@@ -23,3 +23,4 @@ int RunTime(const Words& args);
 int RunIdentify(const Words& args);
 int RunDoctor(const Words& args);
 int RunWatch(const Words& args);
+int RunFleet(const Words& args);

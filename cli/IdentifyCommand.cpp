@@ -6,6 +6,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
 #include "cli/SessionRunner.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -149,7 +150,7 @@ int RunIdentify(const Words& words) {
     else
         ReportOpenFailuresOnConsole();
 
-    KReceiverIdentifier identifier([] { return std::make_unique<KSerialComm>(); },
+    KReceiverIdentifier identifier([&port] { return CreatePortLink(port.devicePath); },
                                    CreateCatalogueReceiver);
     KReceiverIdentifier::Options options;
     options.ask = !args.Flag("--listen-only");

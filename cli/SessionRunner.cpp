@@ -10,6 +10,7 @@
 #include "cli/ReceiverChoice.h"
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -81,11 +82,11 @@ enum class Ending { Confirmed, WorkerEnded, TimedOut, Interrupted, DeviceGone };
 // Whether `device` is there again and can be opened: a path that merely exists may still be
 // settling (udev, or the program behind a pseudo-terminal), and COM ports are no files.
 bool DeviceOpens(const std::string& device, int32_t baud) {
-    KSerialComm probe;
-    probe.DevicePath = device;
-    probe.BaudRate = baud;
-    if (!probe.Open(0)) return false;
-    probe.Close();
+    const std::unique_ptr<KSerialComm> probe = CreatePortLink(device);
+    probe->DevicePath = device;
+    probe->BaudRate = baud;
+    if (!probe->Open(0)) return false;
+    probe->Close();
     return true;
 }
 
@@ -183,7 +184,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         } else if (!plan.port.devicePath.empty()) {
             const std::string device = plan.port.devicePath;
             session.SetLinkFactory([device] {
-                auto link = std::make_unique<KSerialComm>();
+                auto link = CreatePortLink(device);
                 link->DevicePath = device;
                 return link;
             });

@@ -11,6 +11,7 @@
 #include "cli/StatusLine.h"
 #include "comm/KBaudRates.h"
 #include "comm/KConsole.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "families/KReceiverFamily.h"
 #include "log/Logs.h"
@@ -108,6 +109,10 @@ int RunSet(const Words& words) {
         std::fprintf(stderr, "velinor set: %s\n", PrintableText(error).c_str());
         return kExitPortError;
     }
+    if (IsFixedRatePort(plan.port.devicePath))
+        return Usage(plan.port.devicePath + " is a raw TCP port: its rate is fixed at the server and cannot be set from "
+                     "here. Name the port as rfc2217://HOST:PORT on a server that speaks RFC 2217 (ser2net: an "
+                     "accepter of telnet(rfc2217))");
 
     if (args.Has("--timeout")) {
         long long seconds = 0;

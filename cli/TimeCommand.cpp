@@ -12,6 +12,7 @@
 #include "cli/SessionRunner.h"
 #include "cli/TimeText.h"
 #include "comm/KBaudRates.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -134,7 +135,8 @@ int RunTime(const Words& words) {
         KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
-    KSerialComm link;
+    const std::unique_ptr<KSerialComm> linkHolder = CreatePortLink(port.devicePath);
+    KSerialComm& link = *linkHolder;
     link.PortNumber = port.portNumber;
     link.DevicePath = port.devicePath;
     link.BaudRate = static_cast<int32_t>(request.baud);

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "cli/SessionRunner.h"
 #include "comm/KBaudRates.h"
 #include "comm/KConsole.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -159,7 +161,8 @@ int RunWatch(const Words& words) {
     KConsole::OnInterrupt(OnInterrupt);
 
     KClock& clock = KClock::Current();
-    KSerialComm link;
+    const std::unique_ptr<KSerialComm> owned = CreatePortLink(port.devicePath);
+    KSerialComm& link = *owned;
     link.PortNumber = port.portNumber;
     link.DevicePath = port.devicePath;
     const std::string shown = PrintableText(port.display);

@@ -14,9 +14,9 @@
 #include "monitors/StreamMessage.h"
 #include "session/KLineWatch.h"
 #include "support/FramerHarness.h"
-#include "support/SirfFrames.h"
+#include "support/SiRFFrames.h"
 #include "support/TopconFrames.h"
-#include "support/UbxFrames.h"
+#include "support/UbloxFrames.h"
 
 namespace {
 
