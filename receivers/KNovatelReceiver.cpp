@@ -96,7 +96,7 @@ bool KNovatelReceiver::SendCommand(const uint8_t* payload, uint16_t payloadLengt
     std::memcpy(command + kPayloadOffset, payload, payloadLength);
     const size_t crcOffset = kPayloadOffset + payloadLength;
     PutLittleEndian(command + crcOffset, KNovatelStreamMonitor::Crc(command, crcOffset), kCrcLength);
-    return link->Write(command, static_cast<uint32_t>(crcOffset + kCrcLength));
+    return Send(command, static_cast<uint32_t>(crcOffset + kCrcLength));
 }
 
 bool KNovatelReceiver::SendLogRequest(uint16_t logId) {
