@@ -22,3 +22,4 @@ int RunScan(const Words& args);
 int RunTime(const Words& args);
 int RunIdentify(const Words& args);
 int RunDoctor(const Words& args);
+int RunFleet(const Words& args);

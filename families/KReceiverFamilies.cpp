@@ -133,6 +133,10 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
         .createReceiver = &KMediaTekReceiver::Create,
         .simulator = {.create = &KMediaTekDevice::Create},
         .scansTime = true,
+        // Quectel's L70/L80 protocol documents: a PMTK251 rate is lost only on a full cold start
+        // or in standby mode, i.e. it lives in the backup memory.
+        .unsavedRateNote = "PMTK251 has no save of its own: many MediaTek firmwares keep the rate while the "
+                           "module has backup power, and a full cold start or standby takes it back to the default",
     });
     rows.push_back({
         .name = "Septentrio",

@@ -74,6 +74,10 @@ struct KReceiverFamily {
     KFamilySimulator simulator = {};
     bool queriesTime = false;  // its receivers answer QueryTime
     bool scansTime = false;    // its ScanTimeSpan reads times from recorded streams
+    // For families whose receivers cannot save a rate from here (SaveSettings answers
+    // NotSupported): what is known of how they keep one over a power cycle, as the end of a
+    // sentence; nullptr when nothing is.
+    const char* unsavedRateNote = nullptr;
 
     const KCatalogueType* Type(int32_t typeId) const;
 };

@@ -17,6 +17,8 @@ constexpr std::array<int32_t, 11> kRates = {1200, 2400, 4800, 9600, 19200, 38400
 constexpr int32_t kPortPingMs = 2000;
 constexpr int32_t kClearMs = 1000;
 constexpr int32_t kChangeReplyMs = 2000;  // the answer takes most of a second at 1200
+// Two exchanges (the line end, then the copy), each most of a second at 1200, and a flash write.
+constexpr int32_t kSaveReplyMs = 5000;
 constexpr int32_t kScanMessageLimit = 200;
 constexpr const char* kPing = "grc";
 constexpr const char* kSaveToBoot = "exeCopyConfigFile, Current, Boot";
@@ -139,6 +141,10 @@ bool KSeptentrioReceiver::ChangeBaud(int32_t baud) {
 }
 
 bool KSeptentrioReceiver::SaveConfigurationToBoot(int32_t replyMs) { return Command(kSaveToBoot, replyMs); }
+
+SaveOutcome KSeptentrioReceiver::SaveSettings(int32_t) {
+    return SaveConfigurationToBoot(kSaveReplyMs) ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
 
 bool KSeptentrioReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                                        bool& weekUnknown) {

@@ -35,6 +35,9 @@ public:
                       bool& weekUnknown) override;
     void Reset() override {}
     void OnDetach() override {}
+    // Copies the current configuration, the rate just set included, to the boot one: Saved once
+    // the receiver agreed, else Failed. Everything else set since boot is kept too.
+    SaveOutcome SaveSettings(int32_t baud) override;
 
     // Makes the current configuration the one the receiver boots with; true once it said done.
     bool SaveConfigurationToBoot(int32_t replyMs);

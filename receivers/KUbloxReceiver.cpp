@@ -237,6 +237,10 @@ bool KUbloxReceiver::SaveRate(int32_t baud) {
     return WaitForAcknowledgement(kClassCfg, kIdCfgValset, kAcknowledgeMs) == Answer::Taken;
 }
 
+SaveOutcome KUbloxReceiver::SaveSettings(int32_t baud) {
+    return SaveRate(baud) ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
+
 bool KUbloxReceiver::QueryTime(KGPSTime& time) {
     if (!SendUbx(kClassNav, kIdNavTimeGps, {})) return false;
     KGPSTime answer;

@@ -44,6 +44,8 @@ public:
                       bool& weekUnknown) override;
     void Reset() override;
     void OnDetach() override {}
+    // SaveRate: Saved once acknowledged, else Failed.
+    SaveOutcome SaveSettings(int32_t baud) override;
 
     // Makes `baud`, the rate the port now runs at, survive a power cycle: VALSET of the port's
     // rate to the battery-backed and flash layers (generation 9 and later), or CFG-CFG saving the
