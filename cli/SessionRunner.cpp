@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/ReceiverChoice.h"
 #include "cli/StatusLine.h"
 #include "cli/StopRequest.h"
 #include "comm/KConsole.h"
@@ -65,15 +67,28 @@ void ForgetPrintedFailure() {
 struct RunState {
     StatusLine* status = nullptr;
     std::atomic<int32_t> answeredBaud{0};  // the last rate the receiver answered at
-    std::atomic<bool> reported{false};     // the session has said how it goes
-    std::atomic<bool> linkMade{false};     // the session has made its link to the port
+    std::atomic<bool> portOpened{false};   // a link of the session has opened the port
+};
+
+// The session's link (serial or network), telling the command line once it has opened.
+template <typename Link>
+class KNoticed : public Link {
+public:
+    explicit KNoticed(std::atomic<bool>& openedFlag) : opened(openedFlag) {}
+    bool Open(int32_t mode) override {
+        const bool ok = Link::Open(mode);
+        if (ok) opened.store(true);
+        return ok;
+    }
+
+private:
+    std::atomic<bool>& opened;
 };
 
 void OnStatus(void* user, int32_t kind, int32_t baud, int32_t value) {
     auto* run = static_cast<RunState*>(user);
     // Monitoring is reported only at a rate where the receiver has just answered.
     if (kind == kStatusMonitoring) run->answeredBaud.store(baud);
-    run->reported.store(true);
     run->status->Report(kind, baud, value);
 }
 
@@ -92,11 +107,65 @@ bool DeviceOpens(const std::string& device, int32_t baud) {
 
 } // namespace
 
+std::string SaveOutcomeText(int32_t type, int32_t baud, SaveOutcome outcome) {
+    const std::string rate = std::to_string(baud) + " baud";
+    switch (outcome) {
+    case SaveOutcome::Saved: return "Rate saved: the receiver starts at " + rate + " after a power cycle";
+    case SaveOutcome::Failed:
+        return "Warning: the receiver runs at " + rate +
+               " but did not confirm saving it; after a power cycle it may start at its old rate";
+    case SaveOutcome::NotSupported: break;
+    }
+    const KCatalogueType* row = FindCatalogueType(type);
+    const KReceiverFamily* family = FamilyOfType(type);
+    const std::string how = family && family->unsavedRateNote
+                                ? family->unsavedRateNote
+                                : "whether it keeps " + rate + " after a power cycle is up to the receiver";
+    return std::string(row ? row->displayName : "This receiver") + " has no way to save the rate from here: " + how;
+}
+
 std::string OpenFailureText(const KOpenError& error) {
     std::string text = error.text;
     if (!error.device.empty()) text += ": " + error.device;
     if (!error.reason.empty()) text += ": " + error.reason;
     return text;
+}
+
+std::string LineHintText(const KLineHint& hint, int32_t receiverType, const std::string& portText) {
+    const std::string portShown = portText.empty() ? "PORT" : portText;
+    const KReceiverFamily* own = FamilyOfType(receiverType);
+    const std::string ownName = own ? own->name : "the chosen type";
+    const std::string lookFurther =
+        "'velinor identify --port " + portShown + "' and 'velinor doctor " + portShown + "'";
+    const KReceiverFamily* heard = hint.family;
+    if (!heard) {
+        if (hint.bytes == 0) return "nothing answered and nothing was heard at any rate: try " + lookFurther;
+        return "nothing answered, and the " + std::to_string(hint.bytes) +
+               " bytes heard are no protocol known here: try " + lookFurther;
+    }
+    const std::string rate = std::to_string(hint.baud) + " baud";
+    if (heard == own)
+        return "this device speaks " + ownName + " at " + rate + " but does not answer its requests: try " + lookFurther;
+    // The family's name when the receiver choice takes it for one of its types, else their ids.
+    std::string choice;
+    std::string unused;
+    const int32_t byName = ChooseReceiver(heard->name, unused);
+    if (byName && FamilyOfType(byName) == heard) {
+        const std::string name = heard->name;
+        choice = "--receiver " + (name.find(' ') == std::string::npos ? name : "\"" + name + "\"");
+    } else {
+        for (size_t i = 0; i < heard->types.size(); ++i) {
+            const KCatalogueType& type = heard->types[i];
+            choice += i == 0 ? "--receiver " : i + 1 == heard->types.size() ? " or " : ", ";
+            choice += std::to_string(type.typeId) + " (" + type.displayName + ")";
+        }
+    }
+    if (!heard->protocol.listeningProves)
+        return std::string("this device sends ") + heard->protocol.name + " at " + rate +
+               ", which many makers' receivers send, not " + ownName + ": if it is a " + heard->name + ", try " +
+               choice + "; " + lookFurther + " tell more";
+    return std::string("this device speaks ") + heard->name + " (" + heard->protocol.name + ") at " + rate + ", not " +
+           ownName + ": try " + choice;
 }
 
 void TraceToConsole() {
@@ -137,33 +206,49 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
 
     RunState run;
     run.status = &status;
-    // A session reports only once its link has opened the port and the receiver was told to be
-    // quiet. One stopped before that opened the port unless that first open failed: no other
-    // open has been tried by then, and every failed one is reported.
     bool openedSaid = false;
-    auto sayOpened = [&](bool sessionEnded) {
-        if (openedSaid || plan.linkFactory) return;
-        if (!run.reported.load() && !(sessionEnded && run.linkMade.load() && !openFailed.load())) return;
+    auto sayOpened = [&] {
+        if (openedSaid || !run.portOpened.load()) return;
         openedSaid = true;
         if (plan.onPortOpened) plan.onPortOpened();
     };
     int32_t lastKnownBaud = plan.lastKnownBaud;
     char text[96];
+    bool saveSaid = false;
+    auto sayWhatTheSaveCameTo = [&](const KBaudSession& session) {
+        const std::optional<SaveOutcome> outcome = session.SaveResult();
+        if (saveSaid || !outcome) return;
+        saveSaid = true;
+        status.Note(SaveOutcomeText(plan.receiverType, plan.targetBaud, *outcome),
+                    *outcome == SaveOutcome::Saved    ? StatusLine::Colour::Green
+                    : *outcome == SaveOutcome::Failed ? StatusLine::Colour::Red
+                                                      : StatusLine::Colour::Grey);
+    };
     for (;;) {
         KBaudSession session;
         if (plan.linkFactory) {
             session.SetLinkFactory(plan.linkFactory);
         } else {
             const std::string device = plan.port.devicePath;
-            session.SetLinkFactory([device, &run] {
-                run.linkMade.store(true);
-                auto link = CreatePortLink(device);
+            session.SetLinkFactory([device, &run]() -> std::unique_ptr<KSerialComm> {
+                std::unique_ptr<KSerialComm> link;
+                if (IsNetworkPortName(device))
+                    link = std::make_unique<KNoticed<KNetworkComm>>(run.portOpened);
+                else
+                    link = std::make_unique<KNoticed<KSerialComm>>(run.portOpened);
                 link->DevicePath = device;
                 return link;
             });
         }
         session.statusCallback = OnStatus;
         session.statusUser = &run;
+        // Saved once: a session resumed after the device came back has nothing more to save.
+        session.SetSaveRate(plan.saveRate && !saveSaid);
+        session.SetHintHandler([&plan, &status](const KLineHint& hint) {
+            status.Finish();
+            std::fprintf(stderr, "velinor: %s\n",
+                         PrintableText(LineHintText(hint, plan.receiverType, plan.port.display)).c_str());
+        });
         status.Show("...Starting...", StatusLine::Colour::Red);
         if (!session.Start(plan.port.portNumber, plan.targetBaud, lastKnownBaud, plan.receiverType)) {
             status.Finish();
@@ -173,7 +258,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
 
         Ending ending = Ending::Interrupted;
         while (!StopRequest::Requested()) {
-            sayOpened(false);
+            sayOpened();
             if (plan.untilConfirmed && session.IsConfirmed()) {
                 ending = Ending::Confirmed;
                 break;
@@ -190,11 +275,14 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
                 ending = Ending::TimedOut;
                 break;
             }
+            sayWhatTheSaveCameTo(session);
             clock.Sleep(kLoopMs);
         }
         if (ending == Ending::Interrupted) status.Show("Stopping...", StatusLine::Colour::Red);
         const bool confirmed = session.Stop();
-        sayOpened(true);
+        // A save under way when the loop ended is over now.
+        sayWhatTheSaveCameTo(session);
+        sayOpened();
         // The device can go while the worker gives up on a failed first open.
         if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
 

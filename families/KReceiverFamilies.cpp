@@ -41,7 +41,9 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     std::vector<KReceiverFamily> rows;
     rows.push_back({
         .name = "Ashtech",
-        .protocol = {.name = "ashtech", .createMonitor = &Framer<KAshtechStreamMonitor>},
+        .protocol = {.name = "ashtech", .createMonitor = &Framer<KAshtechStreamMonitor>,
+                     .createReader = &KAshtechReceiver::CreateMessageReader,
+                     .messageId = {1, 10, true}},
         .types = {{1, "Ashtech Z"}, {2, "Ashtech AC12"}, {3, "Ashtech G12"}},
         .createReceiver = &KAshtechReceiver::Create,
         .simulator = {.create = &KAshtechDevice::Create, .rates = &KAshtechDevice::Rates, .missesFirstTry = true,
@@ -58,7 +60,9 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     constexpr const char* kRs500 = "System 500 commands: the rate change is acknowledged";
     rows.push_back({
         .name = "Leica",
-        .protocol = {.name = "lb2", .createMonitor = &Framer<KLeicaStreamMonitor>},
+        .protocol = {.name = "lb2", .createMonitor = &Framer<KLeicaStreamMonitor>,
+                     .createReader = &KLeicaReceiver::CreateMessageReader,
+                     .messageId = {4, 2}},
         .types = {{4, "Leica CRS1000", {}, kBaudRates, kCrs1000},
                   // Slow to answer at every rate; after a rate change it gets a control command
                   // (the receiver's own business) and a pause.
@@ -76,7 +80,9 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "NavCom",
-        .protocol = {.name = "navcom", .createMonitor = &Framer<KNavComStreamMonitor>},
+        .protocol = {.name = "navcom", .createMonitor = &Framer<KNavComStreamMonitor>,
+                     .createReader = &KNavComReceiver::CreateMessageReader,
+                     .messageId = {3, 1}},
         .types = {{8, "NavCom"}},
         .createReceiver = &KNavComReceiver::Create,
         .simulator = {.create = &KNavComDevice::Create},
@@ -90,7 +96,9 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "Novatel",
-        .protocol = {.name = "novatel", .createMonitor = &Framer<KNovatelStreamMonitor>},
+        .protocol = {.name = "novatel", .createMonitor = &Framer<KNovatelStreamMonitor>,
+                     .createReader = &KNovatelReceiver::CreateMessageReader,
+                     .messageId = {4, 2}},
         .types = {{9, "Novatel/Sokkia"}},
         .createReceiver = &KNovatelReceiver::Create,
         .simulator = {.create = &KNovatelDevice::Create},
@@ -104,7 +112,9 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "SiRF",
-        .protocol = {.name = "sirf", .createMonitor = &Framer<KSiRFStreamMonitor>},
+        .protocol = {.name = "sirf", .createMonitor = &Framer<KSiRFStreamMonitor>,
+                     .createReader = &KSiRFReceiver::CreateMessageReader,
+                     .messageId = {4, 1}},
         .types = {{10, "SiRFStar III"}},
         .createReceiver = &KSiRFReceiver::Create,
         .simulator = {.create = &KSiRFDevice::Create},
@@ -118,7 +128,9 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "Topcon",
-        .protocol = {.name = "topcon", .createMonitor = &Framer<KTopconStreamMonitor>},
+        .protocol = {.name = "topcon", .createMonitor = &Framer<KTopconStreamMonitor>,
+                     .createReader = &KTopconReceiver::CreateMessageReader,
+                     .messageId = {0, 2, true}},
         .types = {{11, "Topcon"}},
         .createReceiver = &KTopconReceiver::Create,
         .simulator = {.create = &KTopconDevice::Create, .missesFirstTry = true, .receiverPorts = "a-d"},
@@ -133,7 +145,9 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     constexpr KTypeTimings kTrimble = {.slowUpToBaud = 4800, .slowPingMs = 3000};
     rows.push_back({
         .name = "Trimble",
-        .protocol = {.name = "trimble", .createMonitor = &Framer<KTrimbleStreamMonitor>},
+        .protocol = {.name = "trimble", .createMonitor = &Framer<KTrimbleStreamMonitor>,
+                     .createReader = &KTrimbleReceiver::CreateMessageReader,
+                     .messageId = {2, 1}},
         .types = {{12, "Trimble 4000 SSi", kTrimble}, {13, "Trimble 47/48/5700", kTrimble}, {14, "Trimble NetR5", kTrimble}},
         .createReceiver = &KTrimbleReceiver::Create,
         .simulator = {.create = &KTrimbleDevice::Create, .receiverPorts = "1-4 or 18"},
@@ -141,7 +155,9 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "u-blox",
-        .protocol = {.name = "ubx", .createMonitor = &Framer<KUbloxStreamMonitor>},
+        .protocol = {.name = "ubx", .createMonitor = &Framer<KUbloxStreamMonitor>,
+                     .createReader = &KUbloxReceiver::CreateMessageReader,
+                     .messageId = {2, 2}},
         // Up to 9600 its MON-VER answer may queue behind a second of its output.
         .types = {{15, "u-blox", {.slowUpToBaud = 9600, .slowPingMs = 2000}, KUbloxReceiver::kRates}},
         .createReceiver = &KUbloxReceiver::Create,
@@ -151,16 +167,24 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "MediaTek",
-        .protocol = {.name = "nmea", .createMonitor = &Framer<KMediaTekStreamMonitor>, .listeningProves = false},
+        .protocol = {.name = "nmea", .createMonitor = &Framer<KMediaTekStreamMonitor>,
+                     .createReader = &KMediaTekReceiver::CreateMessageReader, .listeningProves = false,
+                     .messageId = {1, 10, true}},
         // At 4800 the firmware's answer may queue behind a second of NMEA output.
         .types = {{16, "MediaTek/Quectel", {.slowUpToBaud = 4800, .slowPingMs = 2000}, KMediaTekReceiver::Rates()}},
         .createReceiver = &KMediaTekReceiver::Create,
         .simulator = {.create = &KMediaTekDevice::Create},
         .scansTime = true,
+        // Quectel's L70/L80 protocol documents: a PMTK251 rate is lost only on a full cold start
+        // or in standby mode, i.e. it lives in the backup memory.
+        .unsavedRateNote = "PMTK251 has no save of its own: many MediaTek firmwares keep the rate while the "
+                           "module has backup power, and a full cold start or standby takes it back to the default",
     });
     rows.push_back({
         .name = "Septentrio",
-        .protocol = {.name = "sbf", .createMonitor = &Framer<KSeptentrioStreamMonitor>},
+        .protocol = {.name = "sbf", .createMonitor = &Framer<KSeptentrioStreamMonitor>,
+                     .createReader = &KSeptentrioReceiver::CreateMessageReader,
+                     .messageId = {4, 2}},
         // A ping is two exchanges (a line end for the prompt, then the command), so it waits for
         // two answers; at 1200 they take over a second each.
         .types = {{17, "Septentrio", {.detectPingMs = 2000, .slowUpToBaud = 2400, .slowPingMs = 3000},
