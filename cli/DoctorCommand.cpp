@@ -75,8 +75,9 @@ KPortFinding Line(const PortChoice& port) {
         return {KPortFinding::Problem, "open", OpenFailureText(LastOpenFailure()), LastOpenFailure().remedy};
     if (result.found)
         return {KPortFinding::Ok, "line",
-                std::string(result.family->name) + " receiver (protocol " + result.family->protocol.name + ") talks at " +
-                    std::to_string(result.baud) + " baud: " + std::to_string(result.messages) + " checked messages heard",
+                std::string(result.family->name) + " receiver (protocol " + result.family->protocol.name + ") talks " +
+                    (result.rateFixed ? std::string("at the server's rate") : "at " + std::to_string(result.baud) + " baud") +
+                    ": " + std::to_string(result.messages) + " checked messages heard",
                 ""};
     uint64_t bytes = 0;
     int32_t busiest = 0;
@@ -95,8 +96,9 @@ KPortFinding Line(const PortChoice& port) {
                     " also asks each family. Otherwise check that the receiver is on, that the cable goes to the "
                     "receiver's port, and whether it needs a null-modem cable or adapter"};
     return {KPortFinding::Problem, "line",
-            std::to_string(bytes) + " bytes arrived (most at " + std::to_string(busiest) +
-                " baud) but no receiver protocol was recognised in them",
+            std::to_string(bytes) + " bytes arrived" +
+                (result.rateFixed ? std::string() : " (most at " + std::to_string(busiest) + " baud)") +
+                " but no receiver protocol was recognised in them",
             "the receiver may send plain NMEA only, or something other than its own protocol: " + identify +
                 " also asks each family"};
 }
@@ -164,14 +166,17 @@ int RunDoctor(const Words& words) {
             const std::string device = port.devicePath.empty() ? registry.DevicePath(port.portNumber) : port.devicePath;
             const int32_t slot = port.devicePath.empty() ? port.portNumber : registry.FindPort(device);
             const KPortInfo info = slot >= 0 ? registry.Info(slot) : KPortInfo{};
-            findings = KPortCheckup::CheckDevice(device, info);
+            // A terminal server's port: its own checks; this machine's devices and daemons are not in the way.
+            const bool network = IsNetworkPortName(device);
+            findings = network ? CheckNetworkPort(device) : KPortCheckup::CheckDevice(device, info);
             const bool blocked = std::any_of(findings.begin(), findings.end(),
                                              [](const KPortFinding& f) { return f.status == KPortFinding::Problem; });
-            if (!findings.empty() && findings.front().status == KPortFinding::Problem) findings.push_back(PortsPresent());
-            Add(findings, KPortCheckup::CheckSystem());
+            if (!network && !findings.empty() && findings.front().status == KPortFinding::Problem)
+                findings.push_back(PortsPresent());
+            if (!network) Add(findings, KPortCheckup::CheckSystem());
             if (!blocked) {
                 StopRequest::Catch();
-                if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: listening on %s at every rate...\n", PrintableText(port.display).c_str());
+                if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: listening on %s%s...\n", PrintableText(port.display).c_str(), IsFixedRatePort(device) ? " at the server's rate" : " at every rate");
                 findings.push_back(Line(port));
                 // Stopped while listening: its port is closed, and half a report is none.
                 if (StopRequest::Requested()) {
