@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "cli/Commands.h"
@@ -92,6 +93,23 @@ bool DeviceOpens(const std::string& device, int32_t baud) {
 
 } // namespace
 
+std::string SaveOutcomeText(int32_t type, int32_t baud, SaveOutcome outcome) {
+    const std::string rate = std::to_string(baud) + " baud";
+    switch (outcome) {
+    case SaveOutcome::Saved: return "Rate saved: the receiver starts at " + rate + " after a power cycle";
+    case SaveOutcome::Failed:
+        return "Warning: the receiver runs at " + rate +
+               " but did not confirm saving it; after a power cycle it may start at its old rate";
+    case SaveOutcome::NotSupported: break;
+    }
+    const KCatalogueType* row = FindCatalogueType(type);
+    const KReceiverFamily* family = FamilyOfType(type);
+    const std::string how = family && family->unsavedRateNote
+                                ? family->unsavedRateNote
+                                : "whether it keeps " + rate + " after a power cycle is up to the receiver";
+    return std::string(row ? row->displayName : "This receiver") + " has no way to save the rate from here: " + how;
+}
+
 std::string OpenFailureText(const KOpenError& error) {
     std::string text = error.text;
     if (!error.device.empty()) text += ": " + error.device;
@@ -177,6 +195,16 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
     run.status = &status;
     int32_t lastKnownBaud = plan.lastKnownBaud;
     char text[96];
+    bool saveSaid = false;
+    auto sayWhatTheSaveCameTo = [&](const KBaudSession& session) {
+        const std::optional<SaveOutcome> outcome = session.SaveResult();
+        if (saveSaid || !outcome) return;
+        saveSaid = true;
+        status.Note(SaveOutcomeText(plan.receiverType, plan.targetBaud, *outcome),
+                    *outcome == SaveOutcome::Saved    ? StatusLine::Colour::Green
+                    : *outcome == SaveOutcome::Failed ? StatusLine::Colour::Red
+                                                      : StatusLine::Colour::Grey);
+    };
     for (;;) {
         KBaudSession session;
         if (plan.linkFactory) {
@@ -191,6 +219,8 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         }
         session.statusCallback = OnStatus;
         session.statusUser = &run;
+        // Saved once: a session resumed after the device came back has nothing more to save.
+        session.SetSaveRate(plan.saveRate && !saveSaid);
         session.SetHintHandler([&plan, &status](const KLineHint& hint) {
             status.Finish();
             std::fprintf(stderr, "velinor: %s\n",
@@ -221,10 +251,13 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
                 ending = Ending::TimedOut;
                 break;
             }
+            sayWhatTheSaveCameTo(session);
             clock.Sleep(kLoopMs);
         }
         if (ending == Ending::Interrupted) status.Show("Stopping...", StatusLine::Colour::Red);
         const bool confirmed = session.Stop();
+        // A save under way when the loop ended is over now.
+        sayWhatTheSaveCameTo(session);
         // The device can go while the worker gives up on a failed first open.
         if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
 

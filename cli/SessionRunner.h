@@ -18,16 +18,22 @@ struct SessionPlan {
     PortChoice port;
     bool untilConfirmed = false;
     double timeoutSeconds = 0;  // 0: no limit
+    // Ask the receiver to keep the rate over a power cycle once it is confirmed (--save).
+    bool saveRate = false;
     // Replaces the serial link (the demo's simulated line); empty for a real port.
     KBaudSession::LinkFactory linkFactory;
 };
 
-// Runs the plan to its end and answers the exit code (see Commands.h).
+// Runs the plan to its end and answers the exit code (see Commands.h). A failed save does not
+// change it: the receiver does run at the rate; it is said as a warning.
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
 
 // What to tell the user about the line after a whole detection pass for `receiverType` went
 // unanswered: the protocol heard and the type to try instead, or where to look next.
 std::string LineHintText(const KLineHint& hint, int32_t receiverType, const std::string& portShown);
+
+// What a save of `baud` on a receiver of catalogue `type` came to, as the status line says it.
+std::string SaveOutcomeText(int32_t type, int32_t baud, SaveOutcome outcome);
 
 // Routes the receivers' trace lines to standard error (--verbose), what they quote of the
 // receiver's bytes escaped.

@@ -32,6 +32,9 @@ constexpr const char* kHelp =
     "  --last-baud RATE    rate the receiver is believed to run at (first detection pass starts\n"
     "                      there); default: the last rate set\n"
     "  --until-confirmed   exit as soon as the receiver answers at RATE\n"
+    "  --save              once it answers at RATE, have the receiver keep RATE after a power\n"
+    "                      cycle where its protocol can (u-blox, Septentrio); the others say so.\n"
+    "                      A failed save is a warning: the receiver still runs at RATE (exit 0)\n"
     "  --timeout S         give up after S seconds\n"
     "  --verbose           print the receiver's trace lines\n"
     "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here (refused,\n"
@@ -50,7 +53,7 @@ int Usage(const std::string& message) {
 
 int RunSet(const Words& words) {
     const CliArgs args(words, {"--receiver", "--port", "--baud", "--last-baud", "--timeout"},
-                       {"--until-confirmed", "--help", "--verbose", "--stream-errors"});
+                       {"--until-confirmed", "--help", "--verbose", "--stream-errors", "--save"});
     if (!args.Ok()) return Usage(args.Error());
     if (args.Flag("--help")) {
         std::fputs(kHelp, stdout);
@@ -120,6 +123,7 @@ int RunSet(const Words& words) {
         plan.timeoutSeconds = static_cast<double>(seconds);
     }
     plan.untilConfirmed = args.Flag("--until-confirmed");
+    plan.saveRate = args.Flag("--save");
     if (args.Flag("--verbose")) TraceToConsole();
     if (args.Flag("--stream-errors")) {
         if (const std::string refusal = StreamErrorLogRefusal("Trevask"); !refusal.empty()) {

@@ -42,7 +42,8 @@ std::string SimFaultHelp() {
            "  --revert-after MS   it goes back to its old rate MS milliseconds after switching\n"
            "  --revert-once       with --revert-after: only after its first switch\n"
            "  --quiet-output      no periodic output\n"
-           "  --refuse-rate       it refuses rate changes, with the refusal its protocol has\n" +
+           "  --refuse-rate       it refuses rate changes, with the refusal its protocol has\n"
+           "  --refuse-save       it refuses to save its settings, where its protocol saves them\n" +
            ListLine("  --misses-first-try  it answers a repeated query only on the second try", missing) +
            "  --wrong-ack         it acknowledges requests wrongly, where its protocol acknowledges\n" +
            ListLine("  --receiver-port P   the receiver's port the cable is on", ports) +
@@ -57,7 +58,7 @@ std::set<std::string> SimValuedOptions(std::set<std::string> others) {
 
 std::set<std::string> SimFlagOptions(std::set<std::string> others) {
     others.insert({"--silent", "--never-switches", "--quiet-output", "--refuse-rate", "--misses-first-try", "--wrong-ack",
-                   "--revert-once"});
+                   "--revert-once", "--refuse-save"});
     return others;
 }
 
@@ -67,6 +68,7 @@ bool ParseSimFaults(const CliArgs& args, KSimDeviceOptions& device, KSimWorldOpt
     device.neverSwitches = args.Flag("--never-switches");
     device.streaming = !args.Flag("--quiet-output");
     device.refusesRateChange = args.Flag("--refuse-rate");
+    device.refusesSave = args.Flag("--refuse-save");
     device.revertsOnce = args.Flag("--revert-once");
     device.missesFirstTry = args.Flag("--misses-first-try");
     device.wrongAcknowledgements = args.Flag("--wrong-ack");

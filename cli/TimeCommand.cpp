@@ -24,8 +24,10 @@ namespace {
 constexpr const char* kHelp =
     "usage: velinor time --receiver NAME|ID --port PORT --baud RATE [--verbose] [--json]\n"
     "\n"
-    "Asks the receiver for its GPS time at the rate it runs at now and prints it with its\n"
-    "difference to this computer's clock. The receiver's periodic output is stopped first, as a\n"
+    "Asks the receiver for its time at the rate it runs at now and prints it, the time scale it\n"
+    "answers in (GPS or UTC, as the receiver's family does), and the receiver's clock error: its\n"
+    "time as UTC (GPS time less the leap seconds of that moment) minus this computer's clock.\n"
+    "The receiver's periodic output is stopped first, as a\n"
     "session does; its rate is not changed. Exit codes: 0 the receiver answered, 1 it did not\n"
     "(or its family cannot be asked the time), 2 usage error, 3 port error. --json prints the\n"
     "answer or the failure as one JSON document (see docs/json.md).\n";
@@ -63,6 +65,7 @@ std::optional<int> ParseTime(const CliArgs& args, TimeRequest& request) {
 
 struct TimeAnswer {
     bool answered = false;
+    KTimeScale scale = KTimeScale::Gps;
     KGPSTime receiver{KGPSTime::kGpsEpoch};
     KGPSTime pc{KGPSTime::kGpsEpoch};
 };
@@ -74,6 +77,7 @@ TimeAnswer AskTime(const TimeRequest& request, KSerialComm& link) {
     receiver->StopAllBroadcast(kSettleMs);
     TimeAnswer answer;
     answer.answered = receiver->QueryTime(answer.receiver);
+    answer.scale = receiver->TimeAnswerScale();
     // The PC clock to the millisecond (the process clock gives whole seconds only).
     const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
     answer.pc = KGPSTime(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count()));
@@ -86,23 +90,30 @@ TimeAnswer AskTime(const TimeRequest& request, KSerialComm& link) {
 void PrintTime(const TimeAnswer& answer, bool json, JsonValue& document) {
     const int32_t leap = GpsMinusUtcSeconds(answer.pc.utc);
     const double difference = SecondsBetween(answer.pc, answer.receiver);
+    // The receiver's clock error: its answer as UTC against the PC clock, which keeps UTC.
+    const KGPSTime receiverUtc = answer.scale == KTimeScale::Gps ? GpsToUtc(answer.receiver) : answer.receiver;
+    const double clockError = SecondsBetween(answer.pc, receiverUtc);
+    const char* scale = TimeScaleName(answer.scale);
     if (json) {
-        // The receiver's time on the scale it answers in (GPS or UTC, as the family's receivers do).
+        // The receiver's time on the scale it answers in.
         document["receiverTime"] = {{"time", JsonCalendar(answer.receiver)},
                                     {"week", answer.receiver.GetGPSWeek()},
-                                    {"secondsOfWeek", ShownSecondsOfWeek(answer.receiver)}};
+                                    {"secondsOfWeek", ShownSecondsOfWeek(answer.receiver)},
+                                    {"scale", scale}};
         document["pcTime"] = {{"utc", JsonUtc(answer.pc)}};
         document["receiverMinusPcSeconds"] = std::round(difference * 1000.0) / 1000.0;
         document["gpsMinusUtcSeconds"] = leap;
+        document["receiverClockErrorSeconds"] = std::round(clockError * 1000.0) / 1000.0;
         PrintJson(document);
         return;
     }
-    std::printf("receiver: %s\n", CalendarText(answer.receiver).c_str());
+    std::printf("receiver: %s %s\n", CalendarText(answer.receiver).c_str(), scale);
     std::printf("PC clock: %s.%03d UTC\n", answer.pc.Format().c_str(), answer.pc.nanoseconds / 1000000);
-    std::printf("receiver minus PC clock: %+.3f s\n", difference);
-    std::printf("(GPS time runs %d s ahead of UTC: a receiver that answers in GPS time shows about %+d s here\n"
-                "when both clocks are right)\n",
-                leap, leap);
+    std::printf("receiver clock error: %+.3f s", clockError);
+    if (answer.scale == KTimeScale::Gps)
+        std::printf(" (its GPS time less the %d s GPS runs ahead of UTC, minus the PC clock)\n", leap);
+    else
+        std::printf(" (its UTC time minus the PC clock)\n");
 }
 
 } // namespace
