@@ -15,6 +15,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/SessionRunner.h"
 #include "cli/StatusLine.h"
+#include "cli/StopRequest.h"
 #include "comm/KConsole.h"
 #include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
@@ -42,9 +43,8 @@ constexpr const char* kHelp =
     "\n"
     "Ctrl-C stops every session cleanly. Exit codes: 0 every receiver confirmed, 1 some not\n"
     "confirmed, 2 usage error or a bad file (with its line), 3 a port could not be used,\n"
-    "130 interrupted.\n";
+    "130 Ctrl-C, 143 terminated.\n";
 
-constexpr int kExitInterrupted = 130;
 constexpr int32_t kLoopMs = 50;
 constexpr int32_t kProbeMs = 250;
 constexpr int32_t kRedrawMs = 250;
@@ -98,7 +98,6 @@ struct Row {
 // The process-wide hooks of the serial links, pointed at the fleet's rows while it runs.
 std::vector<Row*> activeRows;
 std::mutex activeLock;
-std::atomic<bool> interrupted{false};
 
 Row* RowOf(const std::string& device) {
     std::lock_guard<std::mutex> guard(activeLock);
@@ -324,7 +323,7 @@ void RunSessions(std::vector<std::unique_ptr<Row>>& rows, const FleetOptions& op
     const size_t jobs = options.jobs > 0 ? static_cast<size_t>(options.jobs) : rows.size();
     for (;;) {
         const int64_t now = clock.NowMs() - started;
-        if (interrupted.load()) {
+        if (StopRequest::Requested()) {
             StopAll(rows, now);
             display.Draw(now);
             return;
@@ -351,7 +350,7 @@ void RunSessions(std::vector<std::unique_ptr<Row>>& rows, const FleetOptions& op
 }
 
 int ExitCodeOf(const std::vector<std::unique_ptr<Row>>& rows, bool portProblems) {
-    if (interrupted.load()) return kExitInterrupted;
+    if (StopRequest::Requested()) return StopRequest::ExitCode();
     bool portError = portProblems;
     bool notConfirmed = false;
     for (const auto& row : rows) {
@@ -422,8 +421,7 @@ int RunFleet(const Words& words) {
         activeRows.clear();
         for (auto& row : rows) activeRows.push_back(row.get());
     }
-    interrupted.store(false);
-    KConsole::OnInterrupt([] { interrupted.store(true); });
+    StopRequest::Catch();
     KSerialComm::SetDeviceGoneHandler(OnGone);
     KSerialComm::SetOpenFailureHandler(OnOpenFailure);
 

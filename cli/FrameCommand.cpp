@@ -56,6 +56,14 @@ std::string Hex(const StreamMessage& message) {
     return hex;
 }
 
+// The name column: printable and without blanks, so that the columns stay four ("?" for none).
+std::string NameColumn(const std::string& name) {
+    std::string column = PrintableText(name.empty() ? "?" : name);
+    for (char& c : column)
+        if (c == ' ') c = '_';
+    return column;
+}
+
 // The time column: "gps:2021-12-09T20:41:41.811", "tow:420096.811" or "-".
 std::string TimeColumn(const KMessageFacts& facts) {
     if (facts.time == KMessageFacts::Time::None) return "-";
@@ -130,8 +138,8 @@ int RunFrame(const Words& words) {
             if (json) {
                 line = JsonLine(facts, message);
             } else {
-                line = PrintableText(facts.name.empty() ? "?" : facts.name) + ' ' + std::to_string(message.length) + ' ' +
-                       TimeColumn(facts) + ' ' + Hex(message) + '\n';
+                line = NameColumn(facts.name) + ' ' + std::to_string(message.length) + ' ' + TimeColumn(facts) + ' ' +
+                       Hex(message) + '\n';
             }
         }
         std::fwrite(line.data(), 1, line.size(), stdout);

@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/StatusLine.h"
+#include "cli/StopRequest.h"
 #include "comm/KConsole.h"
 #include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
@@ -23,9 +24,6 @@ namespace {
 
 constexpr int32_t kLoopMs = 50;
 constexpr int32_t kDeviceProbeMs = 250;
-
-std::atomic<bool> interrupted{false};
-void OnInterrupt() { interrupted.store(true); }
 
 std::atomic<bool> openFailed{false};
 
@@ -69,6 +67,22 @@ void ForgetPrintedFailure() {
 struct RunState {
     StatusLine* status = nullptr;
     std::atomic<int32_t> answeredBaud{0};  // the last rate the receiver answered at
+    std::atomic<bool> portOpened{false};   // a link of the session has opened the port
+};
+
+// The session's link (serial or network), telling the command line once it has opened.
+template <typename Link>
+class KNoticed : public Link {
+public:
+    explicit KNoticed(std::atomic<bool>& openedFlag) : opened(openedFlag) {}
+    bool Open(int32_t mode) override {
+        const bool ok = Link::Open(mode);
+        if (ok) opened.store(true);
+        return ok;
+    }
+
+private:
+    std::atomic<bool>& opened;
 };
 
 void OnStatus(void* user, int32_t kind, int32_t baud, int32_t value) {
@@ -179,10 +193,9 @@ std::unique_ptr<KReceiver> CreateCatalogueReceiver(int32_t type) {
 }
 
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
-    interrupted.store(false);
     openFailed.store(false);
     deviceGone.store(false);
-    KConsole::OnInterrupt(OnInterrupt);
+    StopRequest::Catch();
     ReportOpenFailuresOnConsole();
     KSerialComm::SetDeviceGoneHandler(OnDeviceGone);
 
@@ -193,6 +206,12 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
 
     RunState run;
     run.status = &status;
+    bool openedSaid = false;
+    auto sayOpened = [&] {
+        if (openedSaid || !run.portOpened.load()) return;
+        openedSaid = true;
+        if (plan.onPortOpened) plan.onPortOpened();
+    };
     int32_t lastKnownBaud = plan.lastKnownBaud;
     char text[96];
     bool saveSaid = false;
@@ -209,10 +228,14 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         KBaudSession session;
         if (plan.linkFactory) {
             session.SetLinkFactory(plan.linkFactory);
-        } else if (!plan.port.devicePath.empty()) {
+        } else {
             const std::string device = plan.port.devicePath;
-            session.SetLinkFactory([device] {
-                auto link = CreatePortLink(device);
+            session.SetLinkFactory([device, &run]() -> std::unique_ptr<KSerialComm> {
+                std::unique_ptr<KSerialComm> link;
+                if (IsNetworkPortName(device))
+                    link = std::make_unique<KNoticed<KNetworkComm>>(run.portOpened);
+                else
+                    link = std::make_unique<KNoticed<KSerialComm>>(run.portOpened);
                 link->DevicePath = device;
                 return link;
             });
@@ -234,7 +257,8 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         }
 
         Ending ending = Ending::Interrupted;
-        while (!interrupted.load()) {
+        while (!StopRequest::Requested()) {
+            sayOpened();
             if (plan.untilConfirmed && session.IsConfirmed()) {
                 ending = Ending::Confirmed;
                 break;
@@ -258,6 +282,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         const bool confirmed = session.Stop();
         // A save under way when the loop ended is over now.
         sayWhatTheSaveCameTo(session);
+        sayOpened();
         // The device can go while the worker gives up on a failed first open.
         if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
 
@@ -272,7 +297,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
                          PrintableText(device).c_str());
             if (const int32_t answered = run.answeredBaud.load()) lastKnownBaud = answered;
             bool back = false;
-            while (!interrupted.load() && !timeUp()) {
+            while (!StopRequest::Requested() && !timeUp()) {
                 if (DeviceOpens(device, lastKnownBaud != 0 ? lastKnownBaud : plan.targetBaud)) {
                     back = true;
                     break;
@@ -285,14 +310,14 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
                 ForgetPrintedFailure();
                 continue;
             }
-            if (!interrupted.load()) {
+            if (!StopRequest::Requested()) {
                 std::fprintf(stderr, "velinor: %s did not come back before the timeout\n", PrintableText(device).c_str());
                 return kExitPortError;
             }
             std::snprintf(text, sizeof text, "Stopped; receiver not confirmed at %d baud", plan.targetBaud);
             status.Show(text, StatusLine::Colour::Grey);
             status.Finish();
-            return kExitNotConfirmed;
+            return StopRequest::Terminated() ? StopRequest::ExitCode() : kExitNotConfirmed;
         }
 
         if (ending == Ending::WorkerEnded) {
@@ -310,6 +335,9 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
             status.Show(text, StatusLine::Colour::Grey);
         }
         status.Finish();
+        // Ctrl-C is how a session that runs until stopped ends, and its code says where it got
+        // to; a termination request is not an answer, whatever it cut short.
+        if (StopRequest::Terminated()) return StopRequest::ExitCode();
         return confirmed ? kExitConfirmed : kExitNotConfirmed;
     }
 }

@@ -10,6 +10,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
 #include "cli/SessionRunner.h"
+#include "cli/StopRequest.h"
 #include "comm/KBaudRates.h"
 #include "comm/KConsole.h"
 #include "comm/KNetworkComm.h"
@@ -48,9 +49,6 @@ constexpr const char* kHelp =
 
 constexpr int32_t kReadPauseMs = 50;
 constexpr int32_t kRedrawMs = 500;
-
-std::atomic<bool> interrupted{false};
-void OnInterrupt() { interrupted.store(true); }
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor watch: %s\n(see 'velinor watch --help')\n", PrintableText(message).c_str());
@@ -157,8 +155,8 @@ int RunWatch(const Words& words) {
         KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
-    interrupted.store(false);
-    KConsole::OnInterrupt(OnInterrupt);
+    // Ctrl-C is how a watch usually ends: it ends as --seconds does, the port given back.
+    StopRequest::Catch();
 
     KClock& clock = KClock::Current();
     const std::unique_ptr<KSerialComm> owned = CreatePortLink(port.devicePath);
@@ -171,20 +169,20 @@ int RunWatch(const Words& words) {
         // As identify listens, one rate after another, until a protocol is heard.
         const KReceiverIdentifier::Options options;
         for (int32_t rate : KReceiverIdentifier::SearchOrder()) {
-            if (interrupted.load()) break;
+            if (StopRequest::Requested()) break;
             if (!json) std::fprintf(stderr, "velinor watch: listening at %d baud\n", rate);
             link.BaudRate = rate;
             // The port stays claimed from one rate to the next.
             if (!(link.IsOpen() ? link.Reopen(rate) : link.Open(0))) return PortFailed(json, port, "");
             KReceiverIdentifier::Heard heard;
-            if (KReceiverIdentifier::ListenOn(link, rate, options, heard, [] { return interrupted.load(); })) {
+            if (KReceiverIdentifier::ListenOn(link, rate, options, heard, [] { return StopRequest::Requested(); })) {
                 baud = rate;
                 break;
             }
         }
         if (baud == 0) {
             link.Close();
-            const std::string message = interrupted.load() ? "stopped before any protocol was heard"
+            const std::string message = StopRequest::Requested() ? "stopped before any protocol was heard"
                                                            : "no protocol was heard at any rate on " + port.display;
             if (json) {
                 JsonValue document = {{"port", port.display}, {"baud", nullptr}, {"searched", true}, {"heard", false}};
@@ -218,7 +216,7 @@ int RunWatch(const Words& words) {
         for (int32_t n; (n = link.ReadAvailable(buffer, sizeof buffer)) > 0;)
             watch.Feed(buffer, static_cast<size_t>(n), clock.NowMs() - start);
         const int64_t now = clock.NowMs();
-        const bool over = interrupted.load() || (limitMs > 0 && now - start >= limitMs);
+        const bool over = StopRequest::Requested() || (limitMs > 0 && now - start >= limitMs);
         gone = link.DeviceGone();
         if (live && (over || gone || now - drawn >= kRedrawMs)) {
             drawn = now;

@@ -77,9 +77,14 @@ KReceiverIdentifier::Result KReceiverIdentifier::Run(int32_t portNumber, const s
     path = devicePath;
     KClock& clock = KClock::Current();
     const int64_t listenStart = clock.NowMs();
+    auto stopWanted = [&] {
+        if (options.stopWanted && options.stopWanted()) result.stopped = true;
+        return result.stopped;
+    };
     for (int32_t baud : SearchOrder()) {
+        if (stopWanted()) return result;
         if (progress) progress("listening at " + std::to_string(baud) + " baud");
-        if (!Listen(baud, options, result)) return result;
+        if (!Listen(baud, options, result) || result.stopped) return result;
         if (result.found) break;
     }
     result.listenMs = static_cast<int32_t>(clock.NowMs() - listenStart);
@@ -87,6 +92,7 @@ KReceiverIdentifier::Result KReceiverIdentifier::Run(int32_t portNumber, const s
     const int64_t askStart = clock.NowMs();
     for (int32_t baud : SearchOrder()) {
         for (const KReceiverFamily& family : ReceiverFamilies()) {
+            if (stopWanted()) return result;
             if (progress) progress("asking at " + std::to_string(baud) + " baud: " + family.name);
             if (!Ask(family, baud, result)) return result;
             if (result.found) break;
@@ -127,6 +133,7 @@ const KReceiverFamily* KReceiverIdentifier::ListenOn(KComm& link, int32_t baud, 
             bytes.insert(bytes.end(), buffer, buffer + n);
             if (clock.NowMs() - start >= limitMs) break;
         }
+        if (options.stopWanted && options.stopWanted()) break;
         const int64_t now = clock.NowMs();
         const bool over = now - start >= limitMs || (bytes.empty() && now - start >= options.listenQuietMs) ||
                           (stop && stop());
@@ -147,6 +154,7 @@ bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& r
     Heard heard;
     const KReceiverFamily* family = ListenOn(*link, baud, options, heard);
     link->Close();
+    if (options.stopWanted && options.stopWanted()) result.stopped = true;
     if (family) {
         result.found = true;
         result.byListening = true;
