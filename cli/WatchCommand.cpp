@@ -50,7 +50,6 @@ constexpr const char* kHelp =
 constexpr int32_t kReadPauseMs = 50;
 constexpr int32_t kRedrawMs = 500;
 
-
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor watch: %s\n(see 'velinor watch --help')\n", PrintableText(message).c_str());
     return kExitUsage;
