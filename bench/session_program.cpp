@@ -14,6 +14,7 @@
 #ifdef _WIN32
 int main() { return 0; }
 #else
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -173,13 +174,19 @@ int64_t VirtualTimeToConfirmed(int type, int deviceBaud, int target) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // bench_session [MONITOR_SECONDS [REPEATS [TYPE...]]]: the types measured (all by default),
+    // each overhead the best of REPEATS runs.
     const int monitorSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    std::vector<int> only;
+    for (int i = 3; i < argc; ++i) only.push_back(std::atoi(argv[i]));
+    auto measured = [&](int type) { return only.empty() || std::find(only.begin(), only.end(), type) != only.end(); };
 
     const std::vector<Case> cases = Cases();
     std::printf("Worst case to find a receiver not told its rate (at its last rate, wanted 9600), virtual time:\n");
     std::printf("%-20s %8s %14s\n", "receiver", "at", "to confirmed");
     for (const KCatalogueType* type : CatalogueTypes()) {
-        if (!KSimFactory::IsSimulated(type->typeId)) continue;
+        if (!KSimFactory::IsSimulated(type->typeId) || !measured(type->typeId)) continue;
         const int at = type->rates.back();
         std::printf("%-20s %8d %11lld ms\n", type->displayName, at,
                     static_cast<long long>(VirtualTimeToConfirmed(type->typeId, at, 9600)));
@@ -187,32 +194,42 @@ int main(int argc, char** argv) {
 
     CountingClock clock;
     KClock::Install(&clock);
-    std::printf("\nOverhead over the session's own waits (bound %.2f), real serial link to a simulator process:\n",
-                kOverheadBound);
+    std::printf("\nOverhead over the session's own waits (bound %.2f, best of %d), real serial link to a simulator "
+                "process:\n",
+                kOverheadBound, repeats);
     std::printf("%-20s %8s %8s %10s %10s %8s\n", "receiver", "from", "to", "wall ms", "waits ms", "ratio");
     const Case* last = nullptr;
     for (const Case& c : cases) {
-        if (!KSimFactory::IsSimulated(c.type)) continue;
+        if (!KSimFactory::IsSimulated(c.type) || !measured(c.type)) continue;
         last = &c;
-        Simulator sim = StartSimulator(c.type, c.start);
-        if (sim.path.empty()) {
-            std::fprintf(stderr, "could not start the simulator\n");
-            return 1;
+        // The run that lost least to the rest of the machine: other work on a shared machine
+        // only ever adds to the wall time.
+        double bestWall = 0, bestWaits = 0;
+        for (int run = 0; run < repeats; ++run) {
+            Simulator sim = StartSimulator(c.type, c.start);
+            if (sim.path.empty()) {
+                std::fprintf(stderr, "could not start the simulator\n");
+                return 1;
+            }
+            KBaudSession session;
+            OpenThrough(session, sim.path);
+            clock.sleptMs = 0;
+            const auto start = std::chrono::steady_clock::now();
+            session.Start(0, c.target, 0, c.type);
+            while (!session.IsConfirmed()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            const double wall =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            const auto waits = static_cast<double>(clock.sleptMs.load());
+            if (run == 0 || wall / waits < bestWall / bestWaits) {
+                bestWall = wall;
+                bestWaits = waits;
+            }
+            session.Stop();
+            StopSimulator(sim);
         }
-        KBaudSession session;
-        OpenThrough(session, sim.path);
-        clock.sleptMs = 0;
-        const auto start = std::chrono::steady_clock::now();
-        session.Start(0, c.target, 0, c.type);
-        while (!session.IsConfirmed()) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        const double wall =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        const auto waits = static_cast<double>(clock.sleptMs.load());
-        std::printf("%-20s %8d %8d %10.0f %10.0f %8.3f%s\n", Name(c.type), c.start, c.target, wall, waits, wall / waits,
-                    wall / waits > kOverheadBound ? "  over the bound" : "");
+        std::printf("%-20s %8d %8d %10.0f %10.0f %8.3f%s\n", Name(c.type), c.start, c.target, bestWall, bestWaits,
+                    bestWall / bestWaits, bestWall / bestWaits > kOverheadBound ? "  over the bound" : "");
         std::fflush(stdout);
-        session.Stop();
-        StopSimulator(sim);
     }
 
     if (last && monitorSeconds > 0) {
