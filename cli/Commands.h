@@ -22,3 +22,5 @@ int RunScan(const Words& args);
 int RunTime(const Words& args);
 int RunIdentify(const Words& args);
 int RunDoctor(const Words& args);
+int RunWatch(const Words& args);
+int RunFleet(const Words& args);

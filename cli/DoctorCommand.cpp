@@ -8,6 +8,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
 #include "cli/SessionRunner.h"
+#include "cli/StopRequest.h"
 #include "comm/KPortCheckup.h"
 #include "comm/KPortRegistry.h"
 #include "comm/KNetworkComm.h"
@@ -32,7 +33,8 @@ constexpr const char* kHelp =
     "\n"
     "  --json   print one JSON document (see docs/json.md) instead of text\n"
     "\n"
-    "Exit codes: 0 nothing in the way, 1 a problem was found, 2 usage error.\n";
+    "Exit codes: 0 nothing in the way, 1 a problem was found, 2 usage error, 130 Ctrl-C, 143\n"
+    "terminated.\n";
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor doctor: %s\n(see 'velinor doctor --help')\n", PrintableText(message).c_str());
@@ -67,6 +69,7 @@ KPortFinding Line(const PortChoice& port) {
                                    CreateCatalogueReceiver);
     KReceiverIdentifier::Options options;
     options.ask = false;
+    options.stopWanted = StopRequest::Requested;
     const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options);
     if (result.portFailed)
         return {KPortFinding::Problem, "open", OpenFailureText(LastOpenFailure()), LastOpenFailure().remedy};
@@ -167,8 +170,14 @@ int RunDoctor(const Words& words) {
             if (!findings.empty() && findings.front().status == KPortFinding::Problem) findings.push_back(PortsPresent());
             Add(findings, KPortCheckup::CheckSystem());
             if (!blocked) {
+                StopRequest::Catch();
                 if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: listening on %s at every rate...\n", PrintableText(port.display).c_str());
                 findings.push_back(Line(port));
+                // Stopped while listening: its port is closed, and half a report is none.
+                if (StopRequest::Requested()) {
+                    if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: %s\n", StopRequest::Word());
+                    return StopRequest::ExitCode();
+                }
             }
         }
     }

@@ -1,34 +1,39 @@
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/ReceiverChoice.h"
+#include "cli/RecordingPass.h"
 #include "cli/RecordingInput.h"
 #include "cli/TimeText.h"
 #include "comm/KPrintableText.h"
 #include "comm/KRecordedComm.h"
 #include "families/KReceiverFamily.h"
 #include "monitors/KStreamMonitor.h"
-#include "receivers/KReceiver.h"
+#include "receivers/KMessageReader.h"
 
 namespace {
 
 constexpr const char* kHelp =
     "usage: velinor scan --receiver NAME|ID [--json] FILE|-\n"
     "\n"
-    "Reads a recorded receiver stream the way the receiver family does: the first time-tagged\n"
-    "message near the start of the recording, and the last one in its final 8 KiB. Prints both\n"
-    "as GPS week and seconds of week and as date and time (GPS and UTC), whether the stream\n"
-    "carried the GPS week, and how many messages the scan framed. The file is read as a stream:\n"
-    "recordings of any size are fine. - reads standard input (a pipe), keeping only its last\n"
-    "8 KiB as it reads. A device such as a serial port is no recording: 'velinor identify --port\n"
-    "PORT' finds what talks on a live port. --json prints the same as one JSON document (see\n"
-    "docs/json.md): each time as week, seconds of week and ISO-8601 GPS and UTC.\n"
+    "Reads a whole recorded receiver stream with the family's framer and reads a time from every\n"
+    "message of the family's protocol that carries one (a GPS week and time of week, or a UTC date\n"
+    "and time). Prints the first and last time as GPS week and seconds of week and as date and\n"
+    "time (GPS and UTC), the scale the stream told them in, which messages the times came from\n"
+    "and how many messages were framed. A stream that tells times of week but never its week\n"
+    "gives those, with the week unknown. The file is read as a stream: recordings of any size are\n"
+    "fine. - reads standard input (a pipe). A device such as a serial port is no recording:\n"
+    "'velinor identify --port PORT' finds what talks on a live port. --json prints the same as one\n"
+    "JSON document (see docs/json.md).\n"
     "\n"
-    "Exit codes: 0 messages were framed, 1 nothing was framed (or the family has no time scan),\n"
-    "2 usage error, 3 the file cannot be read or is no recording.\n";
+    "Exit codes: 0 a time was found, 1 messages were framed but none carried a time (the messages\n"
+    "looked for and those found are listed), or nothing was framed, 2 usage error, 3 the file\n"
+    "cannot be read or is no recording (a folder, a device).\n";
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor scan: %s\n(see 'velinor scan --help')\n", message.c_str());
@@ -41,6 +46,31 @@ JsonValue FoundTime(bool found, const KGPSTime& time, bool weekKnown) {
     const JsonValue fields = JsonGpsTime(time, weekKnown);
     for (const auto& [key, value] : fields.items()) out[key] = found ? value : JsonValue();
     return out;
+}
+
+// A stream of text lines may name a message after each line's first field: the refusal keeps
+// to the first few names.
+constexpr size_t kNamesShown = 12;
+
+JsonValue JsonCounts(const NameCounts& counts) {
+    JsonValue out = JsonValue::array();
+    for (const auto& [name, count] : counts) out.push_back({{"name", name}, {"count", count}});
+    return out;
+}
+
+// "RMC (16), ZDA (15)"; "none" for no names.
+std::string CountsText(const NameCounts& counts, size_t most = SIZE_MAX) {
+    std::string text;
+    for (size_t i = 0; i < counts.size() && i < most; ++i)
+        text += (i ? ", " : "") + PrintableText(counts[i].first) + " (" + std::to_string(counts[i].second) + ")";
+    if (counts.size() > most) text += " and " + std::to_string(counts.size() - most) + " more";
+    return text.empty() ? "none" : text;
+}
+
+std::string NamesText(const std::vector<std::string>& names) {
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) text += (i ? ", " : "") + names[i];
+    return text;
 }
 
 } // namespace
@@ -65,48 +95,52 @@ int RunScan(const Words& words) {
     auto fail = [&](const char* kind, const std::string& message, int exitCode) {
         return PrintFailure(json, document, "scan", kind, message, exitCode);
     };
-    if (!family->scansTime)
-        return fail("no-time-scan",
-                    name + " receivers have no time scan: their recorded streams carry no time this tool reads.",
+    if (!family->protocol.createReader || !family->protocol.createMonitor)
+        return fail("no-time-scan", name + " receivers have no time scan: this build cannot read their messages.",
                     kExitNotConfirmed);
 
-    KRecordedComm link = OpenRecording(path, kScanLimit, error);
+    KRecordedComm link = OpenRecording(path, 0, error);
     if (!error.empty()) return fail("file", error, kExitPortError);
     link.Open(0);
-    auto receiver = family->createReceiver(type, false);
-    receiver->Attach(&link, "Scan");
-    bool gotFirst = false, gotLast = false, weekUnknown = true;
-    KGPSTime first(KGPSTime::kGpsEpoch), last(KGPSTime::kGpsEpoch);
-    const bool framedAny = receiver->ScanTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
-    const uint64_t framed = receiver->Monitor()->MessagesFramed();
-    receiver->Detach();
+    const std::unique_ptr<KStreamMonitor> monitor = family->protocol.createMonitor();
+    const std::unique_ptr<KMessageReader> reader = family->protocol.createReader();
+    const RecordingTimes times = ReadRecordingTimes(*monitor, link, *reader);
     link.Seek(0, 2);  // a stream's size is known at its end
 
+    const bool weekKnown = times.gotFull;
+    const KGPSTime& first = weekKnown ? times.first : times.firstOfWeek;
+    const KGPSTime& last = weekKnown ? times.last : times.lastOfWeek;
+    std::vector<std::string> scales;
+    for (const KTimeScale scale : times.scales) scales.emplace_back(TimeScaleName(scale));
     document["bytes"] = link.Size();
-    document["messagesFramed"] = framed;
+    document["messagesFramed"] = times.messages;
+    document["lookedFor"] = reader->TimeMessages();
+    document["timeMessages"] = JsonCounts(times.timeNames);
+    document["messages"] = JsonCounts(times.names);
     const std::string nothingFramed = std::string("No ") + family->name + " message was framed.";
+    const std::string noTime = "No time in the recording: looked for " + NamesText(reader->TimeMessages()) +
+                               "; found " + CountsText(times.names, kNamesShown) + ".";
     if (json) {
-        if (!framedAny) return fail("nothing-framed", nothingFramed, kExitNotConfirmed);
-        document["first"] = FoundTime(gotFirst, first, !weekUnknown);
-        document["last"] = FoundTime(gotFirst && gotLast, last, !weekUnknown);
-        document["weekUnknown"] = weekUnknown;
+        if (times.messages == 0) return fail("nothing-framed", nothingFramed, kExitNotConfirmed);
+        if (!times.Found()) return fail("no-time", noTime, kExitNotConfirmed);
+        document["first"] = FoundTime(true, first, weekKnown);
+        document["last"] = FoundTime(true, last, weekKnown);
+        document["weekUnknown"] = !weekKnown;
+        document["toldIn"] = scales;
         PrintJson(document);
         return kExitConfirmed;
     }
     std::printf("%s: %llu bytes, read as %s (%s family)\n", PrintableText(path).c_str(),
                 static_cast<unsigned long long>(link.Size()), name.c_str(), family->name);
-    if (!framedAny) return fail("nothing-framed", nothingFramed, kExitNotConfirmed);
-    std::printf("messages framed: %llu (from the start up to the first time, and in the last 8 KiB)\n",
-                static_cast<unsigned long long>(framed));
-    if (!gotFirst) {
-        std::printf("No time-tagged message in the first part of the recording.\n");
-        return kExitConfirmed;
-    }
-    std::printf("first: %s\n", GpsTimeText(first, !weekUnknown).c_str());
-    if (gotLast)
-        std::printf("last:  %s\n", GpsTimeText(last, !weekUnknown).c_str());
+    if (times.messages == 0) return fail("nothing-framed", nothingFramed, kExitNotConfirmed);
+    std::printf("messages framed: %llu\n", static_cast<unsigned long long>(times.messages));
+    if (!times.Found()) return fail("no-time", noTime, kExitNotConfirmed);
+    std::printf("first: %s\n", GpsTimeText(first, weekKnown).c_str());
+    std::printf("last:  %s\n", GpsTimeText(last, weekKnown).c_str());
+    if (weekKnown)
+        std::printf("told in: %s time\n", NamesText(scales).c_str());
     else
-        std::printf("last:  no time-tagged message in the last 8 KiB\n");
-    std::printf("GPS week: %s\n", weekUnknown ? "unknown (the stream's times carry no week)" : "known");
+        std::printf("GPS week: unknown (the stream's times carry no week)\n");
+    std::printf("time messages: %s\n", CountsText(times.timeNames, kNamesShown).c_str());
     return kExitConfirmed;
 }

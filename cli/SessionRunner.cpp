@@ -8,7 +8,9 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/ReceiverChoice.h"
 #include "cli/StatusLine.h"
+#include "cli/StopRequest.h"
 #include "comm/KConsole.h"
 #include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
@@ -22,9 +24,6 @@ namespace {
 
 constexpr int32_t kLoopMs = 50;
 constexpr int32_t kDeviceProbeMs = 250;
-
-std::atomic<bool> interrupted{false};
-void OnInterrupt() { interrupted.store(true); }
 
 std::atomic<bool> openFailed{false};
 
@@ -68,6 +67,22 @@ void ForgetPrintedFailure() {
 struct RunState {
     StatusLine* status = nullptr;
     std::atomic<int32_t> answeredBaud{0};  // the last rate the receiver answered at
+    std::atomic<bool> portOpened{false};   // a link of the session has opened the port
+};
+
+// The session's link (serial or network), telling the command line once it has opened.
+template <typename Link>
+class KNoticed : public Link {
+public:
+    explicit KNoticed(std::atomic<bool>& openedFlag) : opened(openedFlag) {}
+    bool Open(int32_t mode) override {
+        const bool ok = Link::Open(mode);
+        if (ok) opened.store(true);
+        return ok;
+    }
+
+private:
+    std::atomic<bool>& opened;
 };
 
 void OnStatus(void* user, int32_t kind, int32_t baud, int32_t value) {
@@ -116,6 +131,43 @@ std::string OpenFailureText(const KOpenError& error) {
     return text;
 }
 
+std::string LineHintText(const KLineHint& hint, int32_t receiverType, const std::string& portText) {
+    const std::string portShown = portText.empty() ? "PORT" : portText;
+    const KReceiverFamily* own = FamilyOfType(receiverType);
+    const std::string ownName = own ? own->name : "the chosen type";
+    const std::string lookFurther =
+        "'velinor identify --port " + portShown + "' and 'velinor doctor " + portShown + "'";
+    const KReceiverFamily* heard = hint.family;
+    if (!heard) {
+        if (hint.bytes == 0) return "nothing answered and nothing was heard at any rate: try " + lookFurther;
+        return "nothing answered, and the " + std::to_string(hint.bytes) +
+               " bytes heard are no protocol known here: try " + lookFurther;
+    }
+    const std::string rate = std::to_string(hint.baud) + " baud";
+    if (heard == own)
+        return "this device speaks " + ownName + " at " + rate + " but does not answer its requests: try " + lookFurther;
+    // The family's name when the receiver choice takes it for one of its types, else their ids.
+    std::string choice;
+    std::string unused;
+    const int32_t byName = ChooseReceiver(heard->name, unused);
+    if (byName && FamilyOfType(byName) == heard) {
+        const std::string name = heard->name;
+        choice = "--receiver " + (name.find(' ') == std::string::npos ? name : "\"" + name + "\"");
+    } else {
+        for (size_t i = 0; i < heard->types.size(); ++i) {
+            const KCatalogueType& type = heard->types[i];
+            choice += i == 0 ? "--receiver " : i + 1 == heard->types.size() ? " or " : ", ";
+            choice += std::to_string(type.typeId) + " (" + type.displayName + ")";
+        }
+    }
+    if (!heard->protocol.listeningProves)
+        return std::string("this device sends ") + heard->protocol.name + " at " + rate +
+               ", which many makers' receivers send, not " + ownName + ": if it is a " + heard->name + ", try " +
+               choice + "; " + lookFurther + " tell more";
+    return std::string("this device speaks ") + heard->name + " (" + heard->protocol.name + ") at " + rate + ", not " +
+           ownName + ": try " + choice;
+}
+
 void TraceToConsole() {
     SetDebugTraceSink([](const std::string& text) { std::fputs(PrintableText(text, true).c_str(), stderr); });
 }
@@ -141,10 +193,9 @@ std::unique_ptr<KReceiver> CreateCatalogueReceiver(int32_t type) {
 }
 
 int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
-    interrupted.store(false);
     openFailed.store(false);
     deviceGone.store(false);
-    KConsole::OnInterrupt(OnInterrupt);
+    StopRequest::Catch();
     ReportOpenFailuresOnConsole();
     KSerialComm::SetDeviceGoneHandler(OnDeviceGone);
 
@@ -155,6 +206,12 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
 
     RunState run;
     run.status = &status;
+    bool openedSaid = false;
+    auto sayOpened = [&] {
+        if (openedSaid || !run.portOpened.load()) return;
+        openedSaid = true;
+        if (plan.onPortOpened) plan.onPortOpened();
+    };
     int32_t lastKnownBaud = plan.lastKnownBaud;
     char text[96];
     bool saveSaid = false;
@@ -171,10 +228,14 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         KBaudSession session;
         if (plan.linkFactory) {
             session.SetLinkFactory(plan.linkFactory);
-        } else if (!plan.port.devicePath.empty()) {
+        } else {
             const std::string device = plan.port.devicePath;
-            session.SetLinkFactory([device] {
-                auto link = CreatePortLink(device);
+            session.SetLinkFactory([device, &run]() -> std::unique_ptr<KSerialComm> {
+                std::unique_ptr<KSerialComm> link;
+                if (IsNetworkPortName(device))
+                    link = std::make_unique<KNoticed<KNetworkComm>>(run.portOpened);
+                else
+                    link = std::make_unique<KNoticed<KSerialComm>>(run.portOpened);
                 link->DevicePath = device;
                 return link;
             });
@@ -183,6 +244,11 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         session.statusUser = &run;
         // Saved once: a session resumed after the device came back has nothing more to save.
         session.SetSaveRate(plan.saveRate && !saveSaid);
+        session.SetHintHandler([&plan, &status](const KLineHint& hint) {
+            status.Finish();
+            std::fprintf(stderr, "velinor: %s\n",
+                         PrintableText(LineHintText(hint, plan.receiverType, plan.port.display)).c_str());
+        });
         status.Show("...Starting...", StatusLine::Colour::Red);
         if (!session.Start(plan.port.portNumber, plan.targetBaud, lastKnownBaud, plan.receiverType)) {
             status.Finish();
@@ -191,7 +257,8 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         }
 
         Ending ending = Ending::Interrupted;
-        while (!interrupted.load()) {
+        while (!StopRequest::Requested()) {
+            sayOpened();
             if (plan.untilConfirmed && session.IsConfirmed()) {
                 ending = Ending::Confirmed;
                 break;
@@ -215,6 +282,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         const bool confirmed = session.Stop();
         // A save under way when the loop ended is over now.
         sayWhatTheSaveCameTo(session);
+        sayOpened();
         // The device can go while the worker gives up on a failed first open.
         if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
 
@@ -229,7 +297,7 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
                          PrintableText(device).c_str());
             if (const int32_t answered = run.answeredBaud.load()) lastKnownBaud = answered;
             bool back = false;
-            while (!interrupted.load() && !timeUp()) {
+            while (!StopRequest::Requested() && !timeUp()) {
                 if (DeviceOpens(device, lastKnownBaud != 0 ? lastKnownBaud : plan.targetBaud)) {
                     back = true;
                     break;
@@ -242,14 +310,14 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
                 ForgetPrintedFailure();
                 continue;
             }
-            if (!interrupted.load()) {
+            if (!StopRequest::Requested()) {
                 std::fprintf(stderr, "velinor: %s did not come back before the timeout\n", PrintableText(device).c_str());
                 return kExitPortError;
             }
             std::snprintf(text, sizeof text, "Stopped; receiver not confirmed at %d baud", plan.targetBaud);
             status.Show(text, StatusLine::Colour::Grey);
             status.Finish();
-            return kExitNotConfirmed;
+            return StopRequest::Terminated() ? StopRequest::ExitCode() : kExitNotConfirmed;
         }
 
         if (ending == Ending::WorkerEnded) {
@@ -267,6 +335,9 @@ int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
             status.Show(text, StatusLine::Colour::Grey);
         }
         status.Finish();
+        // Ctrl-C is how a session that runs until stopped ends, and its code says where it got
+        // to; a termination request is not an answer, whatever it cut short.
+        if (StopRequest::Terminated()) return StopRequest::ExitCode();
         return confirmed ? kExitConfirmed : kExitNotConfirmed;
     }
 }

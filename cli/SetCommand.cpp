@@ -3,6 +3,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
+#include "cli/OutputNote.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/RecordingInput.h"
@@ -35,6 +36,8 @@ constexpr const char* kHelp =
     "  --save              once it answers at RATE, have the receiver keep RATE after a power\n"
     "                      cycle where its protocol can (u-blox, Septentrio); the others say so.\n"
     "                      A failed save is a warning: the receiver still runs at RATE (exit 0)\n"
+    "  --restore-output    leave the receiver's periodic output as it was found (refused, exit 2,\n"
+    "                      for the families whose stop cannot be undone exactly)\n"
     "  --timeout S         give up after S seconds\n"
     "  --verbose           print the receiver's trace lines\n"
     "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here (refused,\n"
@@ -42,7 +45,10 @@ constexpr const char* kHelp =
     "\n"
     "Receiver, port and rate default to the last ones used; the port is found again by its stable\n"
     "name (/dev/serial/by-id/...) wherever it is now, and refused when it is gone. Exit codes:\n"
-    "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error.\n";
+    "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error, 143 terminated.\n"
+    "\n"
+    "Most families' sessions stop the receiver's periodic output, and it stays off afterwards: the\n"
+    "last line says so and how to turn it on again.\n";
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", PrintableText(message).c_str());
@@ -53,7 +59,8 @@ int Usage(const std::string& message) {
 
 int RunSet(const Words& words) {
     const CliArgs args(words, {"--receiver", "--port", "--baud", "--last-baud", "--timeout"},
-                       {"--until-confirmed", "--help", "--verbose", "--stream-errors", "--save"});
+                       {"--until-confirmed", "--help", "--verbose", "--stream-errors", "--save",
+                        "--restore-output"});
     if (!args.Ok()) return Usage(args.Error());
     if (args.Flag("--help")) {
         std::fputs(kHelp, stdout);
@@ -82,6 +89,11 @@ int RunSet(const Words& words) {
         return Usage(std::string("receiver type \"") + (row ? row->displayName : "?") +
                      "\" is not supported by this build yet");
     }
+
+    const KReceiverFamily& family = *FamilyOfType(plan.receiverType);
+    const bool restoreOutput = args.Flag("--restore-output");
+    if (restoreOutput)
+        if (const std::string refusal = RestoreOutputRefusal(family); !refusal.empty()) return Usage(refusal);
 
     long long baud = 0;
     if (args.Has("--baud")) {
@@ -133,14 +145,20 @@ int RunSet(const Words& words) {
         SetStreamErrorLogEnabled(true);
     }
 
-    // Remembered at the start, whatever the outcome: the choices are what was asked for.
+    // Remembered once the port has opened, whatever the outcome then: the choices are what was
+    // asked for, but a port that never opened is no default for the next run.
     remembered.receiverType = plan.receiverType;
     remembered.portNumber = plan.port.portNumber;
     remembered.device = plan.port.devicePath;
     remembered.portIdentity = plan.port.identity;
     remembered.baud = plan.targetBaud;
-    if (!remembered.Save(settingsPath, &settingsProblem) && !settingsProblem.empty())
-        std::fprintf(stderr, "velinor set: these choices are not remembered: %s\n", PrintableText(settingsProblem).c_str());
+    bool portOpened = false;
+    plan.onPortOpened = [&] {
+        portOpened = true;
+        if (!remembered.Save(settingsPath, &settingsProblem) && !settingsProblem.empty())
+            std::fprintf(stderr, "velinor set: these choices are not remembered: %s\n",
+                         PrintableText(settingsProblem).c_str());
+    };
 
     const KCatalogueType* row = FindCatalogueType(plan.receiverType);
     std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", PrintableText(plan.port.display).c_str(),
@@ -148,6 +166,7 @@ int RunSet(const Words& words) {
     std::fflush(stdout);
     StatusLine status(stdout, KConsole::IsTerminal(stdout), KConsole::EnableColours(stdout));
     const int exitCode = RunSessionPlan(plan, status);
+    if (portOpened) std::printf("%s\n", OutputNote(family, restoreOutput).c_str());
     if (const std::string lost = StreamErrorLogLossText(); !lost.empty())
         std::fprintf(stderr, "velinor set: %s\n", PrintableText(lost).c_str());
     return exitCode;

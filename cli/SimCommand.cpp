@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/SimFaultOptions.h"
+#include "cli/StopRequest.h"
 #include "comm/KConsole.h"
 #include "comm/KPrintableText.h"
 #include "families/KReceiverFamily.h"
@@ -37,11 +38,6 @@ constexpr const char* kHelp =
     "  --replay FILE       instead of a receiver, a device that plays the recording FILE over and\n"
     "                      over at RATE and answers nothing (to try 'velinor identify' on it)\n"
     "  --baud RATE         the rate the simulated receiver runs at now\n";
-
-#ifndef _WIN32
-std::atomic<bool> interrupted{false};
-void OnInterrupt() { interrupted.store(true); }
-#endif
 
 } // namespace
 
@@ -113,6 +109,8 @@ int RunSim(const Words& words) {
         }
     }
     const std::string name = model->Name();
+    // Caught before the path is shown: whoever reads it may signal at once.
+    StopRequest::Catch();
     KPtySimulator simulator(std::move(model), line);
     if (!simulator.Start(error)) {
         std::fprintf(stderr, "velinor sim: %s\n", PrintableText(error).c_str());
@@ -123,9 +121,8 @@ int RunSim(const Words& words) {
     std::fprintf(stderr, "Simulated %s at %lld baud on %s (Ctrl-C ends it)\n", PrintableText(name).c_str(), baud,
                  simulator.SlavePath().c_str());
     std::fflush(stdout);
-    KConsole::OnInterrupt(OnInterrupt);
     uint32_t shownBaud = static_cast<uint32_t>(baud);
-    while (!interrupted.load()) {
+    while (!StopRequest::Requested()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const uint32_t now = simulator.World().WithDevice([](KSimDevice& d) { return d.Baud(); });
         if (now != shownBaud) {
@@ -134,6 +131,7 @@ int RunSim(const Words& words) {
         }
     }
     simulator.Stop();
-    return kExitConfirmed;
+    // Ctrl-C is how it is meant to end; a termination request says so in its code.
+    return StopRequest::Terminated() ? StopRequest::ExitCode() : kExitConfirmed;
 #endif
 }

@@ -25,6 +25,8 @@ void PrintUsage(std::FILE* out) {
         "  time       ask the receiver its GPS time and compare it with this computer's clock\n"
         "  identify   find which protocol and rate the device on a port speaks\n"
         "  doctor     what stands between you and the receiver on a port, with remedies\n"
+        "  watch      show the protocols and messages the device on a port sends, live\n"
+        "  fleet      bring every receiver listed in a file to its rate, all at once\n"
         "\n"
         "Only use this tool when connected directly to the receiver via serial cable: used\n"
         "through a modem or similar device it will lose communication with the receiver.\n"
@@ -62,6 +64,8 @@ int main(int argc, char** argv) {
     if (command == "time") return RunTime(args);
     if (command == "identify") return RunIdentify(args);
     if (command == "doctor") return RunDoctor(args);
+    if (command == "watch") return RunWatch(args);
+    if (command == "fleet") return RunFleet(args);
     std::fprintf(stderr, "velinor: unknown command '%s'\n\n", PrintableText(command).c_str());
     PrintUsage(stderr);
     return kExitUsage;

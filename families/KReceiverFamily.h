@@ -11,6 +11,7 @@
 
 #include "comm/KBaudRates.h"
 
+class KMessageReader;
 class KReceiver;
 class KSimDevice;
 class KStreamMonitor;
@@ -35,8 +36,18 @@ struct KCatalogueType {
     KTypeTimings timings = {};
     // The rates the session detects and sets it at, in detection order.
     std::span<const int32_t> rates = kBaudRates;
+    // What sets it apart from the family's other types beyond its rates and timings (its command
+    // set, say), for the user choosing among them; empty when nothing does.
+    const char* note = "";
 
     bool RunsAt(int32_t baud) const;
+};
+
+// Where a family's framed messages carry their id, for listings by kind (`velinor watch`).
+struct KMessageIdField {
+    uint8_t offset = 0;      // from the first sync byte
+    uint8_t length = 0;      // bytes, shown in hex; or at most this many characters of a text id; 0: none
+    bool text = false;       // a text id: ends early at a ',', a '*' or a line end
 };
 
 // A family's framer, by the names `velinor frame --protocol` takes.
@@ -44,9 +55,12 @@ struct KFamilyProtocol {
     const char* name = "";
     std::span<const char* const> aliases = {};  // accepted too, never shown
     std::unique_ptr<KStreamMonitor> (*createMonitor)() = nullptr;
+    // What its messages are called and the times they carry, for one recorded stream.
+    std::unique_ptr<KMessageReader> (*createReader)() = nullptr;
     // Whether its receivers' own output names the family to a listener; false where the output
     // is a protocol many makers share (plain NMEA) and only an answer to asking can.
     bool listeningProves = true;
+    KMessageIdField messageId = {};
 
     bool IsCalled(const std::string& text) const;
 };
@@ -63,6 +77,18 @@ struct KFamilySimulator {
     const char* receiverPorts = nullptr;
 };
 
+// What a session and `velinor time` do to the receivers' periodic output, as the user is told.
+struct KFamilyOutput {
+    // The session's stop command turns it off, and it stays off when the session has ended; false
+    // where nothing is sent to stop it (pings are answered amid it).
+    bool stopped = false;
+    // How the user turns it on again, a clause to follow "to turn it on again, " (when stopped).
+    const char* turnOnAgain = "";
+    // Why it cannot be put back exactly as it was (--restore-output is refused for the family);
+    // empty when it can.
+    const char* notRestorable = "";
+};
+
 struct KReceiverFamily {
     const char* name = "";  // as `velinor receivers` shows it
     KFamilyProtocol protocol = {};
@@ -75,6 +101,7 @@ struct KReceiverFamily {
     // NotSupported): what is known of how they keep one over a power cycle, as the end of a
     // sentence; nullptr when nothing is.
     const char* unsavedRateNote = nullptr;
+    KFamilyOutput output = {};
 
     const KCatalogueType* Type(int32_t typeId) const;
 };
@@ -95,6 +122,8 @@ const KCatalogueType* FindCatalogueType(int32_t typeId);
 std::unique_ptr<KReceiver> CreateReceiver(int32_t typeId);
 // The framer of the family whose protocol has this name or alias, or none.
 std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol);
+// The message reader of the family whose protocol has this name or alias, or none.
+std::unique_ptr<KMessageReader> CreateMessageReader(const std::string& protocol);
 // The protocol names in alphabetical order, for help and messages: "a, b or c" with " or ".
 std::string ProtocolNamesText(const char* lastSeparator);
 

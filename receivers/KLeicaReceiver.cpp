@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
@@ -48,10 +49,12 @@ bool KLeicaReceiver::SendFrame(const uint8_t* payload, uint16_t payloadLength) {
     for (uint16_t i = 0; i < payloadLength; ++i) sum = static_cast<uint16_t>(sum + payload[i]);
     const uint16_t checksum = static_cast<uint16_t>(0x10000 - sum);
     const uint8_t checksumBytes[2] = {static_cast<uint8_t>(checksum & 0xFF), static_cast<uint8_t>(checksum >> 8)};
-    if (!link->Write(kSync, sizeof kSync)) return false;
-    if (!link->Write(lengthBytes, sizeof lengthBytes)) return false;
-    if (!link->Write(payload, payloadLength)) return false;
-    return link->Write(checksumBytes, sizeof checksumBytes);
+    // One write per frame: the trace shows the frame as one command.
+    std::vector<uint8_t> frame(kSync, kSync + sizeof kSync);
+    frame.insert(frame.end(), lengthBytes, lengthBytes + sizeof lengthBytes);
+    frame.insert(frame.end(), payload, payload + payloadLength);
+    frame.insert(frame.end(), checksumBytes, checksumBytes + sizeof checksumBytes);
+    return Send(frame.data(), static_cast<uint32_t>(frame.size()));
 }
 
 bool KLeicaReceiver::SendQuery(uint8_t code) {
@@ -105,4 +108,40 @@ bool KLeicaReceiver::SendControlCommand(int32_t command, bool waitForReply) {
     if (!waitForReply) return true;
     const uint8_t reply[] = {0xFF, 0xDB};
     return WaitForPayload(reply, sizeof reply, kControlReplyMs) != nullptr;
+}
+
+namespace {
+
+// LB2 frames by their first payload byte ("0x85"), or two for the 0xFA family ("0xfa07"). Times
+// from the answers to the time queries: 0xFA07 (a calendar date and time, on the scale the
+// System 500 answers in) and 0x01 (tenths of a second of the GPS week, no week).
+class KLeicaMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length < static_cast<int32_t>(kPayloadOffset + kChecksumBytes + 1))
+            return facts;
+        const uint8_t* f = message.data.get();
+        const auto payloadEnd = static_cast<size_t>(message.length) - kChecksumBytes;
+        const bool twoBytes = f[kPayloadOffset] == 0xFA && payloadEnd > kPayloadOffset + 1;
+        facts.name = twoBytes ? HexId(static_cast<uint32_t>(f[4] << 8 | f[5]), 4) : HexId(f[kPayloadOffset], 2);
+        if (twoBytes && f[5] == 0x07 && payloadEnd >= 13) {
+            // Two-digit years: these receivers were made long after 1980.
+            const int32_t year = f[12] < 80 ? 2000 + f[12] : 1900 + f[12];
+            if (f[11] >= 1 && f[11] <= 12 && f[10] >= 1 && f[10] <= 31 && f[6] < 24 && f[7] < 60 && f[8] < 61)
+                SetCount(facts, KGPSTime::UTCFromYMDHMS(year, f[11], f[10], f[6], f[7], f[8]),
+                         f[9] % 100 * 10000000, KLeicaRS500Receiver::kTimeScale);
+        } else if (f[kPayloadOffset] == 0x01 && payloadEnd >= 8) {
+            SetOfWeek(facts, (f[5] | f[6] << 8 | f[7] << 16) / 10.0);
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"0xfa07", "0x01"}; }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KLeicaReceiver::CreateMessageReader() {
+    return std::make_unique<KLeicaMessageReader>();
 }

@@ -78,7 +78,7 @@ bool KNavComReceiver::SendPacket(const uint8_t* payload, uint8_t messageId, uint
     for (size_t i = kIdOffset; i < kPayloadOffset + payloadLength; ++i) checksum ^= packet[i];
     packet[kPayloadOffset + payloadLength] = checksum;
     packet[kPayloadOffset + payloadLength + 1] = KNavComStreamMonitor::kEtx;
-    return link->Write(packet, static_cast<uint32_t>(payloadLength) + 8);
+    return Send(packet, static_cast<uint32_t>(payloadLength) + 8);
 }
 
 bool KNavComReceiver::SendOutputRequest(uint8_t wantedId) {
@@ -186,4 +186,39 @@ bool KNavComReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLas
         [&](const StreamMessage& message) {
             if (isTimeTagged(message) && DecodeNavComTime(&message, last)) gotLast = true;
         });
+}
+
+namespace {
+
+// NavCom messages by command id ("0xb1"). Times from the blocks that begin with a GPS week and a
+// time of week: 0xB0 and 0xB1 (milliseconds) and 0x86 (seconds).
+class KNavComMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length <= static_cast<int32_t>(kIdOffset)) return facts;
+        const uint8_t id = IdOf(message);
+        facts.name = HexId(id, 2);
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        if (id == kIdPvt && Holds(message, kPayloadOffset, 2 + 4)) {
+            const uint8_t* fields = message.data.get() + kPayloadOffset;
+            SetWeekTime(facts, static_cast<uint32_t>(KByteFields::LittleEndian(fields, 2)),
+                        KByteFields::LittleEndian(fields + 2, 4) / 1000.0);
+        } else if ((id == KNavComReceiver::kIdTimeTagged || id == kIdChannelStatus) &&
+                   KNavComReceiver::DecodeNavComTime(&message, time)) {
+            SetWeekTime(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"0xb0", "0xb1", "0x86"}; }
+
+private:
+    static constexpr uint8_t kIdPvt = 0xB1, kIdChannelStatus = 0x86;
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KNavComReceiver::CreateMessageReader() {
+    return std::make_unique<KNavComMessageReader>();
 }

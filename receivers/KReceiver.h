@@ -6,6 +6,7 @@
 
 #include "log/Logs.h"
 #include "monitors/KStreamMonitor.h"
+#include "receivers/KMessageReader.h"
 #include "time/KGPSTime.h"
 
 class KComm;
@@ -28,6 +29,8 @@ public:
 
     virtual bool StopAllBroadcast(int32_t settleMs);
     virtual bool QueryTime(KGPSTime& time);
+    // The time scale QueryTime's answer is on: most receivers answer in GPS time.
+    virtual KTimeScale TimeAnswerScale() const { return KTimeScale::Gps; }
     virtual bool Ping(int32_t timeoutMs);
     virtual bool ChangeBaud(int32_t baud);
     // What the receiver needs after its change-rate command, still at the old rate, before the
@@ -52,6 +55,10 @@ public:
     bool RunsReaderThread() const { return runReaderThread; }
 
 protected:
+    // Writes a command to the link: every family's writes come through here, so that --verbose
+    // shows each one. False when there is no link or the write failed.
+    bool Send(const void* data, uint32_t length);
+
     // Writes a formatted text command, its characters only (no terminating zero); false when
     // nothing could be written (no link, too long, the write failed). A query may leave that to
     // its reply wait, but a command that is not answered must not be reported as sent.

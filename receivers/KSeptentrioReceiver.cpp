@@ -165,3 +165,47 @@ bool KSeptentrioReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& go
     };
     return ScanRecording(kScanMessageLimit, firstTime, gotFirst, lastTime);
 }
+
+namespace {
+
+// SBF blocks by name where known, else by number ("block4090"); command replies as "reply".
+// Every block's header carries the GPS time of week and week, "do not use" values when the
+// receiver has no time.
+class KSbfMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length < 2) return facts;
+        if (message.data[0] != '$' || message.data[1] != '@' || message.length < kWeekOffset + 2) {
+            facts.name = "reply";
+            return facts;
+        }
+        // The block number is the low 13 bits of the id; the top three are its revision.
+        facts.name = NameOf(static_cast<uint16_t>(KByteFields::LittleEndian(message.data.get() + 4, 2) & 0x1FFF));
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        if (BlockTime(message, time)) SetWeekTime(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"every block's header"}; }
+
+private:
+    static std::string NameOf(uint16_t number) {
+        static constexpr struct {
+            uint16_t number;
+            const char* name;
+        } kNames[] = {{4001, "DOP"},           {4006, "PVTCartesian"},  {4007, "PVTGeodetic"},
+                      {4012, "SatVisibility"}, {4013, "ChannelStatus"}, {4014, "ReceiverStatus"},
+                      {4027, "MeasEpoch"},     {5891, "GPSNav"},        {5902, "ReceiverSetup"},
+                      {5914, "ReceiverTime"}};
+        for (const auto& entry : kNames)
+            if (entry.number == number) return entry.name;
+        return "block" + std::to_string(number);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KSeptentrioReceiver::CreateMessageReader() {
+    return std::make_unique<KSbfMessageReader>();
+}

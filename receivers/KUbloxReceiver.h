@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 class KUbloxStreamMonitor;
@@ -65,6 +66,8 @@ public:
 
     // The receiver of catalogue type 15; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 protected:
     // Writes one UBX frame around `payload`.

@@ -7,6 +7,7 @@
 
 #include "session/KBaudSession.h"
 
+class KComm;
 struct KReceiverFamily;
 
 // What the device on a port is: which family's protocol it speaks and at which rate. It first
@@ -23,6 +24,9 @@ public:
         int32_t listenMs = 2500;
         int32_t listenBytes = 800;
         int32_t listenQuietMs = 1200;
+        // Asked while listening and between requests: true ends the search early, its port
+        // closed, with Result::stopped set.
+        std::function<bool()> stopWanted;
     };
 
     // What was heard at one rate: the bytes, and per protocol the checked messages framed.
@@ -48,6 +52,7 @@ public:
 
     struct Result {
         bool portFailed = false;  // the port would not open (its error was reported)
+        bool stopped = false;     // ended early because stopWanted said so
         bool found = false;
         bool byListening = false;
         const KReceiverFamily* family = nullptr;
@@ -65,6 +70,12 @@ public:
     // messages, the one covering most bytes when several do. Fills `heard` with every framer's
     // count.
     static const KReceiverFamily* Recognise(const std::vector<uint8_t>& bytes, Heard& heard);
+
+    // Listens on `link`, already open at `baud`, as a search does at one rate (bounded by
+    // `options`), and frames what arrives with every framer; also ends when `stop` answers true.
+    // Fills `heard` and answers the protocol heard, if any.
+    static const KReceiverFamily* ListenOn(KComm& link, int32_t baud, const Options& options, Heard& heard,
+                                           const std::function<bool()>& stop = {});
 
     KReceiverIdentifier(KBaudSession::LinkFactory linkFactory, KBaudSession::ReceiverFactory receiverFactory)
         : links(std::move(linkFactory)), receivers(std::move(receiverFactory)) {}
