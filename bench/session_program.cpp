@@ -7,12 +7,14 @@
 //    over the time the session's own waits account for (every sleep of the session's worker
 //    thread: settle time, reply polls, step pauses, the families' own pauses).
 // 2. Worst case to find a receiver whose rate the session is not told, per type, in virtual
-//    time (in-process simulator, deterministic): the receiver runs at 115200, the last rate a
-//    detection pass tries, and the session wants 9600; time from Start to confirmed.
+//    time (in-process simulator, deterministic): the receiver runs at the last rate a detection
+//    pass tries (115200 for the original types), and the session wants 9600; time from Start to
+//    confirmed.
 // 3. CPU of this process (session worker and monitor reader) per minute of monitoring.
 #ifdef _WIN32
 int main() { return 0; }
 #else
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +24,7 @@ int main() { return 0; }
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -29,6 +32,7 @@ int main() { return 0; }
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "comm/KBaudRates.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
 #include "families/KSimFactory.h"
@@ -108,11 +112,25 @@ double CpuSeconds() {
 struct Case {
     int type, start, target;
 };
-// Each type from a rate the session is not told.
-constexpr Case kCases[] = {{1, 4800, 115200},  {2, 38400, 9600},  {3, 1200, 57600},  {4, 9600, 115200},
-                           {5, 2400, 115200},  {6, 19200, 57600}, {7, 4800, 115200}, {8, 57600, 19200},
-                           {9, 9600, 115200},  {10, 4800, 57600}, {11, 115200, 9600}, {12, 2400, 38400},
-                           {13, 38400, 115200}, {14, 115200, 57600}};
+// Each type of the registry from a rate the session is not told, the pairs in turn (the first
+// fourteen are the original types'), or the type's slowest and fastest rates when it lacks one.
+std::vector<Case> Cases() {
+    constexpr int kPairs[][2] = {{4800, 115200},  {38400, 9600},  {1200, 57600},  {9600, 115200}, {2400, 115200},
+                                 {19200, 57600},  {4800, 115200}, {57600, 19200}, {9600, 115200}, {4800, 57600},
+                                 {115200, 9600},  {2400, 38400},  {38400, 115200}, {115200, 57600}};
+    std::vector<Case> cases;
+    for (const KCatalogueType* type : CatalogueTypes()) {
+        const auto& pair = kPairs[cases.size() % std::size(kPairs)];
+        if (type->RunsAt(pair[0]) && type->RunsAt(pair[1]) && SystemSetsRate(pair[0]) && SystemSetsRate(pair[1]))
+            cases.push_back({type->typeId, pair[0], pair[1]});
+        else
+            cases.push_back({type->typeId, type->rates.front(), type->rates.back()});
+    }
+    return cases;
+}
+
+// What a session may cost beyond its own waits, as a ratio.
+constexpr double kOverheadBound = 1.02;
 
 const char* Name(int type) { return FindCatalogueType(type)->displayName; }
 
@@ -156,41 +174,62 @@ int64_t VirtualTimeToConfirmed(int type, int deviceBaud, int target) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // bench_session [MONITOR_SECONDS [REPEATS [TYPE...]]]: the types measured (all by default),
+    // each overhead the best of REPEATS runs.
     const int monitorSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    std::vector<int> only;
+    for (int i = 3; i < argc; ++i) only.push_back(std::atoi(argv[i]));
+    auto measured = [&](int type) { return only.empty() || std::find(only.begin(), only.end(), type) != only.end(); };
 
-    std::printf("Worst case to find a receiver not told its rate (at 115200, wanted 9600), virtual time:\n");
-    std::printf("%-20s %14s\n", "receiver", "to confirmed");
-    for (const Case& c : kCases) {
-        if (!KSimFactory::IsSimulated(c.type)) continue;
-        std::printf("%-20s %11lld ms\n", Name(c.type), static_cast<long long>(VirtualTimeToConfirmed(c.type, 115200, 9600)));
+    const std::vector<Case> cases = Cases();
+    std::printf("Worst case to find a receiver not told its rate (at its last rate, wanted 9600), virtual time:\n");
+    std::printf("%-20s %8s %14s\n", "receiver", "at", "to confirmed");
+    for (const KCatalogueType* type : CatalogueTypes()) {
+        if (!KSimFactory::IsSimulated(type->typeId) || !measured(type->typeId)) continue;
+        const int at = type->rates.back();
+        std::printf("%-20s %8d %11lld ms\n", type->displayName, at,
+                    static_cast<long long>(VirtualTimeToConfirmed(type->typeId, at, 9600)));
     }
 
     CountingClock clock;
     KClock::Install(&clock);
-    std::printf("\nOverhead over the session's own waits, real serial link to a simulator process:\n");
+    std::printf("\nOverhead over the session's own waits (bound %.2f, best of %d), real serial link to a simulator "
+                "process:\n",
+                kOverheadBound, repeats);
     std::printf("%-20s %8s %8s %10s %10s %8s\n", "receiver", "from", "to", "wall ms", "waits ms", "ratio");
     const Case* last = nullptr;
-    for (const Case& c : kCases) {
-        if (!KSimFactory::IsSimulated(c.type)) continue;
+    for (const Case& c : cases) {
+        if (!KSimFactory::IsSimulated(c.type) || !measured(c.type)) continue;
         last = &c;
-        Simulator sim = StartSimulator(c.type, c.start);
-        if (sim.path.empty()) {
-            std::fprintf(stderr, "could not start the simulator\n");
-            return 1;
+        // The run that lost least to the rest of the machine: other work on a shared machine
+        // only ever adds to the wall time.
+        double bestWall = 0, bestWaits = 0;
+        for (int run = 0; run < repeats; ++run) {
+            Simulator sim = StartSimulator(c.type, c.start);
+            if (sim.path.empty()) {
+                std::fprintf(stderr, "could not start the simulator\n");
+                return 1;
+            }
+            KBaudSession session;
+            OpenThrough(session, sim.path);
+            clock.sleptMs = 0;
+            const auto start = std::chrono::steady_clock::now();
+            session.Start(0, c.target, 0, c.type);
+            while (!session.IsConfirmed()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            const double wall =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            const auto waits = static_cast<double>(clock.sleptMs.load());
+            if (run == 0 || wall / waits < bestWall / bestWaits) {
+                bestWall = wall;
+                bestWaits = waits;
+            }
+            session.Stop();
+            StopSimulator(sim);
         }
-        KBaudSession session;
-        OpenThrough(session, sim.path);
-        clock.sleptMs = 0;
-        const auto start = std::chrono::steady_clock::now();
-        session.Start(0, c.target, 0, c.type);
-        while (!session.IsConfirmed()) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        const double wall =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        const auto waits = static_cast<double>(clock.sleptMs.load());
-        std::printf("%-20s %8d %8d %10.0f %10.0f %8.3f\n", Name(c.type), c.start, c.target, wall, waits, wall / waits);
+        std::printf("%-20s %8d %8d %10.0f %10.0f %8.3f%s\n", Name(c.type), c.start, c.target, bestWall, bestWaits,
+                    bestWall / bestWaits, bestWall / bestWaits > kOverheadBound ? "  over the bound" : "");
         std::fflush(stdout);
-        session.Stop();
-        StopSimulator(sim);
     }
 
     if (last && monitorSeconds > 0) {

@@ -168,8 +168,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
         .scansTime = true,
         // Quectel's L70/L80 protocol documents: a PMTK251 rate is lost only on a full cold start
         // or in standby mode, i.e. it lives in the backup memory.
-        .unsavedRateNote = "PMTK251 has no save of its own: many MediaTek firmwares keep the rate while the "
-                           "module has backup power, and a full cold start or standby takes it back to the default",
+        .unsavedRateNote = "PMTK251 has no save of its own, but many MediaTek firmwares keep its rate while the "
+                           "module has backup power (a full cold start or standby mode takes it back to the default)",
     });
     rows.push_back({
         .name = "Septentrio",

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.wrongAcknowledgements = (data[0] & 0x08) != 0;
     options.streaming = (data[0] & 0x10) != 0;
     options.silent = (data[0] & 0x20) != 0;
+    options.refusesSave = (data[0] & 0x40) != 0;
     auto device = KSeptentrioDevice::Create(17, 9600, options);
     if (!device) FuzzFail("no device for a valid set-up", 0);
     const auto isCommandLine = [](const std::vector<uint8_t>& r) {

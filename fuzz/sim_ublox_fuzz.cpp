@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KSimDeviceOptions options;
     options.streaming = (data[0] & 8) != 0;
     options.wrongAcknowledgements = (data[0] & 16) != 0;
+    options.refusesSave = (data[0] & 32) != 0;
     KUbloxDevice device(9600, generation, uart, options);
     FuzzSimDevice(device, data + 1, size - 1, Intact);
     return 0;

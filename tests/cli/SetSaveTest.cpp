@@ -33,9 +33,9 @@ TEST(SetSave, WhatEachOutcomeSays) {
          "Leica GMX900 has no way to save the rate from here: whether it keeps 115200 baud after a power cycle "
          "is up to the receiver"},
         {16, SaveOutcome::NotSupported,
-         "MediaTek/Quectel has no way to save the rate from here: PMTK251 has no save of its own: many MediaTek "
-         "firmwares keep the rate while the module has backup power, and a full cold start or standby takes it "
-         "back to the default"},
+         "MediaTek/Quectel has no way to save the rate from here: PMTK251 has no save of its own, but many "
+         "MediaTek firmwares keep its rate while the module has backup power (a full cold start or standby mode "
+         "takes it back to the default)"},
     };
     for (const auto& c : cases) EXPECT_EQ(SaveOutcomeText(c.type, 115200, c.outcome), c.text);
 }
