@@ -1,9 +1,11 @@
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 
-#include "cli/CliArgs.h"
 #include "cli/Commands.h"
+#include "cli/ReceiverChoice.h"
 #include "cli/RecordingInput.h"
 #include "comm/KPrintableText.h"
 #include "comm/KRecordedComm.h"
@@ -15,77 +17,58 @@ namespace {
 
 constexpr const char* kClient = "Frame";
 
-std::string Help() {
-    return "usage: velinor frame --protocol NAME FILE|- [--stream-errors]\n"
-    "\n"
-    "Frames a recorded receiver stream with the protocol's framer and prints one line per\n"
-    "delivered message: its length in decimal, a space, its bytes in lower-case hex.\n"
-    "A summary (messages, bytes, errors) goes to standard error. FILE is a recording (a regular\n"
-    "file); - reads standard input, so that a pipe works. A device such as a serial port is no\n"
-    "recording: 'velinor identify --port PORT' finds what talks on a live port.\n"
-    "\n"
-    "  --protocol NAME   " + ProtocolNamesText(" or ") + "\n"
-    "  --stream-errors   write the stream error log (QuorvexStreamErrors_Frame_*.log) here\n"
-    "\n"
-    "Exit codes: 0 the recording was framed (whatever it held), 2 usage error, 3 the file cannot\n"
-    "be read or is no recording, or the stream error log asked for cannot be written.\n";
-}
+struct FrameOptions {
+    const KReceiverFamily* family = nullptr;
+    std::string file;
+    bool streamErrors = false;
+};
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "velinor frame: %s\n", PrintableText(message).c_str());
-    return kExitPortError;
-}
-
-} // namespace
-
-int RunFrame(const Words& words) {
-    const CliArgs args(words, {"--protocol"}, {"--stream-errors", "--help"});
-    if (args.Flag("--help")) {
-        std::fputs(Help().c_str(), stdout);
-        return kExitConfirmed;
-    }
-    if (!args.Ok() || args.Positionals().size() != 1 || !args.Has("--protocol")) {
-        std::fprintf(stderr, "velinor frame: %s\n%s", args.Ok() ? "needs --protocol NAME and one FILE" : args.Error().c_str(),
-                     Help().c_str());
-        return kExitUsage;
-    }
-    const std::string protocol = args.Value("--protocol");
-    std::unique_ptr<KStreamMonitor> monitor = CreateStreamMonitor(protocol);
-    if (!monitor) {
-        std::fprintf(stderr, "velinor frame: unknown protocol '%s' (%s)\n", PrintableText(protocol).c_str(),
-                     ProtocolNamesText(", ").c_str());
-        return kExitUsage;
-    }
-    std::string error;
-    KRecordedComm link = OpenRecording(args.Positionals().front(), 0, error);
-    if (!error.empty()) return Fail(error);
-    if (args.Flag("--stream-errors")) {
-        if (const std::string refusal = StreamErrorLogRefusal(kClient); !refusal.empty()) return Fail(refusal);
-        SetStreamErrorLogEnabled(true);
-    }
-    size_t errors = 0;
-    SetStreamErrorObserver([&errors](const std::string&, const std::string&) { ++errors; });
-
-    link.Open(0);
-    monitor->Start(&link, false, kClient);
+struct FrameResult {
     size_t messages = 0;
     size_t bytes = 0;
-    std::string line;
+    size_t errors = 0;
+    bool framed = false;  // read through, whatever it held
+    std::string failure;  // the file or the log that could not be used
+};
+
+Parsed<FrameOptions> ParseFrame(const Words& words) {
+    const ParsedWords read = FrameCommandLine().Parse(words);
+    Parsed<FrameOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    if (read.Positionals().size() != 1 || !read.Has("--protocol")) {
+        parsed.error = "needs --protocol NAME and one FILE";
+        return parsed;
+    }
+    parsed.options.family = ChooseProtocol(read.Value("--protocol"), parsed.error);
+    parsed.options.file = read.Positionals().front();
+    parsed.options.streamErrors = read.Flag("--stream-errors");
+    return parsed;
+}
+
+// One delivered message: its length in decimal, a space, its bytes in lower-case hex.
+void PrintMessage(const StreamMessage& message) {
     static const char digits[] = "0123456789abcdef";
+    std::string line = std::to_string(message.length) + ' ';
+    for (int32_t i = 0; i < message.length; ++i) {
+        line += digits[message.data[static_cast<size_t>(i)] >> 4];
+        line += digits[message.data[static_cast<size_t>(i)] & 0x0F];
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+// Frames the whole recording, each message handed to `deliver` as it comes.
+void FrameAll(KRecordedComm& link, KStreamMonitor& monitor, FrameResult& result,
+              const std::function<void(const StreamMessage&)>& deliver) {
+    link.Open(0);
+    monitor.Start(&link, false, kClient);
     uint64_t stalledAt = UINT64_MAX;
     for (;;) {
-        const bool progressed = monitor->ReadStep();
-        while (auto message = monitor->PopMessage()) {
-            line = std::to_string(message->length);
-            line += ' ';
-            for (int32_t i = 0; i < message->length; ++i) {
-                line += digits[message->data[static_cast<size_t>(i)] >> 4];
-                line += digits[message->data[static_cast<size_t>(i)] & 0x0F];
-            }
-            line += '\n';
-            std::fwrite(line.data(), 1, line.size(), stdout);
-            ++messages;
-            bytes += static_cast<size_t>(message->length);
+        const bool progressed = monitor.ReadStep();
+        while (auto message = monitor.PopMessage()) {
+            deliver(*message);
+            ++result.messages;
+            result.bytes += static_cast<size_t>(message->length);
         }
         if (progressed) continue;
         // A step that made no progress either ran out of input or gave up on a frame; only the
@@ -93,10 +76,56 @@ int RunFrame(const Words& words) {
         if (link.AtEnd() || link.Position() == stalledAt) break;
         stalledAt = link.Position();
     }
-    monitor->Stop();
+    monitor.Stop();
+}
+
+FrameResult Frame(const FrameOptions& options, const std::function<void(const StreamMessage&)>& deliver) {
+    FrameResult result;
+    KRecordedComm link = OpenRecording(options.file, 0, result.failure);
+    if (!result.failure.empty()) return result;
+    if (options.streamErrors) {
+        result.failure = StreamErrorLogRefusal(kClient);
+        if (!result.failure.empty()) return result;
+        SetStreamErrorLogEnabled(true);
+    }
+    SetStreamErrorObserver([&result](const std::string&, const std::string&) { ++result.errors; });
+    const std::unique_ptr<KStreamMonitor> monitor = options.family->protocol.createMonitor();
+    FrameAll(link, *monitor, result, deliver);
+    result.framed = true;
     SetStreamErrorObserver(nullptr);
+    result.failure = StreamErrorLogLossText();
+    return result;
+}
+
+int PrintFrameResult(const FrameResult& result) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%zu messages, %zu bytes, %zu errors\n", messages, bytes, errors);
-    if (const std::string lost = StreamErrorLogLossText(); !lost.empty()) return Fail(lost);
-    return kExitConfirmed;
+    if (result.framed) std::fprintf(stderr, "%zu messages, %zu bytes, %zu errors\n", result.messages, result.bytes, result.errors);
+    if (result.failure.empty()) return kExitConfirmed;
+    std::fprintf(stderr, "velinor frame: %s\n", PrintableText(result.failure).c_str());
+    return kExitPortError;
+}
+
+} // namespace
+
+CommandLine FrameCommandLine() {
+    return CommandLine("frame")
+        .Synopsis("velinor frame --protocol NAME [--stream-errors] FILE|-")
+        .About("Frames a recorded receiver stream with the protocol's framer and prints one line per\n"
+               "delivered message: its length in decimal, a space, its bytes in lower-case hex.\n"
+               "A summary (messages, bytes, errors) goes to standard error. FILE is a recording (a regular\n"
+               "file); - reads standard input, so that a pipe works. A device such as a serial port is no\n"
+               "recording: 'velinor identify --port PORT' finds what talks on a live port.\n")
+        .Valued("--protocol", "NAME",
+                ProtocolNamesText(" or ") + "; a family's name is taken for its protocol (leica for lb2), in any case")
+        .Flag("--stream-errors", "write the stream error log (QuorvexStreamErrors_Frame_*.log) in the current folder")
+        .Positionals(1)
+        .Footer("Exit codes: 0 the recording was framed (whatever it held), 2 usage error, 3 the file cannot\n"
+                "be read or is no recording, or the stream error log asked for cannot be written.\n");
+}
+
+int RunFrame(const Words& words) {
+    const Parsed<FrameOptions> parsed = ParseFrame(words);
+    if (const auto ending = ParseEnding(FrameCommandLine(), parsed)) return *ending;
+    const FrameResult result = Frame(parsed.options, PrintMessage);
+    return PrintFrameResult(result);
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+struct KReceiverFamily;
+
 // Finds a catalogue type from what a person typed: its id ("5"), its name in any case and
 // spacing ("Maker X900" as "maker-x900"), or an unambiguous part of it ("x900").
 // Returns 0 and explains in `error` when nothing or more than one type fits.
@@ -14,3 +16,7 @@ std::vector<int32_t> TypeRates(int32_t type);
 bool TypeTakesRate(int32_t type, long long rate);
 // "1200 2400 ... 115200", for usage messages.
 std::string TypeRatesText(int32_t type);
+
+// The family whose protocol `text` names, in any case: the protocol's name or one of its aliases,
+// or the family's own name ("leica" for lb2). Null, with the reason in `error`, for none.
+const KReceiverFamily* ChooseProtocol(const std::string& text, std::string& error);

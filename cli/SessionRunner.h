@@ -22,8 +22,25 @@ struct SessionPlan {
     KBaudSession::LinkFactory linkFactory;
 };
 
-// Runs the plan to its end and answers the exit code (see Commands.h).
-int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
+// How a session run ended.
+struct SessionOutcome {
+    enum Kind {
+        Confirmed,     // the receiver answers at the wanted rate
+        NotConfirmed,  // stopped or timed out before it did
+        StartFailed,   // the session could not start
+        PortFailed,    // the port could not be opened
+        DeviceLost,    // the device went and did not come back before the time limit
+    };
+    Kind kind = NotConfirmed;
+    bool timedOut = false;
+    bool openFailureSaid = false;  // the open failure was reported with its reason as it happened
+    std::string device;            // the device that went
+};
+
+// Runs the plan to its end, showing its progress on `status` as it goes.
+SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status);
+// Says how it ended and answers the exit code (see Commands.h).
+int PrintSessionEnding(const SessionOutcome& outcome, const SessionPlan& plan, StatusLine& status);
 
 // Routes the receivers' trace lines to standard error (--verbose), what they quote of the
 // receiver's bytes escaped.

@@ -1,7 +1,7 @@
 #include <cstdio>
+#include <optional>
 #include <string>
 
-#include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
@@ -18,128 +18,181 @@
 
 namespace {
 
-constexpr const char* kHelp =
-    "usage: velinor set --receiver NAME|ID --port PORT --baud RATE [options]\n"
-    "\n"
-    "Finds the rate the receiver talks at, commands it to RATE, reopens the port at RATE and\n"
-    "keeps pinging it there until Ctrl-C (or, with --until-confirmed, until it answers there).\n"
-    "Only use this when connected directly to the receiver via serial cable.\n"
-    "\n"
-    "  --receiver NAME|ID  receiver type: id or name from 'velinor receivers'\n"
-    "  --port PORT         COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0\n"
-    "  --baud RATE         wanted rate: 1200 2400 4800 9600 19200 38400 57600 115200\n"
-    "  --last-baud RATE    rate the receiver is believed to run at (first detection pass starts\n"
-    "                      there); default: the last rate set\n"
-    "  --until-confirmed   exit as soon as the receiver answers at RATE\n"
-    "  --timeout S         give up after S seconds\n"
-    "  --verbose           print the receiver's trace lines\n"
-    "  --stream-errors     write the stream error log (QuorvexStreamErrors_*.log) here (refused,\n"
-    "                      exit 3, when it cannot be written there)\n"
-    "\n"
-    "Receiver, port and rate default to the last ones used; the port is found again by its stable\n"
-    "name (/dev/serial/by-id/...) wherever it is now, and refused when it is gone. Exit codes:\n"
-    "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error.\n";
+struct SetOptions {
+    int32_t receiverType = 0;  // 0: the last one used
+    std::string port;          // empty: the last one used
+    std::optional<long long> baud, lastBaud, timeout;
+    bool untilConfirmed = false;
+    bool verbose = false;
+    bool streamErrors = false;
+};
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor set: %s\n(see 'velinor set --help')\n", PrintableText(message).c_str());
-    return kExitUsage;
+Parsed<SetOptions> ParseSet(const Words& words) {
+    const ParsedWords read = SetCommandLine().Parse(words);
+    Parsed<SetOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    SetOptions& options = parsed.options;
+    if (read.Has("--receiver") && !(options.receiverType = ChooseReceiver(read.Value("--receiver"), parsed.error)))
+        return parsed;
+    options.port = read.Value("--port");
+    if (read.Has("--port") && options.port.empty()) parsed.error = "--port needs a value";
+    if (!ReadInt(read, "--baud", 1, 10000000, options.baud)) parsed.error = "--baud takes a rate in bits per second";
+    if (!ReadInt(read, "--last-baud", 0, 10000000, options.lastBaud))
+        parsed.error = "--last-baud takes a rate in bits per second, or 0 (unknown)";
+    if (!ReadInt(read, "--timeout", 1, 86400 * 365, options.timeout)) parsed.error = "--timeout takes whole seconds";
+    options.untilConfirmed = read.Flag("--until-confirmed");
+    options.verbose = read.Flag("--verbose");
+    options.streamErrors = read.Flag("--stream-errors");
+    return parsed;
 }
 
-} // namespace
+// What a `set` run needs that is not in its options: the choices remembered from the last run.
+struct SetContext {
+    std::string settingsPath;
+    RememberedChoices remembered;
+};
 
-int RunSet(const Words& words) {
-    const CliArgs args(words, {"--receiver", "--port", "--baud", "--last-baud", "--timeout"},
-                       {"--until-confirmed", "--help", "--verbose", "--stream-errors"});
-    if (!args.Ok()) return Usage(args.Error());
-    if (args.Flag("--help")) {
-        std::fputs(kHelp, stdout);
-        return kExitConfirmed;
-    }
-    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
-
-    const std::string settingsPath = KConsole::SettingsFilePath();
-    std::string settingsProblem;
-    RememberedChoices remembered = RememberedChoices::Load(settingsPath, &settingsProblem);
-    if (!settingsProblem.empty())
-        std::fprintf(stderr, "velinor set: %s: the last choices are not known\n", PrintableText(settingsProblem).c_str());
-
-    SessionPlan plan;
+// A session plan from the options, the remembered choices filling in what they leave out; the
+// exit code and message when they do not make one.
+struct SetPlan {
+    SessionPlan session;
+    int exitCode = kExitConfirmed;
     std::string error;
-    if (args.Has("--receiver")) {
-        plan.receiverType = ChooseReceiver(args.Value("--receiver"), error);
-        if (!plan.receiverType) return Usage(error);
-    } else if (remembered.found) {
-        plan.receiverType = remembered.receiverType;
-    } else {
-        return Usage("--receiver is needed (no receiver used before)");
-    }
-    if (!CreateReceiver(plan.receiverType)) {
-        const KCatalogueType* row = FindCatalogueType(plan.receiverType);
-        return Usage(std::string("receiver type \"") + (row ? row->displayName : "?") +
-                     "\" is not supported by this build yet");
-    }
+};
 
-    long long baud = 0;
-    if (args.Has("--baud")) {
-        if (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !TypeTakesRate(plan.receiverType, baud))
-            return Usage("--baud must be one of " + TypeRatesText(plan.receiverType));
-    } else if (remembered.found && TypeTakesRate(plan.receiverType, remembered.baud)) {
-        baud = remembered.baud;
-    } else {
-        return Usage("--baud is needed");
-    }
-    plan.targetBaud = static_cast<int32_t>(baud);
+bool Refuse(SetPlan& plan, int exitCode, std::string error) {
+    plan.exitCode = exitCode;
+    plan.error = std::move(error);
+    return false;
+}
 
+bool ChooseType(const SetOptions& options, const RememberedChoices& remembered, SetPlan& plan) {
+    SessionPlan& session = plan.session;
+    if (options.receiverType == 0 && !remembered.found)
+        return Refuse(plan, kExitUsage, "--receiver is needed (no receiver used before)");
+    session.receiverType = options.receiverType ? options.receiverType : remembered.receiverType;
+    if (!CreateReceiver(session.receiverType)) {
+        const KCatalogueType* row = FindCatalogueType(session.receiverType);
+        return Refuse(plan, kExitUsage, std::string("receiver type \"") + (row ? row->displayName : "?") +
+                                            "\" is not supported by this build yet");
+    }
+    return true;
+}
+
+bool ChooseRates(const SetOptions& options, const RememberedChoices& remembered, SetPlan& plan) {
+    SessionPlan& session = plan.session;
+    const int32_t type = session.receiverType;
+    const bool rememberedFits = remembered.found && TypeTakesRate(type, remembered.baud);
+    if (options.baud && !TypeTakesRate(type, *options.baud))
+        return Refuse(plan, kExitUsage, "--baud must be one of " + TypeRatesText(type));
+    if (!options.baud && !rememberedFits) return Refuse(plan, kExitUsage, "--baud is needed");
+    session.targetBaud = static_cast<int32_t>(options.baud ? *options.baud : remembered.baud);
     // The rate last set is where the first detection pass starts.
-    long long lastBaud = remembered.found && TypeTakesRate(plan.receiverType, remembered.baud) ? remembered.baud : 0;
-    if (args.Has("--last-baud")) {
-        if (!ParseInt(args.Value("--last-baud"), 0, 10000000, lastBaud) ||
-            (lastBaud != 0 && !TypeTakesRate(plan.receiverType, lastBaud)))
-            return Usage("--last-baud must be 0 (unknown) or one of " + TypeRatesText(plan.receiverType));
-    }
-    plan.lastKnownBaud = static_cast<int32_t>(lastBaud);
+    const long long lastBaud = options.lastBaud ? *options.lastBaud : rememberedFits ? remembered.baud : 0;
+    if (lastBaud != 0 && !TypeTakesRate(type, lastBaud))
+        return Refuse(plan, kExitUsage, "--last-baud must be 0 (unknown) or one of " + TypeRatesText(type));
+    session.lastKnownBaud = static_cast<int32_t>(lastBaud);
+    return true;
+}
 
-    const std::string portText = args.Value("--port");
-    if (portText.empty() && !remembered.found) return Usage("--port is needed (see 'velinor ports')");
-    const bool portChosen = !portText.empty() ? ChoosePort(portText, plan.port, error)
-                                              : ChooseRememberedPort(remembered.portNumber, remembered.portIdentity,
-                                                                     remembered.device, plan.port, error);
-    if (!portChosen) {
-        std::fprintf(stderr, "velinor set: %s\n", PrintableText(error).c_str());
-        return kExitPortError;
-    }
+bool ChooseSetPort(const SetOptions& options, const RememberedChoices& remembered, SetPlan& plan) {
+    if (options.port.empty() && !remembered.found) return Refuse(plan, kExitUsage, "--port is needed (see 'velinor ports')");
+    std::string error;
+    const bool chosen = !options.port.empty()
+                            ? ChoosePort(options.port, plan.session.port, error)
+                            : ChooseRememberedPort(remembered.portNumber, remembered.portIdentity, remembered.device,
+                                                   plan.session.port, error);
+    return chosen || Refuse(plan, kExitPortError, error);
+}
 
-    if (args.Has("--timeout")) {
-        long long seconds = 0;
-        if (!ParseInt(args.Value("--timeout"), 1, 86400 * 365, seconds)) return Usage("--timeout takes whole seconds");
-        plan.timeoutSeconds = static_cast<double>(seconds);
+SetPlan PlanSet(const SetOptions& options, const RememberedChoices& remembered) {
+    SetPlan plan;
+    if (!ChooseType(options, remembered, plan) || !ChooseRates(options, remembered, plan) ||
+        !ChooseSetPort(options, remembered, plan))
+        return plan;
+    plan.session.untilConfirmed = options.untilConfirmed;
+    plan.session.timeoutSeconds = options.timeout ? static_cast<double>(*options.timeout) : 0;
+    if (options.streamErrors) {
+        if (std::string refusal = StreamErrorLogRefusal("Trevask"); !refusal.empty())
+            Refuse(plan, kExitPortError, std::move(refusal));
     }
-    plan.untilConfirmed = args.Flag("--until-confirmed");
-    if (args.Flag("--verbose")) TraceToConsole();
-    if (args.Flag("--stream-errors")) {
-        if (const std::string refusal = StreamErrorLogRefusal("Trevask"); !refusal.empty()) {
-            std::fprintf(stderr, "velinor set: %s\n", PrintableText(refusal).c_str());
-            return kExitPortError;
-        }
-        SetStreamErrorLogEnabled(true);
-    }
+    return plan;
+}
 
-    // Remembered at the start, whatever the outcome: the choices are what was asked for.
+// Remembered at the start, whatever the outcome: the choices are what was asked for.
+void Remember(SetContext& context, const SessionPlan& plan) {
+    RememberedChoices& remembered = context.remembered;
     remembered.receiverType = plan.receiverType;
     remembered.portNumber = plan.port.portNumber;
     remembered.device = plan.port.devicePath;
     remembered.portIdentity = plan.port.identity;
     remembered.baud = plan.targetBaud;
-    if (!remembered.Save(settingsPath, &settingsProblem) && !settingsProblem.empty())
-        std::fprintf(stderr, "velinor set: these choices are not remembered: %s\n", PrintableText(settingsProblem).c_str());
+    std::string problem;
+    if (!remembered.Save(context.settingsPath, &problem) && !problem.empty())
+        std::fprintf(stderr, "velinor set: these choices are not remembered: %s\n", PrintableText(problem).c_str());
+}
 
+SetContext LoadContext() {
+    SetContext context;
+    context.settingsPath = KConsole::SettingsFilePath();
+    std::string problem;
+    context.remembered = RememberedChoices::Load(context.settingsPath, &problem);
+    if (!problem.empty())
+        std::fprintf(stderr, "velinor set: %s: the last choices are not known\n", PrintableText(problem).c_str());
+    return context;
+}
+
+int RunSetSession(const SessionPlan& plan) {
     const KCatalogueType* row = FindCatalogueType(plan.receiverType);
     std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", PrintableText(plan.port.display).c_str(),
                 plan.targetBaud);
     std::fflush(stdout);
     StatusLine status(stdout, KConsole::IsTerminal(stdout), KConsole::EnableColours(stdout));
-    const int exitCode = RunSessionPlan(plan, status);
+    const int exitCode = PrintSessionEnding(RunSessionPlan(plan, status), plan, status);
     if (const std::string lost = StreamErrorLogLossText(); !lost.empty())
         std::fprintf(stderr, "velinor set: %s\n", PrintableText(lost).c_str());
     return exitCode;
+}
+
+} // namespace
+
+CommandLine SetCommandLine() {
+    return CommandLine("set")
+        .Synopsis("velinor set --receiver NAME|ID --port PORT --baud RATE [--last-baud RATE] [--until-confirmed] "
+                  "[--timeout S] [--verbose] [--stream-errors]")
+        .About("Finds the rate the receiver talks at, commands it to RATE, reopens the port at RATE and\n"
+               "keeps pinging it there until Ctrl-C (or, with --until-confirmed, until it answers there;\n"
+               "with --timeout, until S seconds have passed). Only use this when connected directly to the\n"
+               "receiver via serial cable.\n")
+        .Valued("--receiver", "NAME|ID", "receiver type: id or name from 'velinor receivers'")
+        .Valued("--port", "PORT", "COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0")
+        .Valued("--baud", "RATE", "wanted rate: one of the receiver type's rates (1200 to 115200 for most)")
+        .Valued("--last-baud", "RATE",
+                "rate the receiver is believed to run at (the first detection pass starts there); default: the "
+                "last rate set")
+        .Flag("--until-confirmed", "exit as soon as the receiver answers at RATE")
+        .Valued("--timeout", "S", "end the run after S seconds, with or without --until-confirmed")
+        .Flag("--verbose", "print the receiver's trace lines")
+        .Flag("--stream-errors", "write the stream error log (QuorvexStreamErrors_Trevask_*.log) in the current "
+                                 "folder (refused, exit 3, when it cannot be written there)")
+        .Footer("Receiver, port and rate default to the last ones used; the port is found again by its stable\n"
+                "name (/dev/serial/by-id/...) wherever it is now, and refused when it is gone. Exit codes:\n"
+                "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error.\n");
+}
+
+int RunSet(const Words& words) {
+    const CommandLine line = SetCommandLine();
+    const Parsed<SetOptions> parsed = ParseSet(words);
+    if (const auto ending = ParseEnding(line, parsed)) return *ending;
+    SetContext context = LoadContext();
+    const SetPlan plan = PlanSet(parsed.options, context.remembered);
+    if (plan.exitCode == kExitUsage) return *ParseEnding(line, false, plan.error);
+    if (plan.exitCode != kExitConfirmed) {
+        std::fprintf(stderr, "velinor set: %s\n", PrintableText(plan.error).c_str());
+        return plan.exitCode;
+    }
+    if (parsed.options.verbose) TraceToConsole();
+    if (parsed.options.streamErrors) SetStreamErrorLogEnabled(true);
+    Remember(context, plan.session);
+    return RunSetSession(plan.session);
 }

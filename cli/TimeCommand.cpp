@@ -1,10 +1,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <optional>
 #include <string>
 
-#include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
@@ -20,44 +18,34 @@
 
 namespace {
 
-constexpr const char* kHelp =
-    "usage: velinor time --receiver NAME|ID --port PORT --baud RATE [--verbose] [--json]\n"
-    "\n"
-    "Asks the receiver for its GPS time at the rate it runs at now and prints it with its\n"
-    "difference to this computer's clock. The receiver's periodic output is stopped first, as a\n"
-    "session does; its rate is not changed. Exit codes: 0 the receiver answered, 1 it did not\n"
-    "(or its family cannot be asked the time), 2 usage error, 3 port error. --json prints the\n"
-    "answer or the failure as one JSON document (see docs/json.md).\n";
-
 constexpr int32_t kSettleMs = 2000;
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor time: %s\n(see 'velinor time --help')\n", PrintableText(message).c_str());
-    return kExitUsage;
-}
-
-struct TimeRequest {
+struct TimeOptions {
     int32_t type = 0;
-    std::string name;
-    const KReceiverFamily* family = nullptr;
+    std::string port;
     long long baud = 0;
+    bool verbose = false;
+    bool json = false;
 };
 
-// Reads what to ask; the usage error's exit code when the arguments do not say it.
-std::optional<int> ParseTime(const CliArgs& args, TimeRequest& request) {
-    if (!args.Ok()) return Usage(args.Error());
-    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
-    if (!args.Has("--receiver") || !args.Has("--port") || !args.Has("--baud"))
-        return Usage("needs --receiver NAME, --port PORT and --baud RATE");
-    std::string error;
-    request.type = ChooseReceiver(args.Value("--receiver"), error);
-    if (!request.type) return Usage(error);
-    if (!ParseInt(args.Value("--baud"), 1, 10000000, request.baud) || !TypeTakesRate(request.type, request.baud))
-        return Usage("--baud must be one of " + TypeRatesText(request.type));
-    request.name = FindCatalogueType(request.type)->displayName;
-    request.family = FamilyOfType(request.type);
-    if (!request.family) return Usage("receiver type \"" + request.name + "\" is not supported by this build yet");
-    return std::nullopt;
+Parsed<TimeOptions> ParseTime(const Words& words) {
+    const ParsedWords read = TimeCommandLine().Parse(words);
+    Parsed<TimeOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    TimeOptions& options = parsed.options;
+    options = {0, read.Value("--port"), 0, read.Flag("--verbose"), read.Flag("--json")};
+    if (!read.Has("--receiver") || !read.Has("--port") || !read.Has("--baud")) {
+        parsed.error = "needs --receiver NAME|ID, --port PORT and --baud RATE";
+        return parsed;
+    }
+    options.type = ChooseReceiver(read.Value("--receiver"), parsed.error);
+    if (options.type == 0) return parsed;
+    if (!ParseInt(read.Value("--baud"), 1, 10000000, options.baud) || !TypeTakesRate(options.type, options.baud))
+        parsed.error = "--baud must be one of " + TypeRatesText(options.type);
+    else if (!FamilyOfType(options.type))
+        parsed.error = std::string("receiver type \"") + FindCatalogueType(options.type)->displayName +
+                       "\" is not supported by this build yet";
+    return parsed;
 }
 
 struct TimeAnswer {
@@ -67,8 +55,8 @@ struct TimeAnswer {
 };
 
 // Silences the receiver on the open link and asks its time; the PC clock is read as it answers.
-TimeAnswer AskTime(const TimeRequest& request, KSerialComm& link) {
-    auto receiver = request.family->createReceiver(request.type, true);
+TimeAnswer AskTime(int32_t type, KSerialComm& link) {
+    auto receiver = FamilyOfType(type)->createReceiver(type, true);
     receiver->Attach(&link, "Trevask");
     receiver->StopAllBroadcast(kSettleMs);
     TimeAnswer answer;
@@ -80,6 +68,49 @@ TimeAnswer AskTime(const TimeRequest& request, KSerialComm& link) {
         static_cast<int32_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() % 1000000000);
     receiver->Detach();
     return answer;
+}
+
+struct TimeOutcome {
+    std::string portShown;    // as the port was found, or as given
+    std::string failureKind;  // "no-time-query", "port", "port-open", "no-answer"; empty for an answer
+    std::string failure;
+    TimeAnswer answer;
+};
+
+TimeOutcome AskTime(const TimeOptions& options) {
+    TimeOutcome outcome;
+    outcome.portShown = options.port;
+    const std::string name = FindCatalogueType(options.type)->displayName;
+    PortChoice port;
+    if (!FamilyOfType(options.type)->queriesTime) {
+        outcome.failureKind = "no-time-query";
+        outcome.failure = name + " receivers cannot be asked their time: their protocol has no time query.";
+    } else if (!ChoosePort(options.port, port, outcome.failure)) {
+        outcome.failureKind = "port";
+    }
+    if (!outcome.failureKind.empty()) return outcome;
+    outcome.portShown = port.display;
+    if (options.verbose) TraceToConsole();
+    if (options.json)
+        KeepOpenFailures();
+    else
+        ReportOpenFailuresOnConsole();
+    KSerialComm link;
+    link.PortNumber = port.portNumber;
+    link.DevicePath = port.devicePath;
+    link.BaudRate = static_cast<int32_t>(options.baud);
+    if (!link.Open(0)) {
+        outcome.failureKind = "port-open";
+        outcome.failure = OpenFailureText(LastOpenFailure());
+        return outcome;
+    }
+    outcome.answer = AskTime(options.type, link);
+    link.Close();
+    if (!outcome.answer.answered) {
+        outcome.failureKind = "no-answer";
+        outcome.failure = name + " on " + port.display + " at " + std::to_string(options.baud) + " baud did not tell its time.";
+    }
+    return outcome;
 }
 
 void PrintTime(const TimeAnswer& answer, bool json, JsonValue& document) {
@@ -104,54 +135,42 @@ void PrintTime(const TimeAnswer& answer, bool json, JsonValue& document) {
                 leap, leap);
 }
 
-} // namespace
-
-int RunTime(const Words& words) {
-    const CliArgs args(words, {"--receiver", "--port", "--baud"}, {"--help", "--verbose", "--json"});
-    if (args.Flag("--help")) {
-        std::fputs(kHelp, stdout);
-        return kExitConfirmed;
-    }
-    TimeRequest request;
-    if (const std::optional<int> exitCode = ParseTime(args, request)) return *exitCode;
-    const bool json = args.Flag("--json");
+int PrintTimeOutcome(const TimeOptions& options, const TimeOutcome& outcome) {
     JsonValue document = {
-        {"receiver", JsonReceiverType(request.type)}, {"port", args.Value("--port")}, {"baud", request.baud}};
-    auto fail = [&](const char* kind, const std::string& message, int exitCode) {
-        return PrintFailure(json, document, "time", kind, message, exitCode);
-    };
-    if (!request.family->queriesTime)
-        return fail("no-time-query",
-                    request.name + " receivers cannot be asked their time: their protocol has no time query.",
-                    kExitNotConfirmed);
-    PortChoice port;
-    std::string error;
-    if (!ChoosePort(args.Value("--port"), port, error)) return fail("port", error, kExitPortError);
-    document["port"] = port.display;
-    if (args.Flag("--verbose")) TraceToConsole();
-
-    if (json)
-        KeepOpenFailures();
-    else
-        ReportOpenFailuresOnConsole();
-    KSerialComm link;
-    link.PortNumber = port.portNumber;
-    link.DevicePath = port.devicePath;
-    link.BaudRate = static_cast<int32_t>(request.baud);
-    if (!link.Open(0)) {
-        if (!json) return kExitPortError;  // the failure was reported with its reason
-        document["error"] = JsonError("port-open", OpenFailureText(LastOpenFailure()));
+        {"receiver", JsonReceiverType(options.type)}, {"port", outcome.portShown}, {"baud", options.baud}};
+    if (outcome.failureKind == "port-open") {
+        if (!options.json) return kExitPortError;  // the failure was reported with its reason
+        document["error"] = JsonError("port-open", outcome.failure);
         document["error"]["remedy"] = JsonTextOrNull(LastOpenFailure().remedy);
         PrintJson(document);
         return kExitPortError;
     }
-    const TimeAnswer answer = AskTime(request, link);
-    link.Close();
-    if (!answer.answered)
-        return fail("no-answer",
-                    request.name + " on " + port.display + " at " + std::to_string(request.baud) +
-                        " baud did not tell its time.",
-                    kExitNotConfirmed);
-    PrintTime(answer, json, document);
+    if (!outcome.failureKind.empty())
+        return PrintFailure(options.json, document, "time", outcome.failureKind, outcome.failure,
+                            outcome.failureKind == "port" ? kExitPortError : kExitNotConfirmed);
+    PrintTime(outcome.answer, options.json, document);
     return kExitConfirmed;
+}
+
+} // namespace
+
+CommandLine TimeCommandLine() {
+    return CommandLine("time")
+        .Synopsis("velinor time --receiver NAME|ID --port PORT --baud RATE [--verbose] [--json]")
+        .About("Asks the receiver for its GPS time at the rate it runs at now and prints it with its\n"
+               "difference to this computer's clock. The receiver's periodic output is stopped first, as a\n"
+               "session does; its rate is not changed.\n")
+        .Valued("--receiver", "NAME|ID", "receiver type: id or name from 'velinor receivers'")
+        .Valued("--port", "PORT", "COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0")
+        .Valued("--baud", "RATE", "the rate the receiver runs at now")
+        .Flag("--verbose", "print the receiver's trace lines")
+        .Flag("--json", "print the answer or the failure as one JSON document (see docs/json.md)")
+        .Footer("Exit codes: 0 the receiver answered, 1 it did not (or its family cannot be asked the time),\n"
+                "2 usage error, 3 port error.\n");
+}
+
+int RunTime(const Words& words) {
+    const Parsed<TimeOptions> parsed = ParseTime(words);
+    if (const auto ending = ParseEnding(TimeCommandLine(), parsed)) return *ending;
+    return PrintTimeOutcome(parsed.options, AskTime(parsed.options));
 }
