@@ -5,7 +5,7 @@
 #include <random>
 
 #include "monitors/KLeicaStreamMonitor.h"
-#include "support/LB2Frames.h"
+#include "support/LeicaFrames.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ constexpr size_t kStreamBytes = 8 << 20;
 
 // Leica replies and position messages.
 Bytes ValidStream() {
-    return TypicalMessages(kStreamBytes, [](size_t size, std::mt19937& random) { return lb2::FrameOfSize(size, static_cast<uint8_t>(random())); });
+    return TypicalMessages(kStreamBytes, [](size_t size, std::mt19937& random) { return leica::FrameOfSize(size, static_cast<uint8_t>(random())); });
 }
 
 void BM_LB2ValidStream(benchmark::State& state) {

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "monitors/KSiRFStreamMonitor.h"
-#include "support/SirfFrames.h"
+#include "support/SiRFFrames.h"
 
 namespace {
 

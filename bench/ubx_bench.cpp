@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "monitors/KUbxStreamMonitor.h"
-#include "support/UbxFrames.h"
+#include "monitors/KUbloxStreamMonitor.h"
+#include "support/UbloxFrames.h"
 
 namespace {
 
@@ -23,15 +23,15 @@ Bytes Messages(bool withNmea) {
 
 void BM_UbxValidMessages(benchmark::State& state) {
     static const Bytes stream = Messages(false);
-    FrameRecording<KUbxStreamMonitor>(state, stream);
+    FrameRecording<KUbloxStreamMonitor>(state, stream);
 }
 void BM_UbxAmidNmea(benchmark::State& state) {
     static const Bytes stream = Messages(true);
-    FrameRecording<KUbxStreamMonitor>(state, stream);
+    FrameRecording<KUbloxStreamMonitor>(state, stream);
 }
 void BM_UbxNoise(benchmark::State& state) {
     static const Bytes stream = NoiseStream(kStreamBytes, 2);
-    FrameRecording<KUbxStreamMonitor>(state, stream);
+    FrameRecording<KUbloxStreamMonitor>(state, stream);
 }
 
 } // namespace

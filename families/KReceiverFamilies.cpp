@@ -9,7 +9,7 @@
 #include "monitors/KSiRFStreamMonitor.h"
 #include "monitors/KTopconStreamMonitor.h"
 #include "monitors/KTrimbleStreamMonitor.h"
-#include "monitors/KUbxStreamMonitor.h"
+#include "monitors/KUbloxStreamMonitor.h"
 #include "receivers/KAshtechReceiver.h"
 #include "receivers/KLeicaReceiver.h"
 #include "receivers/KMediaTekReceiver.h"
@@ -108,7 +108,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "u-blox",
-        .protocol = {.name = "ubx", .createMonitor = &Framer<KUbxStreamMonitor>},
+        .protocol = {.name = "ubx", .createMonitor = &Framer<KUbloxStreamMonitor>},
         // Up to 9600 its MON-VER answer may queue behind a second of its output.
         .types = {{15, "u-blox", {.slowUpToBaud = 9600, .slowPingMs = 2000}, KUbloxReceiver::kRates}},
         .createReceiver = &KUbloxReceiver::Create,

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "FuzzHarness.h"
-#include "monitors/KUbxStreamMonitor.h"
+#include "monitors/KUbloxStreamMonitor.h"
 
 namespace {
 
@@ -44,5 +44,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input = data + 2;
     inputSize = size - 2;
     cursor = 0;
-    return FuzzFramer<KUbxStreamMonitor>(data, size, KUbxStreamMonitor::kBufferSize, Check);
+    return FuzzFramer<KUbloxStreamMonitor>(data, size, KUbloxStreamMonitor::kBufferSize, Check);
 }

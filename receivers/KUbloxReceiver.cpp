@@ -5,15 +5,15 @@
 #include <cstring>
 
 #include "comm/KComm.h"
-#include "monitors/KUbxStreamMonitor.h"
+#include "monitors/KUbloxStreamMonitor.h"
 #include "receivers/KByteFields.h"
 
 using KByteFields::LittleEndian;
 using KByteFields::PutLittleEndian;
 
 namespace {
-constexpr size_t kPayloadOffset = KUbxStreamMonitor::kHeaderLength;
-constexpr size_t kFrameOverhead = KUbxStreamMonitor::kHeaderLength + KUbxStreamMonitor::kChecksumLength;
+constexpr size_t kPayloadOffset = KUbloxStreamMonitor::kHeaderLength;
+constexpr size_t kFrameOverhead = KUbloxStreamMonitor::kHeaderLength + KUbloxStreamMonitor::kChecksumLength;
 constexpr int32_t kReplyMs = 1000;
 constexpr int32_t kAcknowledgeMs = 1000;
 constexpr int32_t kTimeReplyMs = 2000;
@@ -83,7 +83,7 @@ bool MessageTime(const StreamMessage& message, KGPSTime& time) {
 } // namespace
 
 KUbloxReceiver::KUbloxReceiver(bool readerThread) : KReceiver(readerThread) {
-    auto owned = std::make_unique<KUbxStreamMonitor>();
+    auto owned = std::make_unique<KUbloxStreamMonitor>();
     framer = owned.get();
     monitor = std::move(owned);
 }
@@ -127,11 +127,11 @@ void KUbloxReceiver::Reset() {
 }
 
 bool KUbloxReceiver::SendUbx(uint8_t messageClass, uint8_t id, const std::vector<uint8_t>& payload) {
-    if (link == nullptr || payload.size() > KUbxStreamMonitor::kMaxPayload) return false;
-    std::vector<uint8_t> frame = {KUbxStreamMonitor::kSync0, KUbxStreamMonitor::kSync1, messageClass, id, 0, 0};
+    if (link == nullptr || payload.size() > KUbloxStreamMonitor::kMaxPayload) return false;
+    std::vector<uint8_t> frame = {KUbloxStreamMonitor::kSync0, KUbloxStreamMonitor::kSync1, messageClass, id, 0, 0};
     PutLittleEndian(frame.data() + 4, payload.size(), 2);
     frame.insert(frame.end(), payload.begin(), payload.end());
-    const uint16_t sum = KUbxStreamMonitor::Checksum(frame.data() + 2, frame.size() - 2);
+    const uint16_t sum = KUbloxStreamMonitor::Checksum(frame.data() + 2, frame.size() - 2);
     frame.push_back(static_cast<uint8_t>(sum));
     frame.push_back(static_cast<uint8_t>(sum >> 8));
     return link->Write(frame.data(), static_cast<uint32_t>(frame.size()));

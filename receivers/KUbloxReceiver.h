@@ -7,7 +7,7 @@
 
 #include "receivers/KReceiver.h"
 
-class KUbxStreamMonitor;
+class KUbloxStreamMonitor;
 
 // A u-blox receiver of any generation, over UBX. MON-VER is the ping, and its PROTVER extension
 // tells the generation. A CFG-PRT poll without payload answers the settings of the port it came
@@ -76,7 +76,7 @@ private:
     bool LearnPort();
     bool SendValset(uint8_t layers, int32_t baud);
 
-    KUbxStreamMonitor* framer;
+    KUbloxStreamMonitor* framer;
     int32_t generation = 0;
     int32_t port = 0;
     std::vector<uint8_t> portSettings;  // the CFG-PRT payload as polled

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "support/FramerHarness.h"
-#include "support/LB2Frames.h"
+#include "support/LeicaFrames.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 #include "time/KGPSTime.h"
@@ -34,9 +34,9 @@ std::string Line(const Bytes& message) {
 
 TEST(FrameCommand, PrintsEachMessageAsLengthAndLowerCaseHexWithASummary) {
     TempDir dir;
-    const Bytes first = lb2::Frame(Hex("85 00 00 00 07 01 00 00"));
-    const Bytes second = lb2::Frame(Hex("FC FA 82 0A 00"));
-    const Bytes stream = Concat({Hex("00 11 22"), first, lb2::WithBadChecksum(lb2::Frame(Hex("50 01 02"))), second});
+    const Bytes first = leica::Frame(Hex("85 00 00 00 07 01 00 00"));
+    const Bytes second = leica::Frame(Hex("FC FA 82 0A 00"));
+    const Bytes stream = Concat({Hex("00 11 22"), first, leica::WithBadChecksum(leica::Frame(Hex("50 01 02"))), second});
     std::ofstream(dir.File("capture.lb2"), std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
                                                                      static_cast<std::streamsize>(stream.size()));
     const ProgramRun run = Frame("--protocol lb2 capture.lb2", dir);
@@ -70,7 +70,7 @@ TEST(FrameCommand, FramesARealCapture) {
 
 TEST(FrameCommand, StandardInputIsReadAsAPipe) {
     TempDir dir;
-    const Bytes first = lb2::Frame(Hex("85 00 00 00 07 01 00 00"));
+    const Bytes first = leica::Frame(Hex("85 00 00 00 07 01 00 00"));
     const Bytes stream = Concat({Hex("00 11"), first, first});
     std::ofstream(dir.File("capture.lb2"), std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
                                                                      static_cast<std::streamsize>(stream.size()));

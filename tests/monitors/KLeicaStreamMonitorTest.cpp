@@ -2,16 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 
 #include "comm/KMemoryComm.h"
 #include "support/ChunkedFraming.h"
 #include "support/FramerHarness.h"
-#include "support/LB2Frames.h"
+#include "support/LeicaFrames.h"
 #include "support/LogCapture.h"
 #include "support/StopGateComm.h"
 
@@ -32,15 +29,6 @@ std::string BadRewoundLength(int n) { return "LB2 - invalid rewound message leng
 const std::string kBadCrc = "LB2 - invalid CRC";
 const std::string kNoSync = "LB2 - unable to rewind, sync not found";
 
-// A bad frame that carries the first `carried` bytes of `inner` as its own last bytes, after
-// `prefix`. Its checksum is whatever those bytes make it, which must fail.
-Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
-    const size_t total = 4 + prefix.size() + carried;
-    Bytes outer = Concat({lb2::Header(static_cast<uint16_t>(total - 2)), prefix, Slice(inner, 0, carried)});
-    EXPECT_FALSE(lb2::IsValid(outer)) << "test frame happens to be valid";
-    return outer;
-}
-
 } // namespace
 
 TEST(LeicaFramer, DeliversTheLeicaCommandFramesWhateverTheChunking) {
@@ -56,7 +44,7 @@ TEST(LeicaFramer, DeliversTheLeicaCommandFramesWhateverTheChunking) {
     std::vector<Bytes> frames;
     Bytes stream;
     for (const auto& [payload, frame] : known) {
-        ASSERT_EQ(ToHex(lb2::Frame(Hex(payload))), frame);
+        ASSERT_EQ(ToHex(leica::Frame(Hex(payload))), frame);
         frames.push_back(Hex(frame));
         stream = Concat({stream, Hex(frame)});
     }
@@ -68,21 +56,21 @@ TEST(LeicaFramer, DeliversFramesOfEverySizeBackToBack) {
     Bytes stream;
     uint8_t seed = 3;
     for (size_t size : {7, 8, 9, 10, 64, 255, 256, 257, 1000, 4095, 4096, 7}) {
-        frames.push_back(lb2::FrameOfSize(size, seed++));
+        frames.push_back(leica::FrameOfSize(size, seed++));
         stream = Concat({stream, frames.back()});
     }
     ExpectFramed<KLeicaStreamMonitor>(stream, frames, {});
 }
 
 TEST(LeicaFramer, RefusesLengthsOutsideSevenTo4096AndHuntsOn) {
-    const Bytes a = lb2::FrameOfSize(7), b = lb2::FrameOfSize(4096), c = lb2::FrameOfSize(30);
+    const Bytes a = leica::FrameOfSize(7), b = leica::FrameOfSize(4096), c = leica::FrameOfSize(30);
     // L = 4 is one short of the smallest message, L = 4095 one past the buffer.
-    ExpectFramed<KLeicaStreamMonitor>(Concat({lb2::Header(4), a, lb2::Header(4095), b, lb2::Header(0), c, lb2::Header(0xFFFF), a}),
+    ExpectFramed<KLeicaStreamMonitor>(Concat({leica::Header(4), a, leica::Header(4095), b, leica::Header(0), c, leica::Header(0xFFFF), a}),
                  {a, b, c, a}, {BadLength(6), BadLength(4097), BadLength(2), BadLength(65537)});
 }
 
 TEST(LeicaFramer, CountsJunkBeforeEachSync) {
-    const Bytes a = lb2::FrameOfSize(12, 1), b = lb2::FrameOfSize(40, 2);
+    const Bytes a = leica::FrameOfSize(12, 1), b = leica::FrameOfSize(40, 2);
     Bytes junk300(300);
     for (size_t i = 0; i < junk300.size(); ++i) junk300[i] = static_cast<uint8_t>(i * 31 % 0x9C);
     // A junk run that ends in a first sync byte, and lone AE bytes, are skipped like any junk.
@@ -91,15 +79,15 @@ TEST(LeicaFramer, CountsJunkBeforeEachSync) {
 }
 
 TEST(LeicaFramer, BadChecksumWithoutAnInnerSyncHuntsAfresh) {
-    const Bytes bad = lb2::WithBadChecksum(lb2::FrameOfSize(20));
-    const Bytes good = lb2::FrameOfSize(9);
+    const Bytes bad = leica::WithBadChecksum(leica::FrameOfSize(20));
+    const Bytes good = leica::FrameOfSize(9);
     ExpectFramed<KLeicaStreamMonitor>(Concat({bad, good}), {good}, {kBadCrc, Attempt(20), kNoSync});
 }
 
 TEST(LeicaFramer, RewindDeliversAnInnerMessageEndingWithTheBadOneWithoutReadingMore) {
-    const Bytes inner = lb2::FrameOfSize(15, 7);
-    const Bytes outer = OuterCarrying(Hex("11 22 33"), inner, inner.size());
-    const Bytes next = lb2::FrameOfSize(8);
+    const Bytes inner = leica::FrameOfSize(15, 7);
+    const Bytes outer = leica::OuterCarrying(Hex("11 22 33"), inner, inner.size());
+    const Bytes next = leica::FrameOfSize(8);
     ExpectFramed<KLeicaStreamMonitor>(Concat({outer, next}), {inner, next}, {kBadCrc, Attempt(22), Recovered(7)});
 
     // Only the bad frame's bytes have arrived: the inner message comes out all the same.
@@ -117,19 +105,19 @@ TEST(LeicaFramer, RewindDeliversAnInnerMessageEndingWithTheBadOneWithoutReadingM
 }
 
 TEST(LeicaFramer, RewindReadsWhatAnInnerMessageStillLacks) {
-    const Bytes inner = lb2::FrameOfSize(30, 5);
-    const Bytes next = lb2::FrameOfSize(11);
+    const Bytes inner = leica::FrameOfSize(30, 5);
+    const Bytes next = leica::FrameOfSize(11);
     for (size_t carried : {4u, 5u, 12u, 29u}) {
         SCOPED_TRACE("carried " + std::to_string(carried));
-        const Bytes outer = OuterCarrying(Hex("00 00 00 00 00"), inner, carried);
+        const Bytes outer = leica::OuterCarrying(Hex("00 00 00 00 00"), inner, carried);
         ExpectFramed<KLeicaStreamMonitor>(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next},
                      {kBadCrc, Attempt(static_cast<int>(outer.size())), Recovered(9)});
     }
 }
 
 TEST(LeicaFramer, RewindOnASyncInTheThirdLastByteReadsTheLengthFirst) {
-    const Bytes inner = lb2::FrameOfSize(10, 9);
-    const Bytes outer = OuterCarrying(Hex("55 66"), inner, 3);  // ends 9C AE <low length byte>
+    const Bytes inner = leica::FrameOfSize(10, 9);
+    const Bytes outer = leica::OuterCarrying(Hex("55 66"), inner, 3);  // ends 9C AE <low length byte>
     ExpectFramed<KLeicaStreamMonitor>(Concat({outer, Slice(inner, 3, inner.size())}), {inner},
                  {kBadCrc, Attempt(9), Recovered(6)});
 
@@ -145,39 +133,39 @@ TEST(LeicaFramer, RewindOnASyncInTheThirdLastByteReadsTheLengthFirst) {
 }
 
 TEST(LeicaFramer, SyncInTheLastTwoBytesOfABadFrameIsNotLookedFor) {
-    const Bytes inner = lb2::FrameOfSize(10, 9);
-    const Bytes outer = OuterCarrying(Hex("55 66 77"), inner, 2);
-    const Bytes next = lb2::FrameOfSize(8);
+    const Bytes inner = leica::FrameOfSize(10, 9);
+    const Bytes outer = leica::OuterCarrying(Hex("55 66 77"), inner, 2);
+    const Bytes next = leica::FrameOfSize(8);
     // The inner message's sync went with the bad frame, so its rest is junk to the hunt.
     ExpectFramed<KLeicaStreamMonitor>(Concat({outer, Slice(inner, 2, inner.size()), next}), {next},
                  {kBadCrc, Attempt(9), kNoSync, Skipped(8)});
 }
 
 TEST(LeicaFramer, RewindGivesUpOnAnInnerMessageThatEndsInsideTheBadOne) {
-    const Bytes inner = lb2::FrameOfSize(9, 2);
-    const Bytes outer = Concat({lb2::Header(20), Hex("01"), inner, Hex("05 06 07 08 09 0A 0B 0C")});
+    const Bytes inner = leica::FrameOfSize(9, 2);
+    const Bytes outer = Concat({leica::Header(20), Hex("01"), inner, Hex("05 06 07 08 09 0A 0B 0C")});
     ASSERT_EQ(outer.size(), 22u);
-    ASSERT_FALSE(lb2::IsValid(outer));
-    const Bytes next = lb2::FrameOfSize(8);
+    ASSERT_FALSE(leica::IsValid(outer));
+    const Bytes next = leica::FrameOfSize(8);
     ExpectFramed<KLeicaStreamMonitor>(Concat({outer, next}), {next}, {kBadCrc, Attempt(22), Recovered(5), BadRewoundLength(9)});
 }
 
 TEST(LeicaFramer, RewindRefusesAnInnerLengthOutOfRange) {
-    const Bytes next = lb2::FrameOfSize(8);
-    const Bytes tooShort = Concat({lb2::Header(12), Hex("01 02"), lb2::Header(4), Hex("03 04 05 06")});
-    ASSERT_FALSE(lb2::IsValid(tooShort));
+    const Bytes next = leica::FrameOfSize(8);
+    const Bytes tooShort = Concat({leica::Header(12), Hex("01 02"), leica::Header(4), Hex("03 04 05 06")});
+    ASSERT_FALSE(leica::IsValid(tooShort));
     ExpectFramed<KLeicaStreamMonitor>(Concat({tooShort, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(6)});
-    const Bytes tooLong = Concat({lb2::Header(12), Hex("01 02"), lb2::Header(4095), Hex("03 04 05 06")});
-    ASSERT_FALSE(lb2::IsValid(tooLong));
+    const Bytes tooLong = Concat({leica::Header(12), Hex("01 02"), leica::Header(4095), Hex("03 04 05 06")});
+    ASSERT_FALSE(leica::IsValid(tooLong));
     ExpectFramed<KLeicaStreamMonitor>(Concat({tooLong, next}), {next}, {kBadCrc, Attempt(14), Recovered(6), BadRewoundLength(4097)});
 }
 
 TEST(LeicaFramer, ARewoundMessageThatFailsItsChecksumIsRewoundInTurn) {
-    const Bytes inner = lb2::FrameOfSize(12, 4);
+    const Bytes inner = leica::FrameOfSize(12, 4);
     // The middle frame ends with the inner one, the outer ends inside the middle one.
-    const Bytes middle = OuterCarrying(Hex("21 22 23 24 25 26"), inner, inner.size());
-    const Bytes outer = OuterCarrying(Hex("31 32"), middle, 10);
-    const Bytes next = lb2::FrameOfSize(7);
+    const Bytes middle = leica::OuterCarrying(Hex("21 22 23 24 25 26"), inner, inner.size());
+    const Bytes outer = leica::OuterCarrying(Hex("31 32"), middle, 10);
+    const Bytes next = leica::FrameOfSize(7);
     ExpectFramed<KLeicaStreamMonitor>(Concat({outer, Slice(middle, 10, middle.size()), next}), {inner, next},
                  {kBadCrc, Attempt(16), Recovered(6), kBadCrc, Attempt(22), Recovered(10)});
 }
@@ -210,7 +198,7 @@ TEST(LeicaFramer, BoundedScanGivesUpWithinOneStepAfterTheScanLimit) {
     monitor.Start(&link, false, "Test");
     EXPECT_FALSE(monitor.boundedScan);  // Start clears it
     monitor.boundedScan = true;
-    const Bytes frame = lb2::FrameOfSize(10);
+    const Bytes frame = leica::FrameOfSize(10);
     link.Feed(Concat({Bytes(8190, 0x00), frame}));
     EXPECT_TRUE(monitor.ReadStep());
     EXPECT_EQ(monitor.State(), 2);
@@ -227,12 +215,12 @@ TEST(LeicaFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
         std::vector<Bytes> expected;
         for (int part = 0; part < 30; ++part) {
             const size_t size = 7 + random() % (random() % 4 == 0 ? 4090 : 60);
-            Bytes frame = lb2::FrameOfSize(size, static_cast<uint8_t>(random()));
+            Bytes frame = leica::FrameOfSize(size, static_cast<uint8_t>(random()));
             switch (random() % 6) {
-            case 0: stream = Concat({stream, lb2::WithBadChecksum(frame)}); break;
+            case 0: stream = Concat({stream, leica::WithBadChecksum(frame)}); break;
             case 1: {
                 const size_t carried = frame.size() - random() % 3;
-                stream = Concat({stream, OuterCarrying(Bytes(random() % 9, 0x42), frame, carried),
+                stream = Concat({stream, leica::OuterCarrying(Bytes(random() % 9, 0x42), frame, carried),
                                  Slice(frame, carried, frame.size())});
                 expected.push_back(frame);
                 break;
@@ -254,27 +242,3 @@ TEST(LeicaFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
     }
 }
 
-// Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(LeicaFuzzSeeds, FrameAsExpected) {
-    const Bytes ping = Hex("9C AE 0C 00 82 00 00 C8 85 00 00 00 25 FE");
-    const Bytes inner = lb2::FrameOfSize(15, 7);
-    const std::vector<Bytes> streams = {
-        Concat({ping, lb2::FrameOfSize(7), lb2::FrameOfSize(300)}),
-        Concat({Hex("01 02 9C"), ping, lb2::WithBadChecksum(lb2::FrameOfSize(20)), lb2::Header(4095), ping}),
-        Concat({OuterCarrying(Hex("11 22 33"), inner, inner.size()), lb2::FrameOfSize(4096)}),
-    };
-    const std::vector<size_t> delivered = {3, 2, 2};
-    const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
-    const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
-    for (size_t i = 0; i < streams.size(); ++i) {
-        KLeicaStreamMonitor monitor;
-        EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);
-        if (target) {
-            const auto folder = std::filesystem::path(target) / "lb2";
-            std::filesystem::create_directories(folder);
-            std::ofstream out(folder / ("seed-" + std::to_string(i + 1)), std::ios::binary);
-            const Bytes file = Concat({prefixes[i], streams[i]});
-            out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-        }
-    }
-}

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 
@@ -37,18 +34,6 @@ const std::string kBadRewind = "Navcom - Invalid Rewind";
 
 void ExpectNavCom(const Bytes& stream, const std::vector<Bytes>& messages, const std::vector<std::string>& errors) {
     ExpectFramed<KNavComStreamMonitor>(stream, messages, errors);
-}
-
-// A damaged frame whose own bytes, after its header and `prefix`, are the first `carried`
-// bytes of `inner`. Its ID is chosen so that its checksum fails should its ETX hold.
-Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
-    const size_t n = 6 + prefix.size() + carried - 4;
-    for (uint8_t id : {0xC1, 0xC2}) {
-        const Bytes outer = Concat({navcom::Header(id, static_cast<uint16_t>(n)), prefix, Slice(inner, 0, carried)});
-        if (!navcom::IsValid(outer)) return outer;
-    }
-    ADD_FAILURE() << "no damaged frame";
-    return {};
 }
 
 struct Attached {
@@ -155,7 +140,7 @@ TEST(NavComFramer, RewindResumesAHeaderCutByTheBadFrame) {
     const Bytes next = navcom::FrameOfSize(9);
     for (size_t carried : {3u, 4u, 5u}) {
         SCOPED_TRACE("carried " + std::to_string(carried));
-        const Bytes outer = OuterCarrying(Hex("31 32 33"), inner, carried);
+        const Bytes outer = navcom::OuterCarrying(Hex("31 32 33"), inner, carried);
         ExpectNavCom(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next}, {kBadEtx});
 
         LogCapture capture;
@@ -173,7 +158,7 @@ TEST(NavComFramer, RewindReadsTheRestOfAMessageCutByTheBadFrame) {
     const Bytes next = navcom::FrameOfSize(9);
     for (size_t carried : {6u, 7u, 20u, 39u}) {
         SCOPED_TRACE("carried " + std::to_string(carried));
-        const Bytes outer = OuterCarrying(Hex("31"), inner, carried);
+        const Bytes outer = navcom::OuterCarrying(Hex("31"), inner, carried);
         const std::string failure = outer.back() == 0x03 ? kBadChecksum : kBadEtx;
         ExpectNavCom(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next}, {failure});
 
@@ -204,7 +189,7 @@ TEST(NavComFramer, RewindSkipsCandidatesWithImpossibleLengthsOrBadChecksums) {
 TEST(NavComFramer, AfterARewindEndingOnAMessageOldBytesCannotFormASync) {
     const Bytes inner = navcom::FrameOfSize(12, 0x48);
     // The inner message ends where the bad frame does: its ETX holds, its checksum does not.
-    const Bytes outer = OuterCarrying(Hex("31 32"), inner, inner.size());
+    const Bytes outer = navcom::OuterCarrying(Hex("31 32"), inner, inner.size());
     ASSERT_EQ(outer.back(), 0x03);
     // 66 and the rest of a frame: only a window still holding 02 99 would take it for one.
     const Bytes phantom = navcom::FrameOfSize(11, 0x4A);
@@ -261,7 +246,7 @@ TEST(NavComFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
             case 1: stream = Concat({stream, navcom::WithBadEtx(frame)}); break;
             case 2: {
                 const size_t carried = frame.size() - random() % 6;
-                stream = Concat({stream, OuterCarrying(Bytes(random() % 9, 0x42), frame, carried),
+                stream = Concat({stream, navcom::OuterCarrying(Bytes(random() % 9, 0x42), frame, carried),
                                  Slice(frame, carried, frame.size())});
                 expected.push_back(frame);
                 break;
@@ -286,27 +271,3 @@ TEST(NavComFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
     }
 }
 
-// Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(NavComFuzzSeeds, FrameAsExpected) {
-    const Bytes inner = navcom::FrameOfSize(20, 0x44);
-    const std::vector<Bytes> streams = {
-        Concat({navcom::Frame(0x21, {}), navcom::FrameOfSize(60), navcom::FrameOfSize(300)}),
-        Concat({Hex("10 20 02 99"), navcom::FrameOfSize(30), navcom::WithBadChecksum(navcom::FrameOfSize(20)),
-                navcom::Header(0x10, 1), navcom::FrameOfSize(9)}),
-        Concat({OuterCarrying(Hex("31 32"), inner, 10), Slice(inner, 10, inner.size()), navcom::FrameOfSize(4096)}),
-    };
-    const std::vector<size_t> delivered = {3, 2, 2};
-    const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
-    const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
-    for (size_t i = 0; i < streams.size(); ++i) {
-        KNavComStreamMonitor monitor;
-        EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);
-        if (target) {
-            const auto folder = std::filesystem::path(target) / "navcom";
-            std::filesystem::create_directories(folder);
-            std::ofstream out(folder / ("seed-" + std::to_string(i + 1)), std::ios::binary);
-            const Bytes file = Concat({prefixes[i], streams[i]});
-            out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-        }
-    }
-}

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -306,16 +305,4 @@ TEST(NovatelFramer, BodyStateNeverReadsPastTheBuffer) {
     EXPECT_FALSE(run.monitor.ReadStep());
     EXPECT_EQ(run.link.Readable(), 6000u);
     EXPECT_EQ(run.monitor.state, KNovatelStreamMonitor::kHunting);
-}
-
-
-// The fuzz corpus is made from these seeds: VELINOR_WRITE_FUZZ_CORPUS=<dir> writes <dir>/novatel.
-TEST(NovatelFuzzSeeds, EverySeedFramesAsIntended) {
-    for (const NovatelFuzzSeed& seed : NovatelFuzzSeeds()) {
-        KNovatelStreamMonitor monitor;
-        const FramedRun run = RunFramer(monitor, seed.stream, Chunking::Random, seed.chunkSeed);
-        EXPECT_EQ(run.messages.size(), seed.messages) << seed.name;
-    }
-    if (const char* dir = std::getenv("VELINOR_WRITE_FUZZ_CORPUS"))
-        WriteNovatelFuzzSeeds(std::string(dir) + "/novatel");
 }

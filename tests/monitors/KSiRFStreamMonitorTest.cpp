@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 
@@ -12,7 +9,7 @@
 #include "support/ChunkedFraming.h"
 #include "support/FramerHarness.h"
 #include "support/LogCapture.h"
-#include "support/SirfFrames.h"
+#include "support/SiRFFrames.h"
 #include "support/StopGateComm.h"
 
 namespace {
@@ -34,20 +31,6 @@ const std::string kBadRewind = "SiRF - Invalid Rewind";
 
 void ExpectSirf(const Bytes& stream, const std::vector<Bytes>& messages, const std::vector<std::string>& errors) {
     ExpectFramed<KSiRFStreamMonitor>(stream, messages, errors);
-}
-
-// A damaged frame whose payload is `prefix` and then the first `carried` bytes of `inner`, which
-// thus end where the damaged frame ends. Its own payload byte is adjusted so that its checksum
-// fails should its end sequence hold.
-Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
-    const size_t total = 4 + 1 + prefix.size() + carried;
-    for (uint8_t first : {0x01, 0x02}) {
-        const Bytes outer = Concat({sirf::Header(static_cast<uint16_t>(total - 8)), Bytes{first}, prefix,
-                                    Slice(inner, 0, carried)});
-        if (!sirf::IsValid(outer)) return outer;
-    }
-    ADD_FAILURE() << "no damaged frame";
-    return {};
 }
 
 struct Attached {
@@ -147,7 +130,7 @@ TEST(SiRFFramer, RewindResumesALengthCutByTheBadFrame) {
     const Bytes next = sirf::FrameOfSize(9);
     for (size_t carried : {2u, 3u}) {
         SCOPED_TRACE("carried " + std::to_string(carried));
-        const Bytes outer = OuterCarrying(Hex("31 32 33"), inner, carried);
+        const Bytes outer = sirf::OuterCarrying(Hex("31 32 33"), inner, carried);
         ExpectSirf(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next}, {kBadEnd});
 
         LogCapture capture;
@@ -165,7 +148,7 @@ TEST(SiRFFramer, RewindReadsTheRestOfAMessageCutByTheBadFrame) {
     const Bytes next = sirf::FrameOfSize(9);
     for (size_t carried : {4u, 5u, 20u, 38u, 39u}) {
         SCOPED_TRACE("carried " + std::to_string(carried));
-        const Bytes outer = OuterCarrying(Hex("31"), inner, carried);
+        const Bytes outer = sirf::OuterCarrying(Hex("31"), inner, carried);
         ExpectSirf(Concat({outer, Slice(inner, carried, inner.size()), next}), {inner, next}, {kBadEnd});
 
         LogCapture capture;
@@ -193,7 +176,7 @@ TEST(SiRFFramer, RewindSkipsCandidatesWithImpossibleLengthsOrBadChecksums) {
 TEST(SiRFFramer, AfterARewindEndingOnAMessageOldBytesCannotFormAStart) {
     const Bytes inner = sirf::FrameOfSize(12, 9);
     // The inner message ends where the bad frame does: its end holds, its checksum does not.
-    const Bytes outer = OuterCarrying(Hex("31 32"), inner, inner.size());
+    const Bytes outer = sirf::OuterCarrying(Hex("31 32"), inner, inner.size());
     // A2 and the rest of a frame: only a window still holding A0 would take it for one.
     const Bytes phantom = sirf::FrameOfSize(11, 10);
     const Bytes next = sirf::FrameOfSize(9, 11);
@@ -237,7 +220,7 @@ TEST(SiRFFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
             case 1: stream = Concat({stream, sirf::WithBadEnd(frame)}); break;
             case 2: {
                 const size_t carried = frame.size() - random() % 4;
-                stream = Concat({stream, OuterCarrying(Bytes(random() % 9, 0x42), frame, carried),
+                stream = Concat({stream, sirf::OuterCarrying(Bytes(random() % 9, 0x42), frame, carried),
                                  Slice(frame, carried, frame.size())});
                 expected.push_back(frame);
                 break;
@@ -262,27 +245,3 @@ TEST(SiRFFramer, RandomStreamsFrameTheSameWhateverTheChunking) {
     }
 }
 
-// Seeds for the fuzz target: the first two bytes choose the chunking and the bounded scan.
-TEST(SiRFFuzzSeeds, FrameAsExpected) {
-    const Bytes inner = sirf::FrameOfSize(20, 4);
-    const std::vector<Bytes> streams = {
-        Concat({sirf::Frame({}), sirf::Frame(Hex("29")), sirf::FrameOfSize(60), sirf::FrameOfSize(300)}),
-        Concat({Hex("10 20 A0"), sirf::FrameOfSize(30), sirf::WithBadChecksum(sirf::FrameOfSize(20)),
-                sirf::Header(1017), sirf::FrameOfSize(9)}),
-        Concat({OuterCarrying(Hex("31 32"), inner, 10), Slice(inner, 10, inner.size()), sirf::FrameOfSize(1024)}),
-    };
-    const std::vector<size_t> delivered = {4, 2, 2};
-    const Bytes prefixes[] = {Hex("00 00"), Hex("07 00"), Hex("21 01")};
-    const char* target = std::getenv("VELINOR_WRITE_FUZZ_CORPUS");
-    for (size_t i = 0; i < streams.size(); ++i) {
-        KSiRFStreamMonitor monitor;
-        EXPECT_EQ(RunFramer(monitor, streams[i], Chunking::Random).messages.size(), delivered[i]);
-        if (target) {
-            const auto folder = std::filesystem::path(target) / "sirf";
-            std::filesystem::create_directories(folder);
-            std::ofstream out(folder / ("seed-" + std::to_string(i + 1)), std::ios::binary);
-            const Bytes file = Concat({prefixes[i], streams[i]});
-            out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-        }
-    }
-}

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -302,16 +301,4 @@ TEST(TrimbleFramer, LongMixedStreamFramesEveryGoodPacketAndReportsEveryBadOne) {
         }
     }
     ExpectFramed(stream, expected, errors);
-}
-
-
-// The fuzz corpus is made from these seeds: VELINOR_WRITE_FUZZ_CORPUS=<dir> writes <dir>/trimble.
-TEST(TrimbleFuzzSeeds, EverySeedFramesAsIntended) {
-    for (const TrimbleFuzzSeed& seed : TrimbleFuzzSeeds()) {
-        KTrimbleStreamMonitor monitor;
-        const FramedRun run = RunFramer(monitor, seed.stream, Chunking::Random, seed.chunkSeed);
-        EXPECT_EQ(run.messages.size(), seed.messages) << seed.name;
-    }
-    if (const char* dir = std::getenv("VELINOR_WRITE_FUZZ_CORPUS"))
-        WriteTrimbleFuzzSeeds(std::string(dir) + "/trimble");
 }

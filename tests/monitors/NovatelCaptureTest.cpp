@@ -130,7 +130,7 @@ void ExpectFramerMatches(const Bytes& file, const Walk& walk, bool oneByteToo) {
 
 } // namespace
 
-TEST(NovatelCaptures, EveryCaptureIsFramedLikeTheReferenceWalk) {
+TEST(NovatelCapture, EveryCaptureIsFramedLikeTheReferenceWalk) {
     if (!std::filesystem::is_directory(kCaptureDir)) GTEST_SKIP() << kCaptureDir << " not available";
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(kCaptureDir)) {
@@ -144,7 +144,7 @@ TEST(NovatelCaptures, EveryCaptureIsFramedLikeTheReferenceWalk) {
     EXPECT_GE(files, 6u);
 }
 
-TEST(NovatelCaptures, BestSatsHoldsNineHundredBestSatsLogsBackToBack) {
+TEST(NovatelCapture, BestSatsHoldsNineHundredBestSatsLogsBackToBack) {
     LOAD_OR_SKIP(file, "edie_bestsats.BIN");
     const Census census = TakeCensus(file);
     EXPECT_EQ(census.starts, 900u);
@@ -162,7 +162,7 @@ TEST(NovatelCaptures, BestSatsHoldsNineHundredBestSatsLogsBackToBack) {
     EXPECT_EQ(bytes, file.size()) << "back to back: every byte belongs to a log";
 }
 
-TEST(NovatelCaptures, AllLogsDeliversEveryIntactLogAndReportsTheDamage) {
+TEST(NovatelCapture, AllLogsDeliversEveryIntactLogAndReportsTheDamage) {
     LOAD_OR_SKIP(file, "edie_advanceddecoder_alllogs.BIN");
     const Census census = TakeCensus(file);
     // The file's documented damage: 307 of its 857 AA 44 12 starts fail the CRC.
@@ -195,7 +195,7 @@ TEST(NovatelCaptures, AllLogsDeliversEveryIntactLogAndReportsTheDamage) {
     EXPECT_EQ(run.errors, walk.errors);
 }
 
-TEST(NovatelCaptures, PromptBeforeTheLogsIsSkippedOnce) {
+TEST(NovatelCapture, PromptBeforeTheLogsIsSkippedOnce) {
     {
         LOAD_OR_SKIP(file, "edie_bestpos.bin");
         const std::string prompt = "[ICOM2]\r\n<OK\r\n[ICOM2]";
@@ -220,7 +220,7 @@ TEST(NovatelCaptures, PromptBeforeTheLogsIsSkippedOnce) {
     }
 }
 
-TEST(NovatelCaptures, OemvRecordingCutMidLogDeliversAllButTheLast) {
+TEST(NovatelCapture, OemvRecordingCutMidLogDeliversAllButTheLast) {
     LOAD_OR_SKIP(file, "rtklib_oemv_200911218.gps");
     EXPECT_EQ(file.size(), 262144u);
     const Census census = TakeCensus(file);
@@ -240,7 +240,7 @@ TEST(NovatelCaptures, OemvRecordingCutMidLogDeliversAllButTheLast) {
                                                    " bytes to find sync marker"});
 }
 
-TEST(NovatelCaptures, SyncErrorFileIsOneForeignHeaderThenZeros) {
+TEST(NovatelCapture, SyncErrorFileIsOneForeignHeaderThenZeros) {
     LOAD_OR_SKIP(file, "edie_binary_sync_error.BIN");
     // AA 44 12 with header length 0xFF (and length field 0xFFFF, never reached): the header is
     // refused on its length; the zeros after it hold no sync.

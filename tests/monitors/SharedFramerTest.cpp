@@ -18,6 +18,7 @@
 #include "support/ChunkedFraming.h"
 #include "support/EndlessComm.h"
 #include "support/FramerHarness.h"
+#include "support/FuzzSeeds.h"
 #include "support/LogCapture.h"
 #include "support/StopGateComm.h"
 
@@ -174,6 +175,21 @@ TEST_P(SharedFramer, StopAndDestructionEndAReaderThreadThatNeverFindsAMessage) {
     EXPECT_EQ(link.bytes.load(), afterStop);  // the reader has ended: nothing more is read
     framer->Start(&link, true, "Test");
     framer.reset();  // must stop the thread before the framer goes away
+}
+
+// The fuzz corpus starts from these seeds (velinor-fuzz-seeds writes them): each must frame as
+// meant, or the fuzzer starts from paths it was never meant to.
+TEST(FramerFuzzSeeds, EachFramesWhatItWasMadeToHoldInAnyChunking) {
+    for (const ProtocolFuzzSeeds& protocol : FramerFuzzSeeds()) {
+        for (const FuzzSeed& seed : protocol.seeds) {
+            for (Chunking chunking : {Chunking::AllAtOnce, Chunking::Random}) {
+                auto framer = CreateStreamMonitor(protocol.protocol);
+                ASSERT_NE(framer, nullptr) << protocol.protocol;
+                EXPECT_EQ(RunFramer(*framer, seed.stream, chunking, seed.chunkSeed).messages.size(), seed.messages)
+                    << protocol.protocol << " " << seed.name;
+            }
+        }
+    }
 }
 
 } // namespace

@@ -250,7 +250,7 @@ void ExpectTime(const KGPSTime& time, uint32_t week, int64_t towMs) {
     EXPECT_NEAR(time.nanoseconds, towMs % 1000 * 1000000, 1000);
 }
 
-TEST(AshtechScanTimeSpan, BuiltStreams) {
+TEST(AshtechScan, BuiltStreams) {
     const Bytes longTail = Concat({Pbn(1000), Pbn(2000), PosLines(250)});  // over 8192 bytes
     ASSERT_GT(longTail.size(), 8192u + 69);
     const struct {
@@ -291,7 +291,7 @@ TEST(AshtechScanTimeSpan, BuiltStreams) {
 // The captures read by a decoder of the test's own: every "$PASHR," response (fixed-length
 // ones skipped whole), and where each PBN starts and its time of week. The last pass reads from
 // 8192 bytes before the end.
-TEST(AshtechScanTimeSpan, RealRecordingsGiveTheFirstAndLastPbnTime) {
+TEST(AshtechScan, RealRecordingsGiveTheFirstAndLastPbnTime) {
     const std::filesystem::path folder = std::filesystem::path(VELINOR_CAPTURES) / "ashtech";
     if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no captures at " << folder;
     for (const char* file : {"gpsd_ac12_binary.bin", "gpsd_rst39.bin"}) {

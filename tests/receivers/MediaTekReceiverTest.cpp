@@ -205,7 +205,7 @@ Bytes Gga(size_t count) {
     return out;
 }
 
-TEST(MediaTekScanTimeSpan, BuiltStreams) {
+TEST(MediaTekScan, BuiltStreams) {
     const Bytes longTail = Concat({Rmc("101010.250", "A", "210211"), Gga(8192 / 60)});
     const struct {
         const char* name;
@@ -238,7 +238,7 @@ TEST(MediaTekScanTimeSpan, BuiltStreams) {
     for (const auto& c : cases) EXPECT_EQ(Scan(c.stream), c.outcome) << c.name;
 }
 
-TEST(MediaTekScanTimeSpan, RealRecordings) {
+TEST(MediaTekScan, RealRecordings) {
     const std::filesystem::path folder = std::filesystem::path(VELINOR_CAPTURES) / "mtk";
     if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no captures at " << folder;
     const struct {
@@ -259,7 +259,7 @@ TEST(MediaTekScanTimeSpan, RealRecordings) {
 
 // A minute of the simulated receiver's output, as a recording, tells its first and last time
 // (the rig's wall clock starts at 2009-06-17 12:00:00 UTC, when GPS ran 15 s ahead).
-TEST(MediaTekScanTimeSpan, TheSimulatedReceiversOutputTellsItsFirstAndLastTime) {
+TEST(MediaTekScan, TheSimulatedReceiversOutputTellsItsFirstAndLastTime) {
     SimReceiverRig rig(16, 115200);
     rig.link->BaudRate = 115200;
     ASSERT_TRUE(rig.link->Open(0));  // the receiver stays detached: the bytes are kept here

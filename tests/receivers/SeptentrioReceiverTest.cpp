@@ -177,7 +177,7 @@ std::string Scan(const Bytes& stream) {
     return ScanOutcome(receiver, link);
 }
 
-TEST(SeptentrioScanTimeSpan, BuiltStreams) {
+TEST(SeptentrioScan, BuiltStreams) {
     const Bytes reply = Answer("grc", "x", 1);
     Bytes tail;
     while (tail.size() < 8300) tail = Concat({tail, reply});
@@ -203,7 +203,7 @@ TEST(SeptentrioScanTimeSpan, BuiltStreams) {
 
 // A minute of the simulated receiver's output (at 2009-06-17 12:00:00 UTC on the rig's clock:
 // week 1536, and GPS ran 15 s ahead; the simulated receiver is told 18).
-TEST(SeptentrioScanTimeSpan, TheSimulatedReceiversOutputTellsItsFirstAndLastTime) {
+TEST(SeptentrioScan, TheSimulatedReceiversOutputTellsItsFirstAndLastTime) {
     SimReceiverRig rig(17, 115200);
     rig.link->BaudRate = 115200;
     ASSERT_TRUE(rig.link->Open(0));  // the receiver stays detached: the bytes are kept here

@@ -15,7 +15,7 @@
 #include "receivers/KSiRFReceiver.h"
 #include "sim/KSiRFDevice.h"
 #include "support/ReceiverRig.h"
-#include "support/SirfFrames.h"
+#include "support/SiRFFrames.h"
 
 namespace {
 

@@ -194,7 +194,7 @@ void ExpectTime(const KGPSTime& time, int64_t week, int64_t towMs, const std::st
     EXPECT_NEAR(time.nanoseconds, towMs % 1000 * 1000000, 1000) << what;
 }
 
-TEST(TopconScanTimeSpan, BuiltStreams) {
+TEST(TopconScan, BuiltStreams) {
     const Bytes longTail = Concat({Rm(10, 1000), Rm(10, 2000), Positions(250)});
     ASSERT_GT(longTail.size(), 8192u + 18);
     const struct {
@@ -236,7 +236,7 @@ TEST(TopconScanTimeSpan, BuiltStreams) {
 // A recording that crosses a week's end ends in the next week, whether the first week came from
 // a time reply or only modulo 1024 from an "rM" (then the span is right though the week is not
 // known); the week counts on across the 1024 rollover too.
-TEST(TopconScanTimeSpan, TheLastTimeCountsWeeksOnFromTheFirst) {
+TEST(TopconScan, TheLastTimeCountsWeeksOnFromTheFirst) {
     const struct {
         const char* name;
         Bytes stream;
@@ -278,7 +278,7 @@ std::vector<std::pair<size_t, int64_t>> TimeMessages(const Bytes& s) {
 // No recording carries a time message of this family; with one put before each and one after
 // (behind a run of line ends longer than any message, so that a hunt started in the recording's
 // binary data has found its feet again), the scan finds both across the recording's messages.
-TEST(TopconScanTimeSpan, RealRecordingsWithAndWithoutTimeMessages) {
+TEST(TopconScan, RealRecordingsWithAndWithoutTimeMessages) {
     const std::filesystem::path folder = std::filesystem::path(VELINOR_CAPTURES) / "topcon";
     if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no captures at " << folder;
     size_t files = 0;
@@ -305,7 +305,7 @@ TEST(TopconScanTimeSpan, RealRecordingsWithAndWithoutTimeMessages) {
 }
 
 // Two and a half minutes of the simulated receiver's output, as a recording.
-TEST(TopconScanTimeSpan, TheSimulatedReceiversOutputTellsItsFirstAndLastTime) {
+TEST(TopconScan, TheSimulatedReceiversOutputTellsItsFirstAndLastTime) {
     SimReceiverRig rig(11, 115200);
     rig.link->BaudRate = 115200;
     ASSERT_TRUE(rig.link->Open(0));  // the receiver stays detached: the bytes are kept here

@@ -225,7 +225,7 @@ struct ScanCase {
     double lastSecond;
 };
 
-TEST(TrimbleTimeScan, FirstFromRecordsAndWeekTextLastFromTheLastRecord) {
+TEST(TrimbleScan, FirstFromRecordsAndWeekTextLastFromTheLastRecord) {
     const Bytes other = TrimblePacketOfSize(30);
     const ScanCase cases[] = {
         {"record, then the week", Concat({Record(100000250.0), WeekText(" 200000", "1530"), Record(100010500.0)}),
@@ -258,7 +258,7 @@ TEST(TrimbleTimeScan, FirstFromRecordsAndWeekTextLastFromTheLastRecord) {
     EXPECT_FALSE(Scan(KRecordedComm(TrimbleJunk(500))).scanned);
 }
 
-TEST(TrimbleTimeScan, TheFirstPassEndsAfterFiveHundredPackets) {
+TEST(TrimbleScan, TheFirstPassEndsAfterFiveHundredPackets) {
     for (const auto& [before, found] : {std::pair{499, true}, {500, false}}) {
         Bytes stream;
         for (int i = 0; i < before; ++i) stream = Concat({stream, TrimblePacketOfSize(2)});
@@ -269,7 +269,7 @@ TEST(TrimbleTimeScan, TheFirstPassEndsAfterFiveHundredPackets) {
     }
 }
 
-TEST(TrimbleTimeScan, TheLastTimeComesFromNearTheEndUnlessTheLinkCannotSeek) {
+TEST(TrimbleScan, TheLastTimeComesFromNearTheEndUnlessTheLinkCannotSeek) {
     Bytes stream;
     for (uint32_t i = 1; i <= 300; ++i) stream = Concat({stream, Record(1000.0 * i), TrimbleJunk(30, i)});
     const Span s = Scan(KRecordedComm(stream));
@@ -283,7 +283,7 @@ TEST(TrimbleTimeScan, TheLastTimeComesFromNearTheEndUnlessTheLinkCannotSeek) {
     EXPECT_FALSE(unseekable.gotLast);
 }
 
-TEST(TrimbleTimeScan, EachScanStartsItsByteBudgetAfresh) {
+TEST(TrimbleScan, EachScanStartsItsByteBudgetAfresh) {
     // The first scan ends reading 8000 bytes without a packet; had the second kept that count,
     // the 300 bytes before its record would have taken it past the scan limit.
     KRecordedComm recording(Concat({TrimbleJunk(300), Record(1000.0), TrimbleJunk(8000, 2)}));

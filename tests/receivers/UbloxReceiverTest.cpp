@@ -14,7 +14,7 @@
 #include "receivers/KUbloxReceiver.h"
 #include "support/ReceiverRig.h"
 #include "support/TimeSpanScan.h"
-#include "support/UbxFrames.h"
+#include "support/UbloxFrames.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "sim/KSimWorld.h"
 #include "sim/KVirtualClock.h"
 #include "support/FramerHarness.h"
-#include "support/SirfFrames.h"
+#include "support/SiRFFrames.h"
 #include "time/KClock.h"
 
 namespace {

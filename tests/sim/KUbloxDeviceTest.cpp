@@ -12,7 +12,7 @@
 #include "sim/KUbloxDevice.h"
 #include "sim/KVirtualClock.h"
 #include "support/FramerHarness.h"
-#include "support/UbxFrames.h"
+#include "support/UbloxFrames.h"
 #include "time/KClock.h"
 
 namespace {

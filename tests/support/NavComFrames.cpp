@@ -53,4 +53,26 @@ bool IsValid(const Bytes& frame, bool checkEtx) {
     return Checksum(frame, n) == frame[n + 2];
 }
 
+Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
+    const size_t n = 6 + prefix.size() + carried - 4;
+    for (uint8_t id : {0xC1, 0xC2}) {
+        const Bytes outer = Concat({Header(id, static_cast<uint16_t>(n)), prefix,
+                                    Bytes(inner.begin(), inner.begin() + static_cast<std::ptrdiff_t>(carried))});
+        if (!IsValid(outer)) return outer;
+    }
+    throw std::logic_error("no damaged frame");
+}
+
+std::vector<FuzzSeed> FuzzSeeds() {
+    const Bytes inner = FrameOfSize(20, 0x44);
+    return {
+        {"seed-1", 0x00, false, Concat({Frame(0x21, {}), FrameOfSize(60), FrameOfSize(300)}), 3},
+        {"seed-2", 0x07, false,
+         Concat({Hex("10 20 02 99"), FrameOfSize(30), WithBadChecksum(FrameOfSize(20)), Header(0x10, 1), FrameOfSize(9)}),
+         2},
+        {"seed-3", 0x21, true,
+         Concat({OuterCarrying(Hex("31 32"), inner, 10), Bytes(inner.begin() + 10, inner.end()), FrameOfSize(4096)}), 2},
+    };
+}
+
 } // namespace navcom

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "support/FramerHarness.h"
+#include "support/FuzzSeeds.h"
 
 // NavCom binary frames for tests: 02 99 66, message ID, a little-endian length N (payload + 4),
 // the payload, the XOR of ID, length and payload, and ETX 03.
@@ -19,5 +21,11 @@ Bytes WithBadChecksum(Bytes frame);
 Bytes WithBadEtx(Bytes frame, uint8_t etx = 0x04);
 // An independent check of a delivered frame; the ETX is only checked when asked.
 bool IsValid(const Bytes& frame, bool checkEtx = true);
+
+// A damaged frame whose own bytes, after its header and `prefix`, are the first `carried`
+// bytes of `inner`. Its ID is chosen so that its checksum fails should its ETX hold.
+Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried);
+// The hand-made seeds of the fuzz corpus.
+std::vector<FuzzSeed> FuzzSeeds();
 
 } // namespace navcom

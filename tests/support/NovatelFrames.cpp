@@ -1,7 +1,5 @@
 #include "support/NovatelFrames.h"
 
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -79,7 +77,7 @@ Bytes NovatelForeignHeader(uint8_t headerLength) {
     return out;
 }
 
-std::vector<NovatelFuzzSeed> NovatelFuzzSeeds() {
+std::vector<FuzzSeed> NovatelFuzzSeeds() {
     const Bytes small = NovatelLogOfSize(0);
     const Bytes medium = NovatelLogOfSize(100, 1194);
     Bytes ascii = NovatelWithByte(NovatelLogOfSize(8), 6, 0x20);
@@ -98,13 +96,3 @@ std::vector<NovatelFuzzSeed> NovatelFuzzSeeds() {
     };
 }
 
-void WriteNovatelFuzzSeeds(const std::string& directory) {
-    std::filesystem::create_directories(directory);
-    for (const NovatelFuzzSeed& seed : NovatelFuzzSeeds()) {
-        std::ofstream out(std::filesystem::path(directory) / seed.name, std::ios::binary | std::ios::trunc);
-        const uint8_t driver[2] = {seed.chunkSeed, static_cast<uint8_t>(seed.bounded ? 1 : 0)};
-        out.write(reinterpret_cast<const char*>(driver), 2);
-        out.write(reinterpret_cast<const char*>(seed.stream.data()), static_cast<std::streamsize>(seed.stream.size()));
-        if (!out) throw std::runtime_error("cannot write fuzz seed " + std::string(seed.name));
-    }
-}

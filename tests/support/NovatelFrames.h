@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/FramerHarness.h"
+#include "support/FuzzSeeds.h"
 
 // Builders of Novatel binary logs for tests, with their own bitwise CRC-32 (independent of the
 // framer's table-driven one).
@@ -43,13 +44,4 @@ Bytes NovatelWithByte(Bytes log, size_t offset, uint8_t value);
 Bytes NovatelForeignHeader(uint8_t headerLength);
 
 // Seeds of the Novatel fuzz corpus: streams that reach every path of the framer.
-struct NovatelFuzzSeed {
-    const char* name;
-    uint8_t chunkSeed;      // the fuzz driver's first byte: how the stream is cut into chunks
-    bool bounded;           // its second byte: whether the bounded scan is on
-    Bytes stream;
-    size_t messages;        // logs the framer delivers from it
-};
-std::vector<NovatelFuzzSeed> NovatelFuzzSeeds();
-// Writes the seeds as fuzz inputs (driver bytes, then the stream) into `directory`.
-void WriteNovatelFuzzSeeds(const std::string& directory);
+std::vector<FuzzSeed> NovatelFuzzSeeds();

@@ -1,7 +1,5 @@
 #include "support/TrimbleFrames.h"
 
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <stdexcept>
 
@@ -49,7 +47,7 @@ Bytes TrimbleJunk(size_t size, uint32_t seed) {
     return out;
 }
 
-std::vector<TrimbleFuzzSeed> TrimbleFuzzSeeds() {
+std::vector<FuzzSeed> TrimbleFuzzSeeds() {
     const Bytes empty = TrimblePacketOfSize(0);
     const Bytes medium = TrimblePacketOfSize(60, 0x57);
     const Bytes cut = TrimblePacketOfSize(10);
@@ -67,13 +65,3 @@ std::vector<TrimbleFuzzSeed> TrimbleFuzzSeeds() {
     };
 }
 
-void WriteTrimbleFuzzSeeds(const std::string& directory) {
-    std::filesystem::create_directories(directory);
-    for (const TrimbleFuzzSeed& seed : TrimbleFuzzSeeds()) {
-        std::ofstream out(std::filesystem::path(directory) / seed.name, std::ios::binary | std::ios::trunc);
-        const uint8_t driver[2] = {seed.chunkSeed, static_cast<uint8_t>(seed.bounded ? 1 : 0)};
-        out.write(reinterpret_cast<const char*>(driver), 2);
-        out.write(reinterpret_cast<const char*>(seed.stream.data()), static_cast<std::streamsize>(seed.stream.size()));
-        if (!out) throw std::runtime_error("cannot write fuzz seed " + std::string(seed.name));
-    }
-}

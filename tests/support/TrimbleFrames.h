@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/FramerHarness.h"
+#include "support/FuzzSeeds.h"
 
 // Builders of Trimble STX/ETX packets for tests.
 
@@ -25,13 +26,4 @@ Bytes TrimbleWithBadChecksum(Bytes packet);
 Bytes TrimbleJunk(size_t size, uint32_t seed = 1);
 
 // Seeds of the Trimble fuzz corpus: streams that reach every path of the framer.
-struct TrimbleFuzzSeed {
-    const char* name;
-    uint8_t chunkSeed;      // the fuzz driver's first byte: how the stream is cut into chunks
-    bool bounded;           // its second byte: whether the bounded scan is on
-    Bytes stream;
-    size_t messages;        // packets the framer delivers from it
-};
-std::vector<TrimbleFuzzSeed> TrimbleFuzzSeeds();
-// Writes the seeds as fuzz inputs (driver bytes, then the stream) into `directory`.
-void WriteTrimbleFuzzSeeds(const std::string& directory);
+std::vector<FuzzSeed> TrimbleFuzzSeeds();

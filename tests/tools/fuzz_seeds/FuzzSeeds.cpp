@@ -1,4 +1,4 @@
-// Writes the hand-made fuzz seeds of the text framers (ashtech, topcon) under FOLDER, with the
+// Writes the hand-made fuzz seeds of the framers under FOLDER, one folder per protocol, with the
 // frame builders the tests use. Each file: one chunking byte, one bounded-scan byte, the stream.
 //   velinor-fuzz-seeds FOLDER        (FOLDER is usually fuzz/corpus)
 #include <cstdio>
@@ -8,6 +8,7 @@
 
 #include "support/AshtechFrames.h"
 #include "support/FramerHarness.h"
+#include "support/FuzzSeeds.h"
 #include "support/TopconFrames.h"
 
 namespace {
@@ -81,5 +82,7 @@ int main(int argc, char** argv) {
     }
     WriteAshtech(SeedFolder(argv[1], "ashtech"));
     WriteTopcon(SeedFolder(argv[1], "topcon"));
+    for (const ProtocolFuzzSeeds& protocol : FramerFuzzSeeds())
+        WriteFuzzSeeds((std::filesystem::path(argv[1]) / protocol.protocol).string(), protocol.seeds);
     return 0;
 }

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "comm/KMemoryComm.h"
-#include "monitors/KUbxStreamMonitor.h"
+#include "monitors/KUbloxStreamMonitor.h"
 #include "support/ChunkedFraming.h"
-#include "support/UbxFrames.h"
+#include "support/UbloxFrames.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ struct Case {
     std::vector<std::string> errors;
 };
 
-TEST(UbxStreamMonitor, FramesUbxAmidNmeaAndRtcmInEveryChunking) {
+TEST(UbloxFramer, FramesUbxAmidNmeaAndRtcmInEveryChunking) {
     const size_t falseToNext = kRtcmPayload.size() - 2 + 3;  // the false frame's bytes after its B5, with the CRC
     const Case cases[] = {
         {"back to back, an empty payload among them", Concat({kPvt, kPoll, kAck}), {kPvt, kPoll, kAck}, {}},
@@ -71,27 +71,27 @@ TEST(UbxStreamMonitor, FramesUbxAmidNmeaAndRtcmInEveryChunking) {
          {kAck},
          {"UBX - payload length 65535 too long", Skipped(6)}},
         {"the longest payload that fits is framed",
-         UbxFrame(0x02, 0x15, Pattern(KUbxStreamMonitor::kMaxPayload, 5)),
-         {UbxFrame(0x02, 0x15, Pattern(KUbxStreamMonitor::kMaxPayload, 5))},
+         UbxFrame(0x02, 0x15, Pattern(KUbloxStreamMonitor::kMaxPayload, 5)),
+         {UbxFrame(0x02, 0x15, Pattern(KUbloxStreamMonitor::kMaxPayload, 5))},
          {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ExpectFramed<KUbxStreamMonitor>(c.stream, c.messages, c.errors);
+        ExpectFramed<KUbloxStreamMonitor>(c.stream, c.messages, c.errors);
     }
 }
 
-TEST(UbxStreamMonitor, ChecksumIsTheEightBitFletcherOfClassToPayloadEnd) {
+TEST(UbloxFramer, ChecksumIsTheEightBitFletcherOfClassToPayloadEnd) {
     // CFG-PRT poll for UART1 as u-blox's documents give it: B5 62 06 00 01 00 01 08 22.
     const Bytes poll = {0x06, 0x00, 0x01, 0x00, 0x01};
-    EXPECT_EQ(KUbxStreamMonitor::Checksum(poll.data(), poll.size()), 0x2208);
+    EXPECT_EQ(KUbloxStreamMonitor::Checksum(poll.data(), poll.size()), 0x2208);
     EXPECT_EQ(ToHex(UbxFrame(0x06, 0x00, {0x01})), "B5 62 06 00 01 00 01 08 22");
 }
 
-TEST(UbxStreamMonitor, BoundedScanGivesUpAfterTheScanLimitUntilItsCounterIsCleared) {
+TEST(UbloxFramer, BoundedScanGivesUpAfterTheScanLimitUntilItsCounterIsCleared) {
     KMemoryComm link;
     link.Open(0);
-    KUbxStreamMonitor monitor;
+    KUbloxStreamMonitor monitor;
     monitor.Start(&link, false, "Test");
     monitor.boundedScan = true;
     link.Feed(Concat({Repeat(0x24, 10000), kAck}));
@@ -107,7 +107,7 @@ TEST(UbxStreamMonitor, BoundedScanGivesUpAfterTheScanLimitUntilItsCounterIsClear
 
 // Every checksummed UBX frame of each real recording, wherever it starts, is what the framer
 // delivers, in every chunking. Two of the recordings are NMEA only and one mixes in RTCM 3.
-TEST(UbxCaptures, EveryChecksummedFrameIsFramed) {
+TEST(UbloxCapture, EveryChecksummedFrameIsFramed) {
     const std::filesystem::path dir = std::filesystem::path(VELINOR_CAPTURES) / "ublox";
     if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << dir << " not available";
     size_t files = 0, frames = 0;
@@ -126,7 +126,7 @@ TEST(UbxCaptures, EveryChecksummedFrameIsFramed) {
             expected.push_back(Slice(file, census[i].at, census[i].at + census[i].length));
         }
         for (Chunking chunking : {Chunking::AllAtOnce, Chunking::Random}) {
-            KUbxStreamMonitor monitor;
+            KUbloxStreamMonitor monitor;
             EXPECT_EQ(RunFramer(monitor, file, chunking, 7).messages, expected) << ChunkingName(chunking);
         }
         ++files;

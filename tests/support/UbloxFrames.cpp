@@ -1,4 +1,4 @@
-#include "support/UbxFrames.h"
+#include "support/UbloxFrames.h"
 
 #include <cstdio>
 

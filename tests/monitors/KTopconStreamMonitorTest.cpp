@@ -106,7 +106,7 @@ TEST_P(TopconChunking, BufferExceededDropsTheMessageAndHuntsOn) {
     EXPECT_EQ(run.errors, std::vector<std::string>{kExceeded});
 }
 
-TEST(TopconStreamMonitor, MessageThatExactlyFillsTheBufferIsDelivered) {
+TEST(TopconFramer, MessageThatExactlyFillsTheBufferIsDelivered) {
     const Bytes big = TopconMessage("RE", PseudoRandomBytes(0xFFF, 3));
     const Bytes full = Concat({big, Repeat(0x0D, 95), Str("\n")});
     ASSERT_EQ(full.size(), KTopconStreamMonitor::kBufferSize);
@@ -120,7 +120,7 @@ TEST(TopconStreamMonitor, MessageThatExactlyFillsTheBufferIsDelivered) {
     EXPECT_EQ(over.errors, std::vector<std::string>{kExceeded});
 }
 
-TEST(TopconStreamMonitor, JunkBeforeTheFirstHeaderIsSkippedSilently) {
+TEST(TopconFramer, JunkBeforeTheFirstHeaderIsSkippedSilently) {
     const Bytes junk = Concat({Repeat(0x00, 30), Str("\r\n\x01\x02 hello, zz!"), Repeat(0xFF, 10)});
     const Bytes message = WithCrLf(TopconMessage("RT", Str("0123")));
     for (Chunking chunking : {Chunking::OneByte, Chunking::AllAtOnce}) {
@@ -130,7 +130,7 @@ TEST(TopconStreamMonitor, JunkBeforeTheFirstHeaderIsSkippedSilently) {
     }
 }
 
-TEST(TopconStreamMonitor, IdentifierAndLengthRules) {
+TEST(TopconFramer, IdentifierAndLengthRules) {
     const Bytes after = WithCrLf(TopconMessage("RE", Str("after")));
     struct Case {
         std::string text;
@@ -159,7 +159,7 @@ TEST(TopconStreamMonitor, IdentifierAndLengthRules) {
     }
 }
 
-TEST(TopconStreamMonitor, CommentLinesAreSkipped) {
+TEST(TopconFramer, CommentLinesAreSkipped) {
     const Bytes message = WithCrLf(TopconMessage("RE", Str("hello")));
     // A comment may hold text that looks like a message.
     FramedRun run = Frame(Concat({Str("# bad cycle, RE005world\n"), message}), Chunking::OneByte);
@@ -176,7 +176,7 @@ TEST(TopconStreamMonitor, CommentLinesAreSkipped) {
     EXPECT_TRUE(run.errors.empty());
 }
 
-TEST(TopconStreamMonitor, ShortCommentLineDoesNotSwallowTheNextLine) {
+TEST(TopconFramer, ShortCommentLineDoesNotSwallowTheNextLine) {
     // The line end of "# \n" or "# x\n" is already in the five-byte window when the comment
     // is seen; the message that follows must survive.
     const Bytes message = WithCrLf(TopconMessage("RE", Str("hello")));
@@ -191,7 +191,7 @@ TEST(TopconStreamMonitor, ShortCommentLineDoesNotSwallowTheNextLine) {
 }
 
 // Each checked identifier: its good form is delivered, its damaged forms are logged and lost.
-TEST(TopconStreamMonitor, ChecksOfEachIdentifier) {
+TEST(TopconFramer, ChecksOfEachIdentifier) {
     const Bytes after = WithCrLf(TopconMessage("GT", Str("time")));
     struct Case {
         std::string name;
@@ -229,7 +229,7 @@ TEST(TopconStreamMonitor, ChecksOfEachIdentifier) {
     EXPECT_NE(LowerCaseCheckDigits(reply), reply);
 }
 
-TEST(TopconStreamMonitor, CheckTypesWithBodiesTooShortForTheirCheckFail) {
+TEST(TopconFramer, CheckTypesWithBodiesTooShortForTheirCheckFail) {
     // "rM" and ">>" carry two check bytes: a one-byte body cannot hold them, whatever it holds.
     for (int value = 0; value < 256; ++value) {
         const uint8_t b = static_cast<uint8_t>(value);
@@ -244,7 +244,7 @@ TEST(TopconStreamMonitor, CheckTypesWithBodiesTooShortForTheirCheckFail) {
     EXPECT_EQ(run.messages, std::vector<Bytes>{WithCrLf(tiny)});
 }
 
-TEST(TopconStreamMonitor, CheckSumsMatchKnownValues) {
+TEST(TopconFramer, CheckSumsMatchKnownValues) {
     // CRC-16/XMODEM of "123456789" is 0x31C3.
     const Bytes digits = Str("123456789");
     EXPECT_EQ(KTopconStreamMonitor::Crc16(digits.data(), 9), 0x31C3);
@@ -258,7 +258,7 @@ TEST(TopconStreamMonitor, CheckSumsMatchKnownValues) {
     EXPECT_EQ(KTopconStreamMonitor::Checksum8(one.data(), 1), 0x06);
 }
 
-TEST(TopconStreamMonitor, FailedMessageEndedByTheNextHeaderStillLetsThatMessageThrough) {
+TEST(TopconFramer, FailedMessageEndedByTheNextHeaderStillLetsThatMessageThrough) {
     // The failed message's terminating byte belongs to the next message.
     const Bytes bad = FlipByte(TopconChecked("~~", Str("abcd")), 6);
     const Bytes next = WithCrLf(TopconMessage("RE", Str("world")));
@@ -269,7 +269,7 @@ TEST(TopconStreamMonitor, FailedMessageEndedByTheNextHeaderStillLetsThatMessageT
     }
 }
 
-TEST(TopconStreamMonitor, RewindDropsFailingInnerCandidatesWithoutLogging) {
+TEST(TopconFramer, RewindDropsFailingInnerCandidatesWithoutLogging) {
     // Inside the failed frame: a "~~" candidate with a wrong checksum, then a good "RE".
     const Bytes innerBad = FlipByte(TopconChecked("~~", Str("zz")), 5);
     const Bytes innerGood = TopconMessage("RE", Str("ok"));
@@ -280,7 +280,7 @@ TEST(TopconStreamMonitor, RewindDropsFailingInnerCandidatesWithoutLogging) {
     EXPECT_EQ(run.errors, std::vector<std::string>{kInvalidCrc});
 }
 
-TEST(TopconStreamMonitor, MessagesArriveInOrderWithNoiseBetween) {
+TEST(TopconFramer, MessagesArriveInOrderWithNoiseBetween) {
     Bytes stream;
     std::vector<Bytes> expected;
     for (uint32_t i = 0; i < 200; ++i) {

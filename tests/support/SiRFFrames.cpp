@@ -1,4 +1,4 @@
-#include "support/SirfFrames.h"
+#include "support/SiRFFrames.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -66,6 +66,27 @@ uint64_t ReadBigEndian(const uint8_t* data, int bytes) {
     uint64_t value = 0;
     for (int i = 0; i < bytes; ++i) value = value << 8 | data[i];
     return value;
+}
+
+Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
+    const size_t total = 4 + 1 + prefix.size() + carried;
+    for (uint8_t first : {0x01, 0x02}) {
+        const Bytes outer = Concat({Header(static_cast<uint16_t>(total - 8)), Bytes{first}, prefix,
+                                    Bytes(inner.begin(), inner.begin() + static_cast<std::ptrdiff_t>(carried))});
+        if (!IsValid(outer)) return outer;
+    }
+    throw std::logic_error("no damaged frame");
+}
+
+std::vector<FuzzSeed> FuzzSeeds() {
+    const Bytes inner = FrameOfSize(20, 4);
+    return {
+        {"seed-1", 0x00, false, Concat({Frame({}), Frame(Hex("29")), FrameOfSize(60), FrameOfSize(300)}), 4},
+        {"seed-2", 0x07, false,
+         Concat({Hex("10 20 A0"), FrameOfSize(30), WithBadChecksum(FrameOfSize(20)), Header(1017), FrameOfSize(9)}), 2},
+        {"seed-3", 0x21, true,
+         Concat({OuterCarrying(Hex("31 32"), inner, 10), Bytes(inner.begin() + 10, inner.end()), FrameOfSize(1024)}), 2},
+    };
 }
 
 } // namespace sirf

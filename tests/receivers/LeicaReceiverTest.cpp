@@ -2,7 +2,7 @@
 
 #include "receivers/KLeicaCRS1000Receiver.h"
 #include "receivers/KLeicaRS500Receiver.h"
-#include "support/LB2Frames.h"
+#include "support/LeicaFrames.h"
 #include "support/ReceiverRig.h"
 
 namespace {
@@ -12,7 +12,7 @@ class LeicaReceiver : public ::testing::Test, protected ScriptedReceiverRig {
 protected:
     static constexpr int64_t kWall = kRigWallSeconds;  // 2009-06-17 (a Wednesday) 12:00:00 UTC
 
-    void ReplyAt(int64_t ms, const Bytes& payload) { ScriptedReceiverRig::ReplyAt(ms, lb2::Frame(payload)); }
+    void ReplyAt(int64_t ms, const Bytes& payload) { ScriptedReceiverRig::ReplyAt(ms, leica::Frame(payload)); }
 };
 
 TEST_F(LeicaReceiver, SendsTheFramesOfTheProtocolByteForByte) {
@@ -39,7 +39,7 @@ TEST_F(LeicaReceiver, PingOfASilentReceiverLooksFiftyOneTimesOverFiveSeconds) {
     Use(gmx900);
     EXPECT_FALSE(gmx900.Ping(5000));
     EXPECT_EQ(clock.NowMs(), 5000);  // looks at 0, 100, ..., 5000
-    EXPECT_EQ(lb2::Frame(Hex("82 00 00 C8 85 00 00 00")), Written());  // one ping frame only
+    EXPECT_EQ(leica::Frame(Hex("82 00 00 C8 85 00 00 00")), Written());  // one ping frame only
 }
 
 TEST_F(LeicaReceiver, AnyFrameWhosePayloadBeginsWith85AnswersThePing) {
@@ -58,7 +58,7 @@ TEST_F(LeicaReceiver, AnyFrameWhosePayloadBeginsWith85AnswersThePing) {
 TEST_F(LeicaReceiver, StopAllBroadcastWaitsTheSettleTimeAndDropsWhatCameMeanwhile) {
     KLeicaCRS1000Receiver receiver(false);
     Use(receiver);
-    link.Feed(lb2::Frame(Hex("50 00 01")));
+    link.Feed(leica::Frame(Hex("50 00 01")));
     Pump();
     ReplyAt(700, Hex("50 00 02"));
     EXPECT_TRUE(receiver.StopAllBroadcast(2000));
@@ -119,7 +119,7 @@ TEST_F(LeicaReceiver, RS500TimeCarriesTheSinglePrecisionFraction) {
     ReplyAt(400, Hex("FA 07 0D 2D 3B 63 11 06 09"));
     KGPSTime time(0);
     EXPECT_TRUE(receiver.QueryTime(time));
-    EXPECT_EQ(ToHex(Written()), ToHex(lb2::Frame(Hex("FB FA 07 00 C8 01 00 00"))));
+    EXPECT_EQ(ToHex(Written()), ToHex(leica::Frame(Hex("FB FA 07 00 C8 01 00 00"))));
     EXPECT_EQ(time.Format(), "2009/06/17 13:45:59");
     const float single = 99.0f / 100.0f + 59.0f;
     const double fraction = static_cast<double>(single) - 59.0;
@@ -144,7 +144,7 @@ TEST_F(LeicaReceiver, CRS1000TimeIsSecondsOfWeekInTheResolvedWeek) {
     ReplyAt(200, Hex("01 00 2F 0D"));  // 864000 tenths: Monday 00:00:00 of the week
     KGPSTime time(0);
     EXPECT_TRUE(receiver.QueryTime(time));
-    EXPECT_EQ(ToHex(Written()), ToHex(lb2::Frame(Hex("82 00 00 C8 01 00 00 00"))));
+    EXPECT_EQ(ToHex(Written()), ToHex(leica::Frame(Hex("82 00 00 C8 01 00 00 00"))));
     EXPECT_DOUBLE_EQ(time.GetSecondsOfWeek(), 86400.0);
     const uint32_t thisWeek = static_cast<uint32_t>((kWall - KGPSTime::kGpsEpoch) / 604800);
     EXPECT_EQ(time.GetGPSWeek(), thisWeek);  // Wednesday noon: Monday of the same week
@@ -192,7 +192,7 @@ TEST_F(LeicaReceiver, ScanTimeSpanIsNotOffered) {
 
 } // namespace
 
-TEST(KLeicaReceiver, MakesTheCRS1000ClassForTypesFourAndFiveAndTheRS500ForSixAndSeven) {
+TEST(LeicaReceiverClasses, MakesTheCRS1000ClassForTypesFourAndFiveAndTheRS500ForSixAndSeven) {
     EXPECT_EQ(KLeicaReceiver::Create(3, false), nullptr);
     EXPECT_EQ(KLeicaReceiver::Create(8, false), nullptr);
     for (int32_t type : {4, 5}) EXPECT_NE(dynamic_cast<KLeicaCRS1000Receiver*>(KLeicaReceiver::Create(type, false).get()), nullptr) << type;

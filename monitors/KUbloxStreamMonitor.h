@@ -10,7 +10,7 @@
 // that fails a check is not dropped whole: the hunt goes on from the byte after its sync, over
 // the bytes already held, and a UBX message that began inside a false frame is still found.
 // The NMEA and RTCM between messages are skipped as bytes that are no UBX.
-class KUbxStreamMonitor : public KStreamMonitor {
+class KUbloxStreamMonitor : public KStreamMonitor {
 public:
     static constexpr uint32_t kBufferSize = 8192;
     static constexpr uint32_t kHeaderLength = 6;  // sync, class, id, length
@@ -22,8 +22,8 @@ public:
 
     enum State : int32_t { kHunting = 0, kHeader = 1, kBody = 2 };
 
-    KUbxStreamMonitor() = default;
-    ~KUbxStreamMonitor() override;
+    KUbloxStreamMonitor() = default;
+    ~KUbloxStreamMonitor() override;
 
     bool ReadStep() override;
     void ResetFramer() override;

@@ -10,7 +10,7 @@
 #include "monitors/KSiRFStreamMonitor.h"
 #include "support/ChunkedFraming.h"
 #include "support/FramerHarness.h"
-#include "support/SirfFrames.h"
+#include "support/SiRFFrames.h"
 
 namespace {
 
@@ -66,9 +66,9 @@ struct SirfRecording {
 
 void PrintTo(const SirfRecording& recording, std::ostream* out) { *out << recording.name; }
 
-class SirfCapture : public ::testing::TestWithParam<SirfRecording> {};
+class SiRFCapture : public ::testing::TestWithParam<SirfRecording> {};
 
-TEST_P(SirfCapture, EveryFrameOfTheRecordingIsDeliveredWhateverTheChunking) {
+TEST_P(SiRFCapture, EveryFrameOfTheRecordingIsDeliveredWhateverTheChunking) {
     Bytes file;
     if (!LoadCapture(GetParam().name, file)) GTEST_SKIP() << "capture not found: " << (kFolder / GetParam().name);
     ASSERT_EQ(file.size(), GetParam().bytes);
@@ -81,7 +81,7 @@ TEST_P(SirfCapture, EveryFrameOfTheRecordingIsDeliveredWhateverTheChunking) {
     ExpectFramed<KSiRFStreamMonitor>(file, scan.frames, scan.skipLines);
 }
 
-INSTANTIATE_TEST_SUITE_P(Recordings, SirfCapture,
+INSTANTIATE_TEST_SUITE_P(Recordings, SiRFCapture,
                          ::testing::Values(SirfRecording{"gpsd_sirf2.bin", 367237}, SirfRecording{"gpsd_sirfstarv.bin", 52812},
                                            SirfRecording{"gpsd_ublox-sirf1.bin", 2988},
                                            SirfRecording{"gpsd_bu303b-nofix.bin", 2927},
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Recordings, SirfCapture,
 
 // The recordings cut into one another: each join damages a frame, and the framer still finds
 // every frame the plain scan finds in the joined stream.
-TEST(SirfCaptureJoins, FramesSurviveDamageAtTheJoins) {
+TEST(SiRFCaptureJoins, FramesSurviveDamageAtTheJoins) {
     Bytes a, b;
     if (!LoadCapture("gpsd_bu303-moving.bin", a) || !LoadCapture("gpsd_ublox-sirf1.bin", b))
         GTEST_SKIP() << "captures not found in " << kFolder;

@@ -1,11 +1,13 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "support/FramerHarness.h"
+#include "support/FuzzSeeds.h"
 
 // Leica LB2 frames for tests: 9C AE, a little-endian length L (payload + 4), the payload, and a
 // little-endian checksum that makes the 16-bit sum of offsets 2 to L + 1 zero.
-namespace lb2 {
+namespace leica {
 
 // The checksum word of a frame whose bytes up to its checksum are `head` (sync included).
 uint16_t Checksum(const Bytes& head);
@@ -20,4 +22,10 @@ Bytes WithBadChecksum(Bytes frame);
 // An independent check of a frame as it should be delivered.
 bool IsValid(const Bytes& frame);
 
-} // namespace lb2
+// A bad frame that carries the first `carried` bytes of `inner` as its own last bytes, after
+// `prefix`. Its checksum is whatever those bytes make it, which must fail.
+Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried);
+// The hand-made seeds of the fuzz corpus.
+std::vector<FuzzSeed> FuzzSeeds();
+
+} // namespace leica

@@ -93,7 +93,7 @@ TEST_P(AshtechChunking, FailedFixedFrameIsDroppedWholeAndTheNextIsFound) {
     EXPECT_EQ(run.errors, std::vector<std::string>{kInvalidCrc});
 }
 
-TEST(AshtechStreamMonitor, EachFixedTypeFailsOnADamagedBodyOrCheck) {
+TEST(AshtechFramer, EachFixedTypeFailsOnADamagedBodyOrCheck) {
     const Bytes next = PashrLine("PRT,A,9600");
     struct Case {
         std::string type;
@@ -114,7 +114,7 @@ TEST(AshtechStreamMonitor, EachFixedTypeFailsOnADamagedBodyOrCheck) {
     }
 }
 
-TEST(AshtechStreamMonitor, FixedLengthsAndChecksAsTheReceiverSendsThem) {
+TEST(AshtechFramer, FixedLengthsAndChecksAsTheReceiverSendsThem) {
     EXPECT_EQ(AshtechFixed("MPC", 1).size(), 108u);
     EXPECT_EQ(AshtechFixed("PBN", 1).size(), 69u);
     EXPECT_EQ(AshtechFixed("GBN", 1).size(), 49u);
@@ -142,7 +142,7 @@ TEST(AshtechStreamMonitor, FixedLengthsAndChecksAsTheReceiverSendsThem) {
     EXPECT_FALSE(KAshtechStreamMonitor::CheckMessage(pbn.data(), 68));
 }
 
-TEST(AshtechStreamMonitor, GbnPassesWhateverItsBodyHolds) {
+TEST(AshtechFramer, GbnPassesWhateverItsBodyHolds) {
     for (uint32_t seed = 0; seed < 20; ++seed) {
         const Bytes gbn = AshtechFixed("GBN", seed);
         const FramedRun run = Frame(Concat({gbn, FlipByte(gbn, 20 + seed)}));
@@ -156,7 +156,7 @@ TEST(AshtechStreamMonitor, GbnPassesWhateverItsBodyHolds) {
     EXPECT_EQ(run.errors, std::vector<std::string>{kInvalidCrc});
 }
 
-TEST(AshtechStreamMonitor, MpcWithoutCrIsDroppedEvenWithARightXor) {
+TEST(AshtechFramer, MpcWithoutCrIsDroppedEvenWithARightXor) {
     const Bytes mpc = AshtechFixed("MPC", 3);
     const Bytes bad = SetByte(mpc, 106, ' ');
     const FramedRun run = Frame(Concat({bad, PashrLine("ACK")}));
@@ -164,7 +164,7 @@ TEST(AshtechStreamMonitor, MpcWithoutCrIsDroppedEvenWithARightXor) {
     EXPECT_EQ(run.errors, std::vector<std::string>{kInvalidCrc});
 }
 
-TEST(AshtechStreamMonitor, TextResponsesAreDeliveredUnchecked) {
+TEST(AshtechFramer, TextResponsesAreDeliveredUnchecked) {
     // Any type outside the five fixed ones is a text line, whatever its content.
     const Bytes lines = Concat({PashrLine("PRT,A,9600"), PashrLine("204132.000,010.51,T,+00.39*FF"),
                                 PashrLine("MPX,\x01\x02\x03")});
@@ -174,7 +174,7 @@ TEST(AshtechStreamMonitor, TextResponsesAreDeliveredUnchecked) {
     EXPECT_TRUE(run.errors.empty());
 }
 
-TEST(AshtechStreamMonitor, ShortestLineIsTwelveBytes) {
+TEST(AshtechFramer, ShortestLineIsTwelveBytes) {
     const Bytes twelve = Text("$PASHR,ABC\r\n");
     ASSERT_EQ(twelve.size(), 12u);
     FramedRun run = Frame(Concat({twelve, twelve}), Chunking::OneByte);
@@ -189,7 +189,7 @@ TEST(AshtechStreamMonitor, ShortestLineIsTwelveBytes) {
     EXPECT_TRUE(run.errors.empty());
 }
 
-TEST(AshtechStreamMonitor, LineLengthLimit) {
+TEST(AshtechFramer, LineLengthLimit) {
     const Bytes next = PashrLine("ACK");
     // 4095 bytes with the CR LF: the longest line that is delivered.
     const Bytes longest = PashrLine(std::string(4095 - 9, 'a'));
@@ -211,7 +211,7 @@ TEST(AshtechStreamMonitor, LineLengthLimit) {
     EXPECT_EQ(run.errors, std::vector<std::string>{kTooLong});
 }
 
-TEST(AshtechStreamMonitor, GpxdrChecksumRules) {
+TEST(AshtechFramer, GpxdrChecksumRules) {
     const Bytes next = PashrLine("ACK");
     struct Case {
         std::string name;
@@ -255,7 +255,7 @@ TEST(AshtechStreamMonitor, GpxdrChecksumRules) {
     }
 }
 
-TEST(AshtechStreamMonitor, StarSearchStopsAtTheBytesHeld) {
+TEST(AshtechFramer, StarSearchStopsAtTheBytesHeld) {
     // A long sentence leaves its "*" and checksum in the buffer; a shorter one without "*"
     // that follows must not borrow them. The short one is tuned so that, read together with
     // the stale bytes, the checksum would come out right.
@@ -275,7 +275,7 @@ TEST(AshtechStreamMonitor, StarSearchStopsAtTheBytesHeld) {
     EXPECT_EQ(run.errors, std::vector<std::string>{kInvalidCrc});
 }
 
-TEST(AshtechStreamMonitor, JunkAndNearMissesAreSkippedSilently) {
+TEST(AshtechFramer, JunkAndNearMissesAreSkippedSilently) {
     const Bytes frame = AshtechFixed("MCA", 2);
     const Bytes stream = Concat({Text("$PASH$PASHR$GPXD,$GPXDR$$PASHR"), Junk(500, 3),
                                  Text("$pashr,PRT,A\r\n$PASHRX,ABC\r\n"), frame});

@@ -1,9 +1,9 @@
-#include "support/LB2Frames.h"
+#include "support/LeicaFrames.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-namespace lb2 {
+namespace leica {
 
 uint16_t Checksum(const Bytes& head) {
     uint32_t sum = 0;
@@ -51,4 +51,23 @@ bool IsValid(const Bytes& frame) {
     return Checksum(head) == (frame[frame.size() - 2] | frame[frame.size() - 1] << 8);
 }
 
-} // namespace lb2
+Bytes OuterCarrying(const Bytes& prefix, const Bytes& inner, size_t carried) {
+    const size_t total = 4 + prefix.size() + carried;
+    Bytes outer = Concat({Header(static_cast<uint16_t>(total - 2)), prefix,
+                          Bytes(inner.begin(), inner.begin() + static_cast<std::ptrdiff_t>(carried))});
+    if (IsValid(outer)) throw std::logic_error("the damaged frame happens to be valid");
+    return outer;
+}
+
+std::vector<FuzzSeed> FuzzSeeds() {
+    const Bytes ping = Hex("9C AE 0C 00 82 00 00 C8 85 00 00 00 25 FE");
+    const Bytes inner = FrameOfSize(15, 7);
+    return {
+        {"seed-1", 0x00, false, Concat({ping, FrameOfSize(7), FrameOfSize(300)}), 3},
+        {"seed-2", 0x07, false,
+         Concat({Hex("01 02 9C"), ping, WithBadChecksum(FrameOfSize(20)), Header(4095), ping}), 2},
+        {"seed-3", 0x21, true, Concat({OuterCarrying(Hex("11 22 33"), inner, inner.size()), FrameOfSize(4096)}), 2},
+    };
+}
+
+} // namespace leica

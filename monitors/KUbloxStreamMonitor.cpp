@@ -1,4 +1,4 @@
-#include "monitors/KUbxStreamMonitor.h"
+#include "monitors/KUbloxStreamMonitor.h"
 
 #include <cstring>
 #include <limits>
@@ -19,9 +19,9 @@ uint32_t PayloadLength(const uint8_t* frame) { return uint32_t(frame[4]) | uint3
 
 } // namespace
 
-KUbxStreamMonitor::~KUbxStreamMonitor() { Stop(); }
+KUbloxStreamMonitor::~KUbloxStreamMonitor() { Stop(); }
 
-uint16_t KUbxStreamMonitor::Checksum(const uint8_t* bytes, size_t size) {
+uint16_t KUbloxStreamMonitor::Checksum(const uint8_t* bytes, size_t size) {
     uint8_t a = 0, b = 0;
     for (size_t i = 0; i < size; ++i) {
         a = static_cast<uint8_t>(a + bytes[i]);
@@ -30,7 +30,7 @@ uint16_t KUbxStreamMonitor::Checksum(const uint8_t* bytes, size_t size) {
     return static_cast<uint16_t>(a | b << 8);
 }
 
-void KUbxStreamMonitor::ResetFramer() {
+void KUbloxStreamMonitor::ResetFramer() {
     std::memset(buffer, 0, sizeof buffer);
     count = 0;
     skipped = 0;
@@ -38,7 +38,7 @@ void KUbxStreamMonitor::ResetFramer() {
     state = kHunting;
 }
 
-bool KUbxStreamMonitor::ReadStep() {
+bool KUbloxStreamMonitor::ReadStep() {
     switch (state) {
     case kHunting: return Hunt();
     case kHeader: return ReadHeader();
@@ -48,7 +48,7 @@ bool KUbxStreamMonitor::ReadStep() {
 }
 
 // One byte per step. While hunting, at most one byte is held: a B5 that may begin a sync.
-bool KUbxStreamMonitor::Hunt() {
+bool KUbloxStreamMonitor::Hunt() {
     uint8_t byte = 0;
     if (!Read(&byte, 1)) return false;
     SaturatingIncrement(huntCount);
@@ -71,7 +71,7 @@ bool KUbxStreamMonitor::Hunt() {
     return true;
 }
 
-bool KUbxStreamMonitor::ReadHeader() {
+bool KUbloxStreamMonitor::ReadHeader() {
     if (count < kHeaderLength) {
         if (!Read(buffer + count, kHeaderLength - count)) return false;
         count = kHeaderLength;
@@ -86,7 +86,7 @@ bool KUbxStreamMonitor::ReadHeader() {
     return true;
 }
 
-bool KUbxStreamMonitor::ReadBody() {
+bool KUbloxStreamMonitor::ReadBody() {
     const uint32_t total = kHeaderLength + PayloadLength(buffer) + kChecksumLength;
     if (total > kBufferSize) {  // only reachable if the header check was bypassed
         ResetFramer();
@@ -112,7 +112,7 @@ bool KUbxStreamMonitor::ReadBody() {
 // Drops the first `from` held bytes and what follows them up to the next sync among the held
 // bytes; all but the first `delivered` of them count as skipped. A lone B5 at the very end is
 // kept, since its 62 may still come.
-void KUbxStreamMonitor::Settle(uint32_t from, uint32_t delivered) {
+void KUbloxStreamMonitor::Settle(uint32_t from, uint32_t delivered) {
     while (from < count && !(buffer[from] == kSync0 && (from + 1 == count || buffer[from + 1] == kSync1))) ++from;
     SaturatingAdd(skipped, from - delivered);
     std::memmove(buffer, buffer + from, count - from);
@@ -125,7 +125,7 @@ void KUbxStreamMonitor::Settle(uint32_t from, uint32_t delivered) {
     }
 }
 
-void KUbxStreamMonitor::ReportSkipped() {
+void KUbloxStreamMonitor::ReportSkipped() {
     if (skipped == 0) return;
     const uint32_t printable = skipped > uint32_t(std::numeric_limits<int32_t>::max())
                                    ? uint32_t(std::numeric_limits<int32_t>::max())
