@@ -113,6 +113,11 @@ std::vector<std::string> CommandLine::OptionNames() const {
     return names;
 }
 
+bool CommandLine::TakesValue(const std::string& name) const {
+    return std::any_of(options.begin(), options.end(),
+                       [&](const Option& option) { return option.name == name && !option.value.empty(); });
+}
+
 void CommandLine::Define(CLI::App& app, std::vector<std::string>& positionals) const {
     app.set_help_flag();
     // Unknown options are left over rather than thrown, so that a near name can be suggested.
@@ -162,6 +167,7 @@ ParsedWords CommandLine::Parse(const std::vector<std::string>& words) const {
         return parsed;
     }
     for (const std::string& extra : app.remaining()) {
+        if (extra == "--") continue;  // CLI11 leaves the end of the options behind
         const std::string near = Suggestion(extra);
         parsed.error = "unknown option " + extra + (near.empty() ? "" : "; did you mean " + near + "?");
         return parsed;

@@ -50,6 +50,7 @@ public:
     const std::vector<std::string>& Synopses() const { return synopses; }
     // Every option's name, "--help" included, in definition order.
     std::vector<std::string> OptionNames() const;
+    bool TakesValue(const std::string& name) const;
 
     // Reads the words: no option twice, no unknown option (a near name is suggested), every
     // value present and not an option.

@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/SessionRunner.h"
@@ -22,39 +23,6 @@
 #endif
 
 namespace {
-
-constexpr long long kDefaultTimeout = 180;
-
-struct DemoOptions {
-    int32_t type = 0;  // 0: one at random
-    std::optional<long long> baud, startBaud;
-    long long timeout = kDefaultTimeout;
-    KSimDeviceOptions device;
-    KSimWorldOptions line;
-    bool seeded = false;
-};
-
-Parsed<DemoOptions> ParseDemo(const Words& words) {
-    const ParsedWords read = DemoCommandLine().Parse(words);
-    Parsed<DemoOptions> parsed{{}, read.help, read.error};
-    if (read.help || !read.error.empty()) return parsed;
-    DemoOptions& options = parsed.options;
-    if (!ParseSimFaults(read, options.device, options.line, parsed.error)) return parsed;
-    options.seeded = read.Has("--seed");
-    if (read.Has("--receiver")) {
-        options.type = ChooseReceiver(read.Value("--receiver"), parsed.error);
-        if (options.type == 0) return parsed;
-        if (!KSimFactory::IsSimulated(options.type))
-            parsed.error = std::string(FindCatalogueType(options.type)->displayName) + " is not simulated yet";
-    }
-    if (!ReadInt(read, "--baud", 1, 10000000, options.baud)) parsed.error = "--baud takes a rate in bits per second";
-    if (!ReadInt(read, "--start-baud", 1, 10000000, options.startBaud))
-        parsed.error = "--start-baud takes a rate in bits per second";
-    std::optional<long long> timeout;
-    if (!ReadInt(read, "--timeout", 1, 86400, timeout)) parsed.error = "--timeout takes whole seconds";
-    options.timeout = timeout.value_or(kDefaultTimeout);
-    return parsed;
-}
 
 // The type and rates of the run, drawn where the options leave them open; a usage error when
 // a rate given is not one of the type's.
@@ -142,6 +110,29 @@ DemoResult RunDemoSession(const DemoOptions& options, const DemoPlan& plan, Stat
 }
 
 } // namespace
+
+Parsed<DemoOptions> ParseDemo(const Words& words) {
+    const ParsedWords read = DemoCommandLine().Parse(words);
+    Parsed<DemoOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    DemoOptions& options = parsed.options;
+    if (!ParseSimFaults(read, options.device, options.line, parsed.error)) return parsed;
+    options.seeded = read.Has("--seed");
+    if (read.Has("--receiver")) {
+        options.type = ChooseReceiver(read.Value("--receiver"), parsed.error);
+        if (options.type == 0) return parsed;
+        if (!KSimFactory::IsSimulated(options.type))
+            parsed.error = std::string(FindCatalogueType(options.type)->displayName) + " is not simulated yet";
+    }
+    if (!ReadInt(read, "--baud", 1, 10000000, options.baud)) parsed.error = "--baud takes a rate in bits per second";
+    if (!ReadInt(read, "--start-baud", 1, 10000000, options.startBaud))
+        parsed.error = "--start-baud takes a rate in bits per second";
+    std::optional<long long> timeout;
+    if (!ReadInt(read, "--timeout", 1, 86400, timeout)) parsed.error = "--timeout takes whole seconds";
+    options.timeout = timeout.value_or(kDemoTimeoutSeconds);
+    return parsed;
+}
+
 
 CommandLine DemoCommandLine() {
     CommandLine line("demo");

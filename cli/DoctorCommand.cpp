@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
@@ -17,23 +18,10 @@
 
 namespace {
 
-struct DoctorOptions {
-    std::string port;  // empty: every port present, without listening
-    bool json = false;
-};
-
 struct DoctorResult {
     std::vector<KPortFinding> findings;
     int problems = 0;
 };
-
-Parsed<DoctorOptions> ParseDoctor(const Words& words) {
-    const ParsedWords read = DoctorCommandLine().Parse(words);
-    Parsed<DoctorOptions> parsed{{}, read.help, read.error};
-    if (!read.Positionals().empty()) parsed.options.port = read.Positionals().front();
-    parsed.options.json = read.Flag("--json");
-    return parsed;
-}
 
 void Add(std::vector<KPortFinding>& to, const std::vector<KPortFinding>& findings) {
     to.insert(to.end(), findings.begin(), findings.end());
@@ -162,6 +150,15 @@ DoctorResult Examine(const DoctorOptions& options) {
 }
 
 } // namespace
+
+Parsed<DoctorOptions> ParseDoctor(const Words& words) {
+    const ParsedWords read = DoctorCommandLine().Parse(words);
+    Parsed<DoctorOptions> parsed{{}, read.help, read.error};
+    if (!read.Positionals().empty()) parsed.options.port = read.Positionals().front();
+    parsed.options.json = read.Flag("--json");
+    return parsed;
+}
+
 
 CommandLine DoctorCommandLine() {
     return CommandLine("doctor")

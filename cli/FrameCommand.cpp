@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/RecordingInput.h"
@@ -17,12 +18,6 @@ namespace {
 
 constexpr const char* kClient = "Frame";
 
-struct FrameOptions {
-    const KReceiverFamily* family = nullptr;
-    std::string file;
-    bool streamErrors = false;
-};
-
 struct FrameResult {
     size_t messages = 0;
     size_t bytes = 0;
@@ -30,20 +25,6 @@ struct FrameResult {
     bool framed = false;  // read through, whatever it held
     std::string failure;  // the file or the log that could not be used
 };
-
-Parsed<FrameOptions> ParseFrame(const Words& words) {
-    const ParsedWords read = FrameCommandLine().Parse(words);
-    Parsed<FrameOptions> parsed{{}, read.help, read.error};
-    if (read.help || !read.error.empty()) return parsed;
-    if (read.Positionals().size() != 1 || !read.Has("--protocol")) {
-        parsed.error = "needs --protocol NAME and one FILE";
-        return parsed;
-    }
-    parsed.options.family = ChooseProtocol(read.Value("--protocol"), parsed.error);
-    parsed.options.file = read.Positionals().front();
-    parsed.options.streamErrors = read.Flag("--stream-errors");
-    return parsed;
-}
 
 // One delivered message: its length in decimal, a space, its bytes in lower-case hex.
 void PrintMessage(const StreamMessage& message) {
@@ -106,6 +87,21 @@ int PrintFrameResult(const FrameResult& result) {
 }
 
 } // namespace
+
+Parsed<FrameOptions> ParseFrame(const Words& words) {
+    const ParsedWords read = FrameCommandLine().Parse(words);
+    Parsed<FrameOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    if (read.Positionals().size() != 1 || !read.Has("--protocol")) {
+        parsed.error = "needs --protocol NAME and one FILE";
+        return parsed;
+    }
+    parsed.options.family = ChooseProtocol(read.Value("--protocol"), parsed.error);
+    parsed.options.file = read.Positionals().front();
+    parsed.options.streamErrors = read.Flag("--stream-errors");
+    return parsed;
+}
+
 
 CommandLine FrameCommandLine() {
     return CommandLine("frame")

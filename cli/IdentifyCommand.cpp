@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
@@ -13,26 +14,11 @@
 
 namespace {
 
-struct IdentifyOptions {
-    std::string port;
-    bool listenOnly = false;
-    bool json = false;
-    bool verbose = false;
-};
-
 struct IdentifyOutcome {
     PortChoice port;
     std::string portError;  // the port named is none
     KReceiverIdentifier::Result result;
 };
-
-Parsed<IdentifyOptions> ParseIdentify(const Words& words) {
-    const ParsedWords read = IdentifyCommandLine().Parse(words);
-    Parsed<IdentifyOptions> parsed{{}, read.help, read.error};
-    if (!read.help && read.error.empty() && !read.Has("--port")) parsed.error = "needs --port PORT";
-    parsed.options = {read.Value("--port"), read.Flag("--listen-only"), read.Flag("--json"), read.Flag("--verbose")};
-    return parsed;
-}
 
 std::string Seconds(int32_t ms) {
     char text[32];
@@ -156,6 +142,15 @@ int PrintIdentify(const IdentifyOptions& options, const IdentifyOutcome& outcome
 }
 
 } // namespace
+
+Parsed<IdentifyOptions> ParseIdentify(const Words& words) {
+    const ParsedWords read = IdentifyCommandLine().Parse(words);
+    Parsed<IdentifyOptions> parsed{{}, read.help, read.error};
+    if (!read.help && read.error.empty() && !read.Has("--port")) parsed.error = "needs --port PORT";
+    parsed.options = {read.Value("--port"), read.Flag("--listen-only"), read.Flag("--json"), read.Flag("--verbose")};
+    return parsed;
+}
+
 
 CommandLine IdentifyCommandLine() {
     return CommandLine("identify")

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "comm/KPortRegistry.h"
@@ -11,16 +12,15 @@
 
 namespace {
 
-struct ListOptions {
-    bool json = false;
-};
-
 Parsed<ListOptions> ParseList(const CommandLine& line, const Words& words) {
     const ParsedWords read = line.Parse(words);
     return {{read.Flag("--json")}, read.help, read.error};
 }
 
 } // namespace
+
+Parsed<ListOptions> ParseReceivers(const Words& words) { return ParseList(ReceiversCommandLine(), words); }
+Parsed<ListOptions> ParsePorts(const Words& words) { return ParseList(PortsCommandLine(), words); }
 
 CommandLine ReceiversCommandLine() {
     return CommandLine("receivers")
@@ -32,9 +32,8 @@ CommandLine ReceiversCommandLine() {
 }
 
 int RunReceivers(const Words& words) {
-    const CommandLine line = ReceiversCommandLine();
-    const Parsed<ListOptions> parsed = ParseList(line, words);
-    if (const auto ending = ParseEnding(line, parsed)) return *ending;
+    const Parsed<ListOptions> parsed = ParseReceivers(words);
+    if (const auto ending = ParseEnding(ReceiversCommandLine(), parsed)) return *ending;
     if (parsed.options.json) {
         JsonValue types = JsonValue::array();
         for (const KCatalogueType* type : CatalogueTypes()) types.push_back(JsonReceiverType(type->typeId));
@@ -107,9 +106,8 @@ void PrintPorts(const PortList& list, bool json) {
 } // namespace
 
 int RunPorts(const Words& words) {
-    const CommandLine line = PortsCommandLine();
-    const Parsed<ListOptions> parsed = ParseList(line, words);
-    if (const auto ending = ParseEnding(line, parsed)) return *ending;
+    const Parsed<ListOptions> parsed = ParsePorts(words);
+    if (const auto ending = ParseEnding(PortsCommandLine(), parsed)) return *ending;
     PrintPorts(ListPorts(), parsed.options.json);
     return kExitConfirmed;
 }

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/ReceiverChoice.h"
@@ -14,12 +15,6 @@
 
 namespace {
 
-struct ScanOptions {
-    int32_t type = 0;
-    std::string file;
-    bool json = false;
-};
-
 struct ScanResult {
     const KReceiverFamily* family = nullptr;
     std::string failureKind;  // "no-time-scan", "file", "nothing-framed"; empty for an answer
@@ -29,23 +24,6 @@ struct ScanResult {
     bool gotFirst = false, gotLast = false, weekUnknown = true;
     KGPSTime first{KGPSTime::kGpsEpoch}, last{KGPSTime::kGpsEpoch};
 };
-
-Parsed<ScanOptions> ParseScan(const Words& words) {
-    const ParsedWords read = ScanCommandLine().Parse(words);
-    Parsed<ScanOptions> parsed{{}, read.help, read.error};
-    if (read.help || !read.error.empty()) return parsed;
-    if (!read.Has("--receiver") || read.Positionals().size() != 1) {
-        parsed.error = "needs --receiver NAME|ID and one FILE";
-        return parsed;
-    }
-    parsed.options.type = ChooseReceiver(read.Value("--receiver"), parsed.error);
-    if (parsed.options.type && !FamilyOfType(parsed.options.type))
-        parsed.error = std::string("receiver type \"") + FindCatalogueType(parsed.options.type)->displayName +
-                       "\" is not supported by this build yet";
-    parsed.options.file = read.Positionals().front();
-    parsed.options.json = read.Flag("--json");
-    return parsed;
-}
 
 ScanResult Scan(const ScanOptions& options) {
     ScanResult result;
@@ -128,6 +106,24 @@ int PrintScanText(const ScanOptions& options, const ScanResult& result) {
 }
 
 } // namespace
+
+Parsed<ScanOptions> ParseScan(const Words& words) {
+    const ParsedWords read = ScanCommandLine().Parse(words);
+    Parsed<ScanOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    if (!read.Has("--receiver") || read.Positionals().size() != 1) {
+        parsed.error = "needs --receiver NAME|ID and one FILE";
+        return parsed;
+    }
+    parsed.options.type = ChooseReceiver(read.Value("--receiver"), parsed.error);
+    if (parsed.options.type && !FamilyOfType(parsed.options.type))
+        parsed.error = std::string("receiver type \"") + FindCatalogueType(parsed.options.type)->displayName +
+                       "\" is not supported by this build yet";
+    parsed.options.file = read.Positionals().front();
+    parsed.options.json = read.Flag("--json");
+    return parsed;
+}
+
 
 CommandLine ScanCommandLine() {
     return CommandLine("scan")

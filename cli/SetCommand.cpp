@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
@@ -17,34 +18,6 @@
 #include "receivers/KReceiver.h"
 
 namespace {
-
-struct SetOptions {
-    int32_t receiverType = 0;  // 0: the last one used
-    std::string port;          // empty: the last one used
-    std::optional<long long> baud, lastBaud, timeout;
-    bool untilConfirmed = false;
-    bool verbose = false;
-    bool streamErrors = false;
-};
-
-Parsed<SetOptions> ParseSet(const Words& words) {
-    const ParsedWords read = SetCommandLine().Parse(words);
-    Parsed<SetOptions> parsed{{}, read.help, read.error};
-    if (read.help || !read.error.empty()) return parsed;
-    SetOptions& options = parsed.options;
-    if (read.Has("--receiver") && !(options.receiverType = ChooseReceiver(read.Value("--receiver"), parsed.error)))
-        return parsed;
-    options.port = read.Value("--port");
-    if (read.Has("--port") && options.port.empty()) parsed.error = "--port needs a value";
-    if (!ReadInt(read, "--baud", 1, 10000000, options.baud)) parsed.error = "--baud takes a rate in bits per second";
-    if (!ReadInt(read, "--last-baud", 0, 10000000, options.lastBaud))
-        parsed.error = "--last-baud takes a rate in bits per second, or 0 (unknown)";
-    if (!ReadInt(read, "--timeout", 1, 86400 * 365, options.timeout)) parsed.error = "--timeout takes whole seconds";
-    options.untilConfirmed = read.Flag("--until-confirmed");
-    options.verbose = read.Flag("--verbose");
-    options.streamErrors = read.Flag("--stream-errors");
-    return parsed;
-}
 
 // What a `set` run needs that is not in its options: the choices remembered from the last run.
 struct SetContext {
@@ -155,6 +128,26 @@ int RunSetSession(const SessionPlan& plan) {
 }
 
 } // namespace
+
+Parsed<SetOptions> ParseSet(const Words& words) {
+    const ParsedWords read = SetCommandLine().Parse(words);
+    Parsed<SetOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    SetOptions& options = parsed.options;
+    if (read.Has("--receiver") && !(options.receiverType = ChooseReceiver(read.Value("--receiver"), parsed.error)))
+        return parsed;
+    options.port = read.Value("--port");
+    if (read.Has("--port") && options.port.empty()) parsed.error = "--port needs a value";
+    if (!ReadInt(read, "--baud", 1, 10000000, options.baud)) parsed.error = "--baud takes a rate in bits per second";
+    if (!ReadInt(read, "--last-baud", 0, 10000000, options.lastBaud))
+        parsed.error = "--last-baud takes a rate in bits per second, or 0 (unknown)";
+    if (!ReadInt(read, "--timeout", 1, 86400 * 365, options.timeout)) parsed.error = "--timeout takes whole seconds";
+    options.untilConfirmed = read.Flag("--until-confirmed");
+    options.verbose = read.Flag("--verbose");
+    options.streamErrors = read.Flag("--stream-errors");
+    return parsed;
+}
+
 
 CommandLine SetCommandLine() {
     return CommandLine("set")

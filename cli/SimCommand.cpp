@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/SimFaultOptions.h"
@@ -27,31 +28,6 @@ namespace {
 std::atomic<bool> interrupted{false};
 void OnInterrupt() { interrupted.store(true); }
 #endif
-
-struct SimOptions {
-    int32_t type = 0;    // a simulated receiver of this type,
-    std::string replay;  // or, when not empty, the recording to play
-    long long baud = 0;
-    KSimDeviceOptions device;
-    KSimWorldOptions line;
-};
-
-Parsed<SimOptions> ParseSim(const Words& words) {
-    const ParsedWords read = SimCommandLine().Parse(words);
-    Parsed<SimOptions> parsed{{}, read.help, read.error};
-    if (read.help || !read.error.empty()) return parsed;
-    SimOptions& options = parsed.options;
-    if (!ParseSimFaults(read, options.device, options.line, parsed.error)) return parsed;
-    if (read.Has("--replay") == read.Has("--receiver") || !read.Has("--baud")) {
-        parsed.error = "needs --receiver NAME|ID or --replay FILE, and --baud RATE";
-        return parsed;
-    }
-    options.replay = read.Value("--replay");
-    if (read.Has("--receiver") && (options.type = ChooseReceiver(read.Value("--receiver"), parsed.error)) == 0)
-        return parsed;
-    if (!ParseInt(read.Value("--baud"), 1, 10000000, options.baud)) parsed.error = "--baud takes a rate in bits per second";
-    return parsed;
-}
 
 #ifndef _WIN32
 struct SimModel {
@@ -121,6 +97,24 @@ int Simulate(const SimOptions& options) {
 #endif
 
 } // namespace
+
+Parsed<SimOptions> ParseSim(const Words& words) {
+    const ParsedWords read = SimCommandLine().Parse(words);
+    Parsed<SimOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    SimOptions& options = parsed.options;
+    if (!ParseSimFaults(read, options.device, options.line, parsed.error)) return parsed;
+    if (read.Has("--replay") == read.Has("--receiver") || !read.Has("--baud")) {
+        parsed.error = "needs --receiver NAME|ID or --replay FILE, and --baud RATE";
+        return parsed;
+    }
+    options.replay = read.Value("--replay");
+    if (read.Has("--receiver") && (options.type = ChooseReceiver(read.Value("--receiver"), parsed.error)) == 0)
+        return parsed;
+    if (!ParseInt(read.Value("--baud"), 1, 10000000, options.baud)) parsed.error = "--baud takes a rate in bits per second";
+    return parsed;
+}
+
 
 CommandLine SimCommandLine() {
     std::string simulated;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
@@ -19,34 +20,6 @@
 namespace {
 
 constexpr int32_t kSettleMs = 2000;
-
-struct TimeOptions {
-    int32_t type = 0;
-    std::string port;
-    long long baud = 0;
-    bool verbose = false;
-    bool json = false;
-};
-
-Parsed<TimeOptions> ParseTime(const Words& words) {
-    const ParsedWords read = TimeCommandLine().Parse(words);
-    Parsed<TimeOptions> parsed{{}, read.help, read.error};
-    if (read.help || !read.error.empty()) return parsed;
-    TimeOptions& options = parsed.options;
-    options = {0, read.Value("--port"), 0, read.Flag("--verbose"), read.Flag("--json")};
-    if (!read.Has("--receiver") || !read.Has("--port") || !read.Has("--baud")) {
-        parsed.error = "needs --receiver NAME|ID, --port PORT and --baud RATE";
-        return parsed;
-    }
-    options.type = ChooseReceiver(read.Value("--receiver"), parsed.error);
-    if (options.type == 0) return parsed;
-    if (!ParseInt(read.Value("--baud"), 1, 10000000, options.baud) || !TypeTakesRate(options.type, options.baud))
-        parsed.error = "--baud must be one of " + TypeRatesText(options.type);
-    else if (!FamilyOfType(options.type))
-        parsed.error = std::string("receiver type \"") + FindCatalogueType(options.type)->displayName +
-                       "\" is not supported by this build yet";
-    return parsed;
-}
 
 struct TimeAnswer {
     bool answered = false;
@@ -153,6 +126,27 @@ int PrintTimeOutcome(const TimeOptions& options, const TimeOutcome& outcome) {
 }
 
 } // namespace
+
+Parsed<TimeOptions> ParseTime(const Words& words) {
+    const ParsedWords read = TimeCommandLine().Parse(words);
+    Parsed<TimeOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    TimeOptions& options = parsed.options;
+    options = {0, read.Value("--port"), 0, read.Flag("--verbose"), read.Flag("--json")};
+    if (!read.Has("--receiver") || !read.Has("--port") || !read.Has("--baud")) {
+        parsed.error = "needs --receiver NAME|ID, --port PORT and --baud RATE";
+        return parsed;
+    }
+    options.type = ChooseReceiver(read.Value("--receiver"), parsed.error);
+    if (options.type == 0) return parsed;
+    if (!ParseInt(read.Value("--baud"), 1, 10000000, options.baud) || !TypeTakesRate(options.type, options.baud))
+        parsed.error = "--baud must be one of " + TypeRatesText(options.type);
+    else if (!FamilyOfType(options.type))
+        parsed.error = std::string("receiver type \"") + FindCatalogueType(options.type)->displayName +
+                       "\" is not supported by this build yet";
+    return parsed;
+}
+
 
 CommandLine TimeCommandLine() {
     return CommandLine("time")
