@@ -10,6 +10,7 @@
 #include "cli/SessionRunner.h"
 #include "comm/KPortCheckup.h"
 #include "comm/KPortRegistry.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -46,7 +47,7 @@ KPortFinding PortsPresent() {
 // The last step: listening at every rate, as identify does, without a byte sent.
 KPortFinding Line(const PortChoice& port) {
     KeepOpenFailures();
-    KReceiverIdentifier identifier([] { return std::make_unique<KSerialComm>(); },
+    KReceiverIdentifier identifier([&port] { return CreatePortLink(port.devicePath); },
                                    CreateCatalogueReceiver);
     KReceiverIdentifier::Options options;
     options.ask = false;

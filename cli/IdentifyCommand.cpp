@@ -6,6 +6,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
 #include "cli/SessionRunner.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -111,7 +112,8 @@ IdentifyOutcome Identify(const IdentifyOptions& options) {
         KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
-    KReceiverIdentifier identifier([] { return std::make_unique<KSerialComm>(); }, CreateCatalogueReceiver);
+    const PortChoice& port = outcome.port;
+    KReceiverIdentifier identifier([&port] { return CreatePortLink(port.devicePath); }, CreateCatalogueReceiver);
     KReceiverIdentifier::Options run;
     run.ask = !options.listenOnly;
     const bool json = options.json;

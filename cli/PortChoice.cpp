@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/CommandLine.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPortRegistry.h"
 
 namespace fs = std::filesystem;
@@ -42,6 +43,15 @@ bool IsStableName(const std::string& text) {
 } // namespace
 
 bool ChoosePort(const std::string& text, PortChoice& choice, std::string& error) {
+    if (IsNetworkPortName(text)) {
+        KNetworkAddress address;
+        if (!ParseNetworkAddress(text, address, error)) return false;
+        choice.portNumber = 0;
+        choice.devicePath = text;
+        choice.display = text;
+        choice.identity.clear();
+        return true;
+    }
     KPortRegistry& registry = KPortRegistry::Instance();
     if (text.size() > 3 && (text[0] == 'C' || text[0] == 'c') && (text[1] == 'O' || text[1] == 'o') &&
         (text[2] == 'M' || text[2] == 'm')) {

@@ -13,7 +13,8 @@ struct PortChoice {
 };
 
 // "COM3" (slot 2 of `velinor ports`), a device path ("/dev/ttyUSB0", a pseudo-terminal, a link
-// such as /dev/serial/by-path/...), or a listed name. False, with the reason in `error`, for
+// such as /dev/serial/by-path/...), a listed name, or a network port (rfc2217://HOST:PORT,
+// socket://HOST:PORT). False, with the reason in `error`, for
 // anything that names no port.
 bool ChoosePort(const std::string& text, PortChoice& choice, std::string& error);
 

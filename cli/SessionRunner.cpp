@@ -9,6 +9,7 @@
 #include "cli/Commands.h"
 #include "cli/StatusLine.h"
 #include "comm/KConsole.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -80,11 +81,11 @@ enum class Ending { Confirmed, WorkerEnded, TimedOut, Interrupted, DeviceGone };
 // Whether `device` is there again and can be opened: a path that merely exists may still be
 // settling (udev, or the program behind a pseudo-terminal), and COM ports are no files.
 bool DeviceOpens(const std::string& device, int32_t baud) {
-    KSerialComm probe;
-    probe.DevicePath = device;
-    probe.BaudRate = baud;
-    if (!probe.Open(0)) return false;
-    probe.Close();
+    const std::unique_ptr<KSerialComm> probe = CreatePortLink(device);
+    probe->DevicePath = device;
+    probe->BaudRate = baud;
+    if (!probe->Open(0)) return false;
+    probe->Close();
     return true;
 }
 
@@ -142,7 +143,7 @@ void ArmSession(KBaudSession& session, PlanRun& run) {
     } else if (!run.plan.port.devicePath.empty()) {
         const std::string device = run.plan.port.devicePath;
         session.SetLinkFactory([device] {
-            auto link = std::make_unique<KSerialComm>();
+            auto link = CreatePortLink(device);
             link->DevicePath = device;
             return link;
         });

@@ -12,6 +12,7 @@
 #include "cli/StatusLine.h"
 #include "comm/KBaudRates.h"
 #include "comm/KConsole.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "families/KReceiverFamily.h"
 #include "log/Logs.h"
@@ -75,7 +76,13 @@ bool ChooseSetPort(const SetOptions& options, const RememberedChoices& remembere
                             ? ChoosePort(options.port, plan.session.port, error)
                             : ChooseRememberedPort(remembered.portNumber, remembered.portIdentity, remembered.device,
                                                    plan.session.port, error);
-    return chosen || Refuse(plan, kExitPortError, error);
+    if (!chosen) return Refuse(plan, kExitPortError, error);
+    if (IsFixedRatePort(plan.session.port.devicePath))
+        return Refuse(plan, kExitUsage,
+                      plan.session.port.devicePath + " is a raw TCP port: its rate is fixed at the server and cannot be "
+                      "set from here. Name the port as rfc2217://HOST:PORT on a server that speaks RFC 2217 (ser2net: "
+                      "an accepter of telnet(rfc2217))");
+    return true;
 }
 
 SetPlan PlanSet(const SetOptions& options, const RememberedChoices& remembered) {

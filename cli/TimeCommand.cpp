@@ -11,6 +11,7 @@
 #include "cli/SessionRunner.h"
 #include "cli/TimeText.h"
 #include "comm/KBaudRates.h"
+#include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -68,7 +69,8 @@ TimeOutcome AskTime(const TimeOptions& options) {
         KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
-    KSerialComm link;
+    const std::unique_ptr<KSerialComm> linkHolder = CreatePortLink(port.devicePath);
+    KSerialComm& link = *linkHolder;
     link.PortNumber = port.portNumber;
     link.DevicePath = port.devicePath;
     link.BaudRate = static_cast<int32_t>(options.baud);

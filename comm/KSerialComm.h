@@ -32,7 +32,7 @@ public:
     // an open port stays claimed (process lock, lock file, advisory lock, exclusive mode) where
     // the platform can change the line in place; a link whose device has gone is opened again by
     // name. A refused rate leaves the link closed and is reported as a failed open is.
-    bool Reopen(int32_t baud);
+    virtual bool Reopen(int32_t baud);
 
     // Why the last Open failed (kind None after a successful one).
     const KOpenError& LastOpenError() const { return lastOpenError; }
@@ -64,16 +64,17 @@ public:
 
 protected:
     KOpenError lastOpenError;
+    // Tells the front end of lastOpenError, through the hook or the process-wide handler.
+    void ReportFailure();
+    // Tells the handler when the call just made found the device gone.
+    void NoteGone();
+    std::string openedDevice;  // what the last successful open opened
+    std::atomic<bool> goneReported{false};  // NoteGone has told of this loss; cleared by an open
 
 private:
     bool OpenSequence();
     void TakeLineSettings();
-    void ReportFailure();
-    // Tells the handler when the call just made found the device gone.
-    void NoteGone();
     // The registry lock this open link holds; shared, so that it outlives a registry ended meanwhile.
     std::shared_ptr<KPortLock> heldLock;
     std::function<void(const KOpenError&)> openFailureHook;
-    std::string openedDevice;
-    std::atomic<bool> goneReported{false};
 };

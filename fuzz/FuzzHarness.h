@@ -13,6 +13,38 @@
 #include "FuzzLink.h"
 #include "monitors/KStreamMonitor.h"
 
+// Aborts, telling what broke in which message and its first bytes; the fuzzer keeps the input.
+[[noreturn]] inline void FailMessage(const char* protocol, const char* what, const uint8_t* m, size_t n) {
+    std::fprintf(stderr, "%s message broken (%s), %zu bytes:", protocol, what, n);
+    for (size_t i = 0; i < n && i < 64; ++i) std::fprintf(stderr, " %02X", m[i]);
+    std::fprintf(stderr, "\n");
+    std::abort();
+}
+
+// The stream the framer is fed, as a check sees it: each message must be a run of it that starts
+// after the end of the message before (a rewind never hands out bytes twice).
+class FramerInput {
+public:
+    static FramerInput& Current() {
+        static FramerInput input;
+        return input;
+    }
+    void Reset(const uint8_t* data, size_t size) {
+        end = data + size;
+        cursor = data;
+    }
+    bool FollowsTheLastMessage(const uint8_t* m, size_t n) {
+        const uint8_t* at = std::search(cursor, end, m, m + n);
+        if (at == end) return false;
+        cursor = at + n;
+        return true;
+    }
+
+private:
+    const uint8_t* end = nullptr;
+    const uint8_t* cursor = nullptr;
+};
+
 template <typename Monitor, typename Check>
 int FuzzFramer(const uint8_t* data, size_t size, size_t bufferCapacity, Check check) {
     if (size < 2) return 0;
@@ -20,6 +52,7 @@ int FuzzFramer(const uint8_t* data, size_t size, size_t bufferCapacity, Check ch
     const bool bounded = (data[1] & 1) != 0;
     data += 2;
     size -= 2;
+    FramerInput::Current().Reset(data, size);
 
     FuzzLink link(data, size);
     Monitor monitor;

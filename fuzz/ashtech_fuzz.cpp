@@ -11,12 +11,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) {
-    std::fprintf(stderr, "ashtech frame broken (%s), %zu bytes:", what, n);
-    for (size_t i = 0; i < n && i < 64; ++i) std::fprintf(stderr, " %02X", m[i]);
-    std::fprintf(stderr, "\n");
-    std::abort();
-}
+[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) { FailMessage("ashtech", what, m, n); }
 
 bool Is(const uint8_t* m, const char* text) { return std::memcmp(m, text, std::strlen(text)) == 0; }
 

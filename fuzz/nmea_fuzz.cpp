@@ -10,12 +10,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) {
-    std::fprintf(stderr, "nmea sentence broken (%s), %zu bytes:", what, n);
-    for (size_t i = 0; i < n && i < 64; ++i) std::fprintf(stderr, " %02X", m[i]);
-    std::fprintf(stderr, "\n");
-    std::abort();
-}
+[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) { FailMessage("nmea", what, m, n); }
 
 int Hex(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';

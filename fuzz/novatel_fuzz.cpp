@@ -12,14 +12,7 @@
 
 namespace {
 
-const uint8_t* input = nullptr;
-size_t inputSize = 0;
-size_t cursor = 0;
-
-[[noreturn]] void Fail(const char* what, size_t n) {
-    std::fprintf(stderr, "novatel message of %zu bytes: %s\n", n, what);
-    std::abort();
-}
+[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) { FailMessage("novatel", what, m, n); }
 
 // Bit by bit, independent of the framer's tables.
 uint32_t Crc(const uint8_t* bytes, size_t n) {
@@ -32,25 +25,18 @@ uint32_t Crc(const uint8_t* bytes, size_t n) {
 }
 
 void Check(const uint8_t* m, size_t n) {
-    if (n < 32) Fail("shorter than header and CRC", n);
-    if (m[0] != 0xAA || m[1] != 0x44 || m[2] != 0x12) Fail("no sync", n);
-    if (m[3] != 28) Fail("header length not 28", n);
-    if (m[6] & 0x60) Fail("not a binary log", n);
+    if (n < 32) Fail("shorter than header and CRC", m, n);
+    if (m[0] != 0xAA || m[1] != 0x44 || m[2] != 0x12) Fail("no sync", m, n);
+    if (m[3] != 28) Fail("header length not 28", m, n);
+    if (m[6] & 0x60) Fail("not a binary log", m, n);
     const size_t length = static_cast<size_t>(m[8] | m[9] << 8);
-    if (n != length + 32) Fail("length does not match its length field", n);
-    if (Crc(m, n) != 0) Fail("CRC does not hold", n);
-    const uint8_t* end = input + inputSize;
-    const uint8_t* at = std::search(input + cursor, end, m, m + n);
-    if (at == end) Fail("not a run of the input after the previous message", n);
-    cursor = static_cast<size_t>(at - input) + n;
+    if (n != length + 32) Fail("length does not match its length field", m, n);
+    if (Crc(m, n) != 0) Fail("CRC does not hold", m, n);
+    if (!FramerInput::Current().FollowsTheLastMessage(m, n)) Fail("not a run of the input after the previous message", m, n);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;
-    input = data + 2;
-    inputSize = size - 2;
-    cursor = 0;
     return FuzzFramer<KNovatelStreamMonitor>(data, size, KNovatelStreamMonitor::kBufferSize, Check);
 }

@@ -12,12 +12,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) {
-    std::fprintf(stderr, "septentrio message broken (%s), %zu bytes:", what, n);
-    for (size_t i = 0; i < n && i < 64; ++i) std::fprintf(stderr, " %02X", m[i]);
-    std::fprintf(stderr, "\n");
-    std::abort();
-}
+[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) { FailMessage("septentrio", what, m, n); }
 
 uint16_t Crc(const uint8_t* d, size_t n) {
     uint16_t crc = 0;

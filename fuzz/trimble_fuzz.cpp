@@ -14,37 +14,23 @@
 
 namespace {
 
-const uint8_t* input = nullptr;
-size_t inputSize = 0;
-size_t cursor = 0;
-
-[[noreturn]] void Fail(const char* what, size_t n) {
-    std::fprintf(stderr, "trimble message of %zu bytes: %s\n", n, what);
-    std::abort();
-}
+[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) { FailMessage("trimble", what, m, n); }
 
 void Check(const uint8_t* m, size_t n) {
-    if (n < 6) Fail("shorter than an empty packet", n);
-    if (m[0] != 0x02) Fail("no STX", n);
+    if (n < 6) Fail("shorter than an empty packet", m, n);
+    if (m[0] != 0x02) Fail("no STX", m, n);
     const size_t l = m[3];
-    if (n < l + 6) Fail("shorter than its length byte says", n);
-    if (n > l + 6 && n > 260) Fail("trailing bytes beyond what a bad packet can leave", n);
-    if (m[l + 5] != 0x03) Fail("no ETX after the data", n);
+    if (n < l + 6) Fail("shorter than its length byte says", m, n);
+    if (n > l + 6 && n > 260) Fail("trailing bytes beyond what a bad packet can leave", m, n);
+    if (m[l + 5] != 0x03) Fail("no ETX after the data", m, n);
     unsigned sum = 0;
     for (size_t i = 1; i <= l + 3; ++i) sum += m[i];
-    if (static_cast<uint8_t>(sum) != m[l + 4]) Fail("checksum does not hold", n);
-    const uint8_t* end = input + inputSize;
-    const uint8_t* at = std::search(input + cursor, end, m, m + n);
-    if (at == end) Fail("not a run of the input after the previous message", n);
-    cursor = static_cast<size_t>(at - input) + n;
+    if (static_cast<uint8_t>(sum) != m[l + 4]) Fail("checksum does not hold", m, n);
+    if (!FramerInput::Current().FollowsTheLastMessage(m, n)) Fail("not a run of the input after the previous message", m, n);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;
-    input = data + 2;
-    inputSize = size - 2;
-    cursor = 0;
     return FuzzFramer<KTrimbleStreamMonitor>(data, size, 261, Check);
 }

@@ -12,37 +12,23 @@
 
 namespace {
 
-const uint8_t* input = nullptr;
-size_t inputSize = 0;
-size_t cursor = 0;
-
-[[noreturn]] void Fail(const char* what, size_t n) {
-    std::fprintf(stderr, "ubx message of %zu bytes: %s\n", n, what);
-    std::abort();
-}
+[[noreturn]] void Fail(const char* what, const uint8_t* m, size_t n) { FailMessage("ubx", what, m, n); }
 
 void Check(const uint8_t* m, size_t n) {
-    if (n < 8) Fail("shorter than header and checksum", n);
-    if (m[0] != 0xB5 || m[1] != 0x62) Fail("no sync", n);
-    if (n != size_t(m[4] | m[5] << 8) + 8) Fail("length does not match its length field", n);
+    if (n < 8) Fail("shorter than header and checksum", m, n);
+    if (m[0] != 0xB5 || m[1] != 0x62) Fail("no sync", m, n);
+    if (n != size_t(m[4] | m[5] << 8) + 8) Fail("length does not match its length field", m, n);
     unsigned a = 0, b = 0;
     for (size_t i = 2; i < n - 2; ++i) {
         a = (a + m[i]) & 0xFFu;
         b = (b + a) & 0xFFu;
     }
-    if (a != m[n - 2] || b != m[n - 1]) Fail("checksum does not hold", n);
-    const uint8_t* end = input + inputSize;
-    const uint8_t* at = std::search(input + cursor, end, m, m + n);
-    if (at == end) Fail("not a run of the input after the previous message", n);
-    cursor = static_cast<size_t>(at - input) + n;
+    if (a != m[n - 2] || b != m[n - 1]) Fail("checksum does not hold", m, n);
+    if (!FramerInput::Current().FollowsTheLastMessage(m, n)) Fail("not a run of the input after the previous message", m, n);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;
-    input = data + 2;
-    inputSize = size - 2;
-    cursor = 0;
     return FuzzFramer<KUbloxStreamMonitor>(data, size, KUbloxStreamMonitor::kBufferSize, Check);
 }

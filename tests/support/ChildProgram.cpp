@@ -13,9 +13,12 @@
 
 extern char** environ;
 
-ChildProgram::ChildProgram(const std::vector<std::string>& arguments,
+ChildProgram::ChildProgram(const std::vector<std::string>& arguments, const std::string& configDir)
+    : ChildProgram(VELINOR_PROGRAM, arguments, configDir) {}
+
+ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& configDir) {
-    std::vector<std::string> words{VELINOR_PROGRAM};
+    std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words)

@@ -16,6 +16,8 @@ public:
     // Starts `velinor ARGUMENTS...` with its settings under `configDir`; Running() says whether
     // it could be started.
     ChildProgram(const std::vector<std::string>& arguments, const std::string& configDir);
+    // Starts another program (a server a test talks through) the same way: `program` by its path.
+    ChildProgram(const std::string& program, const std::vector<std::string>& arguments, const std::string& configDir);
     ~ChildProgram();
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
