@@ -1,6 +1,7 @@
 #include "app/KSetBaudPPG.h"
 
 #include <cstdio>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -77,6 +78,10 @@ INT_PTR CALLBACK KSetBaudPPG::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
             page->OnSetBaud();
             return TRUE;
         }
+        if (LOWORD(wParam) == IDC_RECEIVER_LIST && HIWORD(wParam) == CBN_SELCHANGE) {
+            page->OnReceiverChosen();
+            return TRUE;
+        }
         break;
     case WM_CTLCOLORSTATIC:
         if (HBRUSH brush = page->OnCtlColor(reinterpret_cast<HDC>(wParam),
@@ -127,10 +132,7 @@ BOOL KSetBaudPPG::OnInitDialog() {
                 portNumber == kSimulatedPortNumber);
     SelectIfNone(ports, 0);
 
-    HWND rates = Control(IDC_BAUD_LIST);
-    for (int32_t rate : kBaudRates)
-        AddItem(rates, std::to_string(rate), rate, rate == baud);
-    SelectIfNone(rates, 3); // 9600
+    FillRates(SelectedData(receivers, receiverType), baud);
 
     ReadSelections();
     lastKnownBaud = baud;
@@ -144,6 +146,25 @@ BOOL KSetBaudPPG::OnInitDialog() {
         reportWindow = window;
     }
     return TRUE;
+}
+
+void KSetBaudPPG::FillRates(int32_t type, int32_t wanted) {
+    const KCatalogueType* row = FindCatalogueType(type);
+    const std::span<const int32_t> list = row ? row->rates : std::span<const int32_t>(kBaudRates);
+    HWND rates = Control(IDC_BAUD_LIST);
+    SendMessageA(rates, CB_RESETCONTENT, 0, 0);
+    int fallback = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+        AddItem(rates, std::to_string(list[i]), list[i], list[i] == wanted);
+        if (list[i] == 9600) fallback = static_cast<int>(i);
+    }
+    SelectIfNone(rates, fallback);
+}
+
+// The page's fields stay as they are until Set Baud is pressed; only the list changes.
+void KSetBaudPPG::OnReceiverChosen() {
+    const int32_t type = SelectedData(Control(IDC_RECEIVER_LIST), receiverType);
+    FillRates(type, SelectedData(Control(IDC_BAUD_LIST), baud));
 }
 
 void KSetBaudPPG::ReadSelections() {

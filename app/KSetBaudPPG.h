@@ -78,6 +78,11 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void OnSetBaud();
+    // Refills the rate list with the rates of the receiver type now chosen.
+    void OnReceiverChosen();
+    // The rates of catalogue type `type` (the usual eight for a type it lacks), `wanted`
+    // selected when among them, else 9600, else the first.
+    void FillRates(int32_t type, int32_t wanted);
     void StartSession();
     void BeginStop();
     void FinishStopIfEnded();

@@ -21,10 +21,15 @@ struct ListOptions {
 Parsed<ListOptions> ParseReceivers(const Words& words);
 Parsed<ListOptions> ParsePorts(const Words& words);
 
+// How `frame` prints each message: name, length, time and hex; the length and hex only; a
+// JSON object.
+enum class FrameFormat { Named, Hex, Json };
+
 struct FrameOptions {
     const KReceiverFamily* family = nullptr;
     std::string file;
     bool streamErrors = false;
+    FrameFormat format = FrameFormat::Named;
     bool operator==(const FrameOptions&) const = default;
 };
 Parsed<FrameOptions> ParseFrame(const Words& words);
@@ -68,11 +73,21 @@ struct SetOptions {
     std::string port;          // empty: the last one used
     std::optional<long long> baud, lastBaud, timeout;
     bool untilConfirmed = false;
+    bool save = false;
     bool verbose = false;
     bool streamErrors = false;
     bool operator==(const SetOptions&) const = default;
 };
 Parsed<SetOptions> ParseSet(const Words& words);
+
+struct FleetOptions {
+    std::string file;
+    int jobs = 0;  // 0: all at once
+    double timeoutSeconds = 0;
+    bool json = false;
+    bool operator==(const FleetOptions&) const = default;
+};
+Parsed<FleetOptions> ParseFleet(const Words& words);
 
 inline constexpr long long kDemoTimeoutSeconds = 180;
 

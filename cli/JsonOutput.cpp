@@ -48,7 +48,7 @@ JsonValue JsonReceiverType(int32_t typeId) {
             {"protocol", family ? JsonValue(family->protocol.name) : JsonValue()},
             {"supported", family != nullptr},
             {"queriesTime", family && family->queriesTime},
-            {"scansTime", family && family->scansTime}};
+            {"scansTime", family && family->protocol.createReader != nullptr}};
 }
 
 JsonValue JsonPort(const std::string& slot, const KPortInfo& info) {

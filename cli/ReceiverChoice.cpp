@@ -27,7 +27,7 @@ bool SameWord(const std::string& a, const char* b) {
 
 const KReceiverFamily* ChooseProtocol(const std::string& text, std::string& error) {
     for (const KReceiverFamily& family : ReceiverFamilies()) {
-        if (!family.protocol.createMonitor) continue;
+        if (!family.protocol.createMonitor || !family.protocol.createReader) continue;
         bool called = SameWord(text, family.protocol.name) || SameWord(text, family.name);
         for (const char* alias : family.protocol.aliases) called = called || SameWord(text, alias);
         if (called) return &family;

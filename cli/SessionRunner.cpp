@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "cli/Commands.h"
@@ -91,6 +92,23 @@ bool DeviceOpens(const std::string& device, int32_t baud) {
 
 } // namespace
 
+std::string SaveOutcomeText(int32_t type, int32_t baud, SaveOutcome outcome) {
+    const std::string rate = std::to_string(baud) + " baud";
+    switch (outcome) {
+    case SaveOutcome::Saved: return "Rate saved: the receiver starts at " + rate + " after a power cycle";
+    case SaveOutcome::Failed:
+        return "Warning: the receiver runs at " + rate +
+               " but did not confirm saving it; after a power cycle it may start at its old rate";
+    case SaveOutcome::NotSupported: break;
+    }
+    const KCatalogueType* row = FindCatalogueType(type);
+    const KReceiverFamily* family = FamilyOfType(type);
+    const std::string how = family && family->unsavedRateNote
+                                ? family->unsavedRateNote
+                                : "whether it keeps " + rate + " after a power cycle is up to the receiver";
+    return std::string(row ? row->displayName : "This receiver") + " has no way to save the rate from here: " + how;
+}
+
 std::string OpenFailureText(const KOpenError& error) {
     std::string text = error.text;
     if (!error.device.empty()) text += ": " + error.device;
@@ -133,9 +151,21 @@ struct PlanRun {
     int64_t limitMs = 0;  // 0: no limit
     RunState state;
     int32_t lastKnownBaud = 0;
+    bool saveSaid = false;
 
     bool TimeUp() const { return limitMs > 0 && clock.NowMs() - started >= limitMs; }
 };
+
+// Says once what the save asked for came to, as soon as it is known.
+void SayWhatTheSaveCameTo(const KBaudSession& session, PlanRun& run) {
+    const std::optional<SaveOutcome> outcome = session.SaveResult();
+    if (run.saveSaid || !outcome) return;
+    run.saveSaid = true;
+    run.status.Note(SaveOutcomeText(run.plan.receiverType, run.plan.targetBaud, *outcome),
+                    *outcome == SaveOutcome::Saved    ? StatusLine::Colour::Green
+                    : *outcome == SaveOutcome::Failed ? StatusLine::Colour::Red
+                                                      : StatusLine::Colour::Grey);
+}
 
 void ArmSession(KBaudSession& session, PlanRun& run) {
     if (run.plan.linkFactory) {
@@ -150,14 +180,17 @@ void ArmSession(KBaudSession& session, PlanRun& run) {
     }
     session.statusCallback = OnStatus;
     session.statusUser = &run.state;
+    // Saved once: a session resumed after the device came back has nothing more to save.
+    session.SetSaveRate(run.plan.saveRate && !run.saveSaid);
 }
 
-Ending Watch(KBaudSession& session, const PlanRun& run) {
+Ending Watch(KBaudSession& session, PlanRun& run) {
     while (!interrupted.load()) {
         if (run.plan.untilConfirmed && session.IsConfirmed()) return Ending::Confirmed;
         if (deviceGone.load()) return Ending::DeviceGone;
         if (session.WorkerEnded()) return Ending::WorkerEnded;
         if (run.TimeUp()) return Ending::TimedOut;
+        SayWhatTheSaveCameTo(session, run);
         run.clock.Sleep(kLoopMs);
     }
     return Ending::Interrupted;
@@ -195,7 +228,7 @@ SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
     ReportOpenFailuresOnConsole();
     KSerialComm::SetDeviceGoneHandler(OnDeviceGone);
 
-    PlanRun run{plan, status, KClock::Current(), 0, 0, {}, plan.lastKnownBaud};
+    PlanRun run{plan, status, KClock::Current(), 0, 0, {}, plan.lastKnownBaud, false};
     run.started = run.clock.NowMs();
     run.limitMs = plan.timeoutSeconds > 0 ? std::llround(plan.timeoutSeconds * 1000) : 0;
     run.state.status = &status;
@@ -208,6 +241,8 @@ SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         Ending ending = Watch(session, run);
         if (ending == Ending::Interrupted) status.Show("Stopping...", StatusLine::Colour::Red);
         const bool confirmed = session.Stop();
+        // A save under way when the loop ended is over now.
+        SayWhatTheSaveCameTo(session, run);
         // The device can go while the worker gives up on a failed first open.
         if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
         SessionOutcome outcome;

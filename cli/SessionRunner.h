@@ -18,6 +18,8 @@ struct SessionPlan {
     PortChoice port;
     bool untilConfirmed = false;
     double timeoutSeconds = 0;  // 0: no limit
+    // Ask the receiver to keep the rate over a power cycle once it is confirmed (--save).
+    bool saveRate = false;
     // Replaces the serial link (the demo's simulated line); empty for a real port.
     KBaudSession::LinkFactory linkFactory;
 };
@@ -39,8 +41,12 @@ struct SessionOutcome {
 
 // Runs the plan to its end, showing its progress on `status` as it goes.
 SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status);
-// Says how it ended and answers the exit code (see Commands.h).
+// Says how it ended and answers the exit code (see Commands.h). A failed save does not change
+// it: the receiver does run at the rate; it is said as a warning while the session runs.
 int PrintSessionEnding(const SessionOutcome& outcome, const SessionPlan& plan, StatusLine& status);
+
+// What a save of `baud` on a receiver of catalogue `type` came to, as the status line says it.
+std::string SaveOutcomeText(int32_t type, int32_t baud, SaveOutcome outcome);
 
 // Routes the receivers' trace lines to standard error (--verbose), what they quote of the
 // receiver's bytes escaped.

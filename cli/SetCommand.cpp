@@ -91,6 +91,7 @@ SetPlan PlanSet(const SetOptions& options, const RememberedChoices& remembered) 
         !ChooseSetPort(options, remembered, plan))
         return plan;
     plan.session.untilConfirmed = options.untilConfirmed;
+    plan.session.saveRate = options.save;
     plan.session.timeoutSeconds = options.timeout ? static_cast<double>(*options.timeout) : 0;
     if (options.streamErrors) {
         if (std::string refusal = StreamErrorLogRefusal("Trevask"); !refusal.empty())
@@ -150,6 +151,7 @@ Parsed<SetOptions> ParseSet(const Words& words) {
         parsed.error = "--last-baud takes a rate in bits per second, or 0 (unknown)";
     if (!ReadInt(read, "--timeout", 1, 86400 * 365, options.timeout)) parsed.error = "--timeout takes whole seconds";
     options.untilConfirmed = read.Flag("--until-confirmed");
+    options.save = read.Flag("--save");
     options.verbose = read.Flag("--verbose");
     options.streamErrors = read.Flag("--stream-errors");
     return parsed;
@@ -159,7 +161,7 @@ Parsed<SetOptions> ParseSet(const Words& words) {
 CommandLine SetCommandLine() {
     return CommandLine("set")
         .Synopsis("velinor set --receiver NAME|ID --port PORT --baud RATE [--last-baud RATE] [--until-confirmed] "
-                  "[--timeout S] [--verbose] [--stream-errors]")
+                  "[--save] [--timeout S] [--verbose] [--stream-errors]")
         .About("Finds the rate the receiver talks at, commands it to RATE, reopens the port at RATE and\n"
                "keeps pinging it there until Ctrl-C (or, with --until-confirmed, until it answers there;\n"
                "with --timeout, until S seconds have passed). Only use this when connected directly to the\n"
@@ -171,6 +173,9 @@ CommandLine SetCommandLine() {
                 "rate the receiver is believed to run at (the first detection pass starts there); default: the "
                 "last rate set")
         .Flag("--until-confirmed", "exit as soon as the receiver answers at RATE")
+        .Flag("--save", "once it answers at RATE, have the receiver keep RATE after a power cycle where its "
+                        "protocol can; the others say so. A failed save is a warning: the receiver still runs at "
+                        "RATE (exit 0)")
         .Valued("--timeout", "S", "end the run after S seconds, with or without --until-confirmed")
         .Flag("--verbose", "print the receiver's trace lines")
         .Flag("--stream-errors", "write the stream error log (QuorvexStreamErrors_Trevask_*.log) in the current "

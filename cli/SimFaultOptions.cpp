@@ -31,6 +31,7 @@ void DefineSimFaults(CommandLine& line) {
         .Flag("--revert-once", "with --revert-after: only after its first switch", kFaultGroup)
         .Flag("--quiet-output", "no periodic output", kFaultGroup)
         .Flag("--refuse-rate", "it refuses rate changes, with the refusal its protocol has", kFaultGroup)
+        .Flag("--refuse-save", "it refuses to save its settings, where its protocol saves them", kFaultGroup)
         .Flag("--misses-first-try", ListText("it answers a repeated query only on the second try", missing), kFaultGroup)
         .Flag("--wrong-ack", "it acknowledges requests wrongly, where its protocol acknowledges", kFaultGroup)
         .Valued("--receiver-port", "P", ListText("the receiver's port the cable is on", ports), kFaultGroup)
@@ -44,6 +45,7 @@ bool ParseSimFaults(const ParsedWords& args, KSimDeviceOptions& device, KSimWorl
     device.neverSwitches = args.Flag("--never-switches");
     device.streaming = !args.Flag("--quiet-output");
     device.refusesRateChange = args.Flag("--refuse-rate");
+    device.refusesSave = args.Flag("--refuse-save");
     device.revertsOnce = args.Flag("--revert-once");
     device.missesFirstTry = args.Flag("--misses-first-try");
     device.wrongAcknowledgements = args.Flag("--wrong-ack");

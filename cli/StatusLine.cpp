@@ -20,6 +20,16 @@ void StatusLine::Report(int kind, int baud, int value) {
 
 void StatusLine::Show(const std::string& text, Colour colour) {
     std::lock_guard<std::mutex> guard(lock);
+    if (live || text != lastText) Write(text, colour, false);
+    lastText = text;
+}
+
+void StatusLine::Note(const std::string& text, Colour colour) {
+    std::lock_guard<std::mutex> guard(lock);
+    Write(text, colour, true);
+}
+
+void StatusLine::Write(const std::string& text, Colour colour, bool stays) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (live) {
@@ -31,13 +41,12 @@ void StatusLine::Show(const std::string& text, Colour colour) {
         } else {
             dot = colour == Colour::Green ? "[ OK ]" : colour == Colour::Red ? "[....]" : "[    ]";
         }
-        std::fprintf(out, "\r\033[K%s %s  (%.1f s)", dot, text.c_str(), seconds);
-        lineOpen = true;
-    } else if (text != lastText) {
+        std::fprintf(out, "\r\033[K%s %s  (%.1f s)%s", dot, text.c_str(), seconds, stays ? "\n" : "");
+        lineOpen = !stays;
+    } else {
         const char* mark = colour == Colour::Green ? "green" : colour == Colour::Red ? "red" : "grey";
         std::fprintf(out, "[%7.1f s] %-5s %s\n", seconds, mark, text.c_str());
     }
-    lastText = text;
     std::fflush(out);
 }
 

@@ -16,6 +16,9 @@ public:
     // A report from the session (kind 0 pinging, 1 monitoring, 2 detecting), any thread.
     void Report(int kind, int baud, int value);
     void Show(const std::string& text, Colour colour);
+    // A line that stays in view (what came of a save): the live line is ended by it, and the
+    // next Show draws below it.
+    void Note(const std::string& text, Colour colour);
     // Ends the live line so that later output starts on a line of its own.
     void Finish();
 
@@ -23,6 +26,9 @@ public:
     static std::string TextFor(int kind, int baud);
 
 private:
+    // Writes one line of either form; called with the lock held.
+    void Write(const std::string& text, Colour colour, bool stays);
+
     std::FILE* out;
     bool live;
     bool colours;

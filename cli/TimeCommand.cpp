@@ -24,6 +24,7 @@ constexpr int32_t kSettleMs = 2000;
 
 struct TimeAnswer {
     bool answered = false;
+    KTimeScale scale = KTimeScale::Gps;
     KGPSTime receiver{KGPSTime::kGpsEpoch};
     KGPSTime pc{KGPSTime::kGpsEpoch};
 };
@@ -35,6 +36,7 @@ TimeAnswer AskTime(int32_t type, KSerialComm& link) {
     receiver->StopAllBroadcast(kSettleMs);
     TimeAnswer answer;
     answer.answered = receiver->QueryTime(answer.receiver);
+    answer.scale = receiver->TimeAnswerScale();
     // The PC clock to the millisecond (the process clock gives whole seconds only).
     const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
     answer.pc = KGPSTime(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count()));
@@ -91,23 +93,30 @@ TimeOutcome AskTime(const TimeOptions& options) {
 void PrintTime(const TimeAnswer& answer, bool json, JsonValue& document) {
     const int32_t leap = GpsMinusUtcSeconds(answer.pc.utc);
     const double difference = SecondsBetween(answer.pc, answer.receiver);
+    // The receiver's clock error: its answer as UTC against the PC clock, which keeps UTC.
+    const KGPSTime receiverUtc = answer.scale == KTimeScale::Gps ? GpsToUtc(answer.receiver) : answer.receiver;
+    const double clockError = SecondsBetween(answer.pc, receiverUtc);
+    const char* scale = TimeScaleName(answer.scale);
     if (json) {
-        // The receiver's time on the scale it answers in (GPS or UTC, as the family's receivers do).
+        // The receiver's time on the scale it answers in.
         document["receiverTime"] = {{"time", JsonCalendar(answer.receiver)},
                                     {"week", answer.receiver.GetGPSWeek()},
-                                    {"secondsOfWeek", ShownSecondsOfWeek(answer.receiver)}};
+                                    {"secondsOfWeek", ShownSecondsOfWeek(answer.receiver)},
+                                    {"scale", scale}};
         document["pcTime"] = {{"utc", JsonUtc(answer.pc)}};
         document["receiverMinusPcSeconds"] = std::round(difference * 1000.0) / 1000.0;
         document["gpsMinusUtcSeconds"] = leap;
+        document["receiverClockErrorSeconds"] = std::round(clockError * 1000.0) / 1000.0;
         PrintJson(document);
         return;
     }
-    std::printf("receiver: %s\n", CalendarText(answer.receiver).c_str());
+    std::printf("receiver: %s %s\n", CalendarText(answer.receiver).c_str(), scale);
     std::printf("PC clock: %s.%03d UTC\n", answer.pc.Format().c_str(), answer.pc.nanoseconds / 1000000);
-    std::printf("receiver minus PC clock: %+.3f s\n", difference);
-    std::printf("(GPS time runs %d s ahead of UTC: a receiver that answers in GPS time shows about %+d s here\n"
-                "when both clocks are right)\n",
-                leap, leap);
+    std::printf("receiver clock error: %+.3f s", clockError);
+    if (answer.scale == KTimeScale::Gps)
+        std::printf(" (its GPS time less the %d s GPS runs ahead of UTC, minus the PC clock)\n", leap);
+    else
+        std::printf(" (its UTC time minus the PC clock)\n");
 }
 
 int PrintTimeOutcome(const TimeOptions& options, const TimeOutcome& outcome) {
@@ -153,9 +162,10 @@ Parsed<TimeOptions> ParseTime(const Words& words) {
 CommandLine TimeCommandLine() {
     return CommandLine("time")
         .Synopsis("velinor time --receiver NAME|ID --port PORT --baud RATE [--verbose] [--json]")
-        .About("Asks the receiver for its GPS time at the rate it runs at now and prints it with its\n"
-               "difference to this computer's clock. The receiver's periodic output is stopped first, as a\n"
-               "session does; its rate is not changed.\n")
+        .About("Asks the receiver for its time at the rate it runs at now and prints it, the time scale it\n"
+               "answers in (GPS or UTC, as the receiver's family does), and the receiver's clock error: its\n"
+               "time as UTC (GPS time less the leap seconds of that moment) minus this computer's clock.\n"
+               "The receiver's periodic output is stopped first, as a session does; its rate is not changed.\n")
         .Valued("--receiver", "NAME|ID", "receiver type: id or name from 'velinor receivers'")
         .Valued("--port", "PORT", "COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0")
         .Valued("--baud", "RATE", "the rate the receiver runs at now")

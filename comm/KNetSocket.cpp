@@ -114,15 +114,14 @@ bool KNetSocket::Connect(const std::string& host, const std::string& port, int t
                 const int ready = PollOn(&wait, MsLeft(deadline));
                 if (ready <= 0) {
                     err = 0;
-                    error = "no answer from " + host + " port " + port + " within " +
-                            std::to_string(timeoutMs / 1000) + " s";
+                    error = "no answer within " + std::to_string(timeoutMs / 1000) + " s";
                 } else {
                     socklen_t size = sizeof err;
                     ::getsockopt(h, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &size);
                     if (err == 0) handle = candidate;
                 }
             }
-            if (handle == kNone && err != 0) error = ErrorText(err) + " (" + host + " port " + port + ")";
+            if (handle == kNone && err != 0) error = ErrorText(err);
         } else {
             handle = candidate;
         }

@@ -356,3 +356,42 @@ std::unique_ptr<KSerialComm> CreatePortLink(const std::string& device) {
     if (IsNetworkPortName(device)) return std::make_unique<KNetworkComm>();
     return std::make_unique<KSerialComm>();
 }
+
+std::vector<KPortFinding> CheckNetworkPort(const std::string& url, int32_t baud) {
+    std::vector<KPortFinding> findings;
+    KNetworkAddress address;
+    std::string error;
+    if (!ParseNetworkAddress(url, address, error)) {
+        findings.push_back({KPortFinding::Problem, "device", error, "name it as rfc2217://HOST:PORT or socket://HOST:PORT"});
+        return findings;
+    }
+    KNetworkComm link;
+    KOpenError failure;
+    link.SetOpenFailureHook([&failure](const KOpenError& e) { failure = e; });
+    link.DevicePath = url;
+    link.BaudRate = baud;
+    const std::string server = address.host + " port " + address.port;
+    if (!link.Open(0)) {
+        findings.push_back({KPortFinding::Problem, "network", failure.reason, failure.remedy});
+        return findings;
+    }
+    link.Close();
+    if (address.scheme == KNetworkAddress::Socket) {
+        findings.push_back({KPortFinding::Ok, "network", server + " answers (raw TCP)", ""});
+        findings.push_back({KPortFinding::Note, "rate",
+                            "a raw TCP port carries bytes at whatever rate the server's port is set to: listening "
+                            "and asking work there, but no rate can be set through it",
+                            "to set rates, have the server speak RFC 2217 and use rfc2217://" + address.host + ":" +
+                                address.port});
+    } else {
+        findings.push_back({KPortFinding::Ok, "network",
+                            server + " answers, takes the COM port option of RFC 2217 and confirmed " +
+                                std::to_string(baud) + " baud",
+                            ""});
+    }
+    findings.push_back({KPortFinding::Note, "security",
+                        "RFC 2217 and raw TCP ports have no authentication: whoever reaches " + server +
+                            " can change the receiver's rate and read its data",
+                        "keep the server on a trusted network, or reach it through an SSH tunnel"});
+    return findings;
+}

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "comm/KNetSocket.h"
+#include "comm/KPortCheckup.h"
 #include "comm/KSerialComm.h"
 #include "comm/KTelnetCodec.h"
 
@@ -79,3 +80,7 @@ private:
 
 // The link for a port as the user names it: a network link for a URL, else a serial one.
 std::unique_ptr<KSerialComm> CreatePortLink(const std::string& device);
+
+// What `velinor doctor` can tell of a network port without listening: that the URL reads, that
+// the server answers, and (rfc2217://) that it takes the COM port option and confirms a rate.
+std::vector<KPortFinding> CheckNetworkPort(const std::string& url, int32_t baud = 9600);

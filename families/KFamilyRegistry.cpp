@@ -2,6 +2,7 @@
 #include <new>
 
 #include "families/KReceiverFamily.h"
+#include "receivers/KMessageReader.h"
 #include "monitors/KStreamMonitor.h"
 #include "receivers/KReceiver.h"
 
@@ -72,6 +73,12 @@ std::unique_ptr<KReceiver> CreateReceiver(int32_t typeId) {
 std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol) {
     for (const KReceiverFamily& family : ReceiverFamilies())
         if (family.protocol.IsCalled(protocol) && family.protocol.createMonitor) return family.protocol.createMonitor();
+    return nullptr;
+}
+
+std::unique_ptr<KMessageReader> CreateMessageReader(const std::string& protocol) {
+    for (const KReceiverFamily& family : ReceiverFamilies())
+        if (family.protocol.IsCalled(protocol) && family.protocol.createReader) return family.protocol.createReader();
     return nullptr;
 }
 

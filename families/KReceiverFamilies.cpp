@@ -41,7 +41,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     std::vector<KReceiverFamily> rows;
     rows.push_back({
         .name = "Ashtech",
-        .protocol = {.name = "ashtech", .createMonitor = &Framer<KAshtechStreamMonitor>},
+        .protocol = {.name = "ashtech", .createMonitor = &Framer<KAshtechStreamMonitor>,
+                     .createReader = &KAshtechReceiver::CreateMessageReader},
         .types = {{1, "Ashtech Z"}, {2, "Ashtech AC12"}, {3, "Ashtech G12"}},
         .createReceiver = &KAshtechReceiver::Create,
         .simulator = {.create = &KAshtechDevice::Create, .rates = &KAshtechDevice::Rates, .missesFirstTry = true,
@@ -50,7 +51,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "Leica",
-        .protocol = {.name = "lb2", .createMonitor = &Framer<KLeicaStreamMonitor>},
+        .protocol = {.name = "lb2", .createMonitor = &Framer<KLeicaStreamMonitor>,
+                     .createReader = &KLeicaReceiver::CreateMessageReader},
         .types = {{4, "Leica CRS1000"},
                   // Slow to answer at every rate; after a rate change it gets a control command
                   // (the receiver's own business) and a pause.
@@ -63,7 +65,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "NavCom",
-        .protocol = {.name = "navcom", .createMonitor = &Framer<KNavComStreamMonitor>},
+        .protocol = {.name = "navcom", .createMonitor = &Framer<KNavComStreamMonitor>,
+                     .createReader = &KNavComReceiver::CreateMessageReader},
         .types = {{8, "NavCom"}},
         .createReceiver = &KNavComReceiver::Create,
         .simulator = {.create = &KNavComDevice::Create},
@@ -72,7 +75,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "Novatel",
-        .protocol = {.name = "novatel", .createMonitor = &Framer<KNovatelStreamMonitor>},
+        .protocol = {.name = "novatel", .createMonitor = &Framer<KNovatelStreamMonitor>,
+                     .createReader = &KNovatelReceiver::CreateMessageReader},
         .types = {{9, "Novatel/Sokkia"}},
         .createReceiver = &KNovatelReceiver::Create,
         .simulator = {.create = &KNovatelDevice::Create},
@@ -81,7 +85,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "SiRF",
-        .protocol = {.name = "sirf", .createMonitor = &Framer<KSiRFStreamMonitor>},
+        .protocol = {.name = "sirf", .createMonitor = &Framer<KSiRFStreamMonitor>,
+                     .createReader = &KSiRFReceiver::CreateMessageReader},
         .types = {{10, "SiRFStar III"}},
         .createReceiver = &KSiRFReceiver::Create,
         .simulator = {.create = &KSiRFDevice::Create},
@@ -90,7 +95,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "Topcon",
-        .protocol = {.name = "topcon", .createMonitor = &Framer<KTopconStreamMonitor>},
+        .protocol = {.name = "topcon", .createMonitor = &Framer<KTopconStreamMonitor>,
+                     .createReader = &KTopconReceiver::CreateMessageReader},
         .types = {{11, "Topcon"}},
         .createReceiver = &KTopconReceiver::Create,
         .simulator = {.create = &KTopconDevice::Create, .missesFirstTry = true, .receiverPorts = "a-d"},
@@ -100,7 +106,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     constexpr KTypeTimings kTrimble = {.slowUpToBaud = 4800, .slowPingMs = 3000};
     rows.push_back({
         .name = "Trimble",
-        .protocol = {.name = "trimble", .createMonitor = &Framer<KTrimbleStreamMonitor>},
+        .protocol = {.name = "trimble", .createMonitor = &Framer<KTrimbleStreamMonitor>,
+                     .createReader = &KTrimbleReceiver::CreateMessageReader},
         .types = {{12, "Trimble 4000 SSi", kTrimble}, {13, "Trimble 47/48/5700", kTrimble}, {14, "Trimble NetR5", kTrimble}},
         .createReceiver = &KTrimbleReceiver::Create,
         .simulator = {.create = &KTrimbleDevice::Create, .receiverPorts = "1-4 or 18"},
@@ -108,7 +115,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "u-blox",
-        .protocol = {.name = "ubx", .createMonitor = &Framer<KUbloxStreamMonitor>},
+        .protocol = {.name = "ubx", .createMonitor = &Framer<KUbloxStreamMonitor>,
+                     .createReader = &KUbloxReceiver::CreateMessageReader},
         // Up to 9600 its MON-VER answer may queue behind a second of its output.
         .types = {{15, "u-blox", {.slowUpToBaud = 9600, .slowPingMs = 2000}, KUbloxReceiver::kRates}},
         .createReceiver = &KUbloxReceiver::Create,
@@ -118,16 +126,22 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     });
     rows.push_back({
         .name = "MediaTek",
-        .protocol = {.name = "nmea", .createMonitor = &Framer<KMediaTekStreamMonitor>, .listeningProves = false},
+        .protocol = {.name = "nmea", .createMonitor = &Framer<KMediaTekStreamMonitor>,
+                     .createReader = &KMediaTekReceiver::CreateMessageReader, .listeningProves = false},
         // At 4800 the firmware's answer may queue behind a second of NMEA output.
         .types = {{16, "MediaTek/Quectel", {.slowUpToBaud = 4800, .slowPingMs = 2000}, KMediaTekReceiver::Rates()}},
         .createReceiver = &KMediaTekReceiver::Create,
         .simulator = {.create = &KMediaTekDevice::Create},
         .scansTime = true,
+        // Quectel's L70/L80 protocol documents: a PMTK251 rate is lost only on a full cold start
+        // or in standby mode, i.e. it lives in the backup memory.
+        .unsavedRateNote = "PMTK251 has no save of its own: many MediaTek firmwares keep the rate while the "
+                           "module has backup power, and a full cold start or standby takes it back to the default",
     });
     rows.push_back({
         .name = "Septentrio",
-        .protocol = {.name = "sbf", .createMonitor = &Framer<KSeptentrioStreamMonitor>},
+        .protocol = {.name = "sbf", .createMonitor = &Framer<KSeptentrioStreamMonitor>,
+                     .createReader = &KSeptentrioReceiver::CreateMessageReader},
         // A ping is two exchanges (a line end for the prompt, then the command), so it waits for
         // two answers; at 1200 they take over a second each.
         .types = {{17, "Septentrio", {.detectPingMs = 2000, .slowUpToBaud = 2400, .slowPingMs = 3000},

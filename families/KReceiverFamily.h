@@ -11,6 +11,7 @@
 
 #include "comm/KBaudRates.h"
 
+class KMessageReader;
 class KReceiver;
 class KSimDevice;
 class KStreamMonitor;
@@ -44,6 +45,8 @@ struct KFamilyProtocol {
     const char* name = "";
     std::span<const char* const> aliases = {};  // accepted too, never shown
     std::unique_ptr<KStreamMonitor> (*createMonitor)() = nullptr;
+    // What its messages are called and the times they carry, for one recorded stream.
+    std::unique_ptr<KMessageReader> (*createReader)() = nullptr;
     // Whether its receivers' own output names the family to a listener; false where the output
     // is a protocol many makers share (plain NMEA) and only an answer to asking can.
     bool listeningProves = true;
@@ -71,6 +74,10 @@ struct KReceiverFamily {
     KFamilySimulator simulator = {};
     bool queriesTime = false;  // its receivers answer QueryTime
     bool scansTime = false;    // its ScanTimeSpan reads times from recorded streams
+    // For families whose receivers cannot save a rate from here (SaveSettings answers
+    // NotSupported): what is known of how they keep one over a power cycle, as the end of a
+    // sentence; nullptr when nothing is.
+    const char* unsavedRateNote = nullptr;
 
     const KCatalogueType* Type(int32_t typeId) const;
 };
@@ -91,6 +98,8 @@ const KCatalogueType* FindCatalogueType(int32_t typeId);
 std::unique_ptr<KReceiver> CreateReceiver(int32_t typeId);
 // The framer of the family whose protocol has this name or alias, or none.
 std::unique_ptr<KStreamMonitor> CreateStreamMonitor(const std::string& protocol);
+// The message reader of the family whose protocol has this name or alias, or none.
+std::unique_ptr<KMessageReader> CreateMessageReader(const std::string& protocol);
 // The protocol names in alphabetical order, for help and messages: "a, b or c" with " or ".
 std::string ProtocolNamesText(const char* lastSeparator);
 

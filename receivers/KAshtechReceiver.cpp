@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
@@ -163,4 +164,37 @@ bool KAshtechReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLa
         if (PbnTime(message, first.GetGPSWeek(), last)) gotLast = true;
     };
     return ScanRecording(kScanMessageLimit, firstTime, gotFirst, lastTime);
+}
+
+namespace {
+
+// Ashtech responses by their type ("POS", "PBN"), other sentences by their address ("GPXDR").
+// Times from GBN (GPS week and time of week) and PBN (time of week alone).
+class KAshtechMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length < 2 || message.data[0] != '$') return facts;
+        const std::string_view text(reinterpret_cast<const char*>(message.data.get()),
+                                    static_cast<size_t>(message.length));
+        const std::string_view body = text.substr(Begins(message, "$PASHR,") ? 7 : 1);
+        facts.name = std::string(body.substr(0, body.find_first_of(",*\r\n")));
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        if (Begins(message, kGbn) && Holds(message, kTimeOffset, 6)) {
+            const uint8_t* p = message.data.get() + kTimeOffset;
+            const auto towMs = static_cast<int32_t>(KByteFields::LittleEndian(p + 2, 4));
+            if (towMs >= 0) SetWeekTime(facts, static_cast<uint32_t>(KByteFields::LittleEndian(p, 2)), towMs / 1000.0);
+        } else if (PbnTime(message, 0, time)) {
+            SetOfWeek(facts, time.GetSecondsOfWeek());
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"GBN", "PBN"}; }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KAshtechReceiver::CreateMessageReader() {
+    return std::make_unique<KAshtechMessageReader>();
 }

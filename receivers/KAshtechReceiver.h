@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 // Ashtech Z, AC12 and G12 over the Ashtech ASCII command set ("$PASHQ," queries, "$PASHS,"
@@ -32,6 +33,8 @@ public:
     static int32_t SpeedCode(int32_t baud);
     // The receiver of catalogue types 1 to 3; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 private:
     // The first queued message that begins with `prefix`; the others are dropped.

@@ -8,4 +8,7 @@ public:
     explicit KLeicaRS500Receiver(bool readerThread = true) : KLeicaReceiver(readerThread) {}
     bool ChangeBaud(int32_t baud) override;
     bool QueryTime(KGPSTime& time) override;
+    // Its calendar answer is taken as UTC, the civil time the receiver shows its user.
+    static constexpr KTimeScale kTimeScale = KTimeScale::Utc;
+    KTimeScale TimeAnswerScale() const override { return kTimeScale; }
 };

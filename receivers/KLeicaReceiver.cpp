@@ -106,3 +106,39 @@ bool KLeicaReceiver::SendControlCommand(int32_t command, bool waitForReply) {
     const uint8_t reply[] = {0xFF, 0xDB};
     return WaitForPayload(reply, sizeof reply, kControlReplyMs) != nullptr;
 }
+
+namespace {
+
+// LB2 frames by their first payload byte ("0x85"), or two for the 0xFA family ("0xfa07"). Times
+// from the answers to the time queries: 0xFA07 (a calendar date and time, on the scale the
+// System 500 answers in) and 0x01 (tenths of a second of the GPS week, no week).
+class KLeicaMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length < static_cast<int32_t>(kPayloadOffset + kChecksumBytes + 1))
+            return facts;
+        const uint8_t* f = message.data.get();
+        const auto payloadEnd = static_cast<size_t>(message.length) - kChecksumBytes;
+        const bool twoBytes = f[kPayloadOffset] == 0xFA && payloadEnd > kPayloadOffset + 1;
+        facts.name = twoBytes ? HexId(static_cast<uint32_t>(f[4] << 8 | f[5]), 4) : HexId(f[kPayloadOffset], 2);
+        if (twoBytes && f[5] == 0x07 && payloadEnd >= 13) {
+            // Two-digit years: these receivers were made long after 1980.
+            const int32_t year = f[12] < 80 ? 2000 + f[12] : 1900 + f[12];
+            if (f[11] >= 1 && f[11] <= 12 && f[10] >= 1 && f[10] <= 31 && f[6] < 24 && f[7] < 60 && f[8] < 61)
+                SetCount(facts, KGPSTime::UTCFromYMDHMS(year, f[11], f[10], f[6], f[7], f[8]),
+                         f[9] % 100 * 10000000, KLeicaRS500Receiver::kTimeScale);
+        } else if (f[kPayloadOffset] == 0x01 && payloadEnd >= 8) {
+            SetOfWeek(facts, (f[5] | f[6] << 8 | f[7] << 16) / 10.0);
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"0xfa07", "0x01"}; }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KLeicaReceiver::CreateMessageReader() {
+    return std::make_unique<KLeicaMessageReader>();
+}

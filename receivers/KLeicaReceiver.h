@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 // What all Leica models share over LB2 frames: the frame sender, the stop-output commands, the
@@ -27,6 +28,8 @@ public:
 
     // The receiver of catalogue types 4 and 5 (CRS1000) and 6 and 7 (RS500); nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 protected:
     // Replies are matched on their first payload bytes (frame offset 4 on), which must exist.

@@ -10,7 +10,6 @@
 #include "log/DebugTrace.h"
 #include "monitors/KMediaTekStreamMonitor.h"
 #include "receivers/KByteFields.h"
-#include "time/KLeapSeconds.h"
 
 namespace {
 
@@ -75,21 +74,6 @@ bool TimeOfDay(std::string_view field, int32_t& hour, int32_t& minute, double& s
     return true;
 }
 
-// UTC as the receiver told it, on the GPS scale: before the GPS epoch there is no such time.
-bool GpsTimeOf(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, double second,
-               KGPSTime& time) {
-    if (year < 1980 || year > 2038 || month < 1 || month > 12 || day < 1 || day > 31) return false;
-    const int64_t count = KGPSTime::UTCFromYMDHMS(year, month, day, hour, minute, static_cast<int32_t>(second));
-    if (count < KGPSTime::kGpsEpoch) return false;
-    // The offset in force at that UTC moment. The table is kept on the GPS scale, where a new
-    // offset k starts at UTC midnight plus k; every step adds one second, so the moment taken
-    // with one second more than the offset before is on the right side of the step.
-    const int32_t leap = GpsMinusUtcSeconds(count + GpsMinusUtcSeconds(count) + 1);
-    time = KGPSTime(year, month, day, hour, minute, second);
-    time.utc += leap;
-    return true;
-}
-
 // The time of an RMC sentence with valid data or of a ZDA sentence.
 bool SentenceTime(const StreamMessage& message, KGPSTime& time) {
     const std::string_view text = Text(message);
@@ -104,13 +88,13 @@ bool SentenceTime(const StreamMessage& message, KGPSTime& time) {
             return false;
         // Two-digit years: NMEA devices were first made in the 1980s.
         year += year < 80 ? 2000 : 1900;
-        return GpsTimeOf(year, month, day, hour, minute, second, time);
+        return GpsTimeOfUtc(year, month, day, hour, minute, second, time);
     }
     if (kind == "ZDA" && f.size() >= 5) {
         if (!TimeOfDay(f[1], hour, minute, second) || f[2].size() != 2 || f[3].size() != 2 || f[4].size() != 4 ||
             !Number(f[2], 0, 2, day) || !Number(f[3], 0, 2, month) || !Number(f[4], 0, 4, year))
             return false;
-        return GpsTimeOf(year, month, day, hour, minute, second, time);
+        return GpsTimeOfUtc(year, month, day, hour, minute, second, time);
     }
     return false;
 }
@@ -198,4 +182,28 @@ bool KMediaTekReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotL
         }
     };
     return ScanRecording(kScanMessageLimit, firstTime, gotFirst, lastTime);
+}
+
+namespace {
+
+// NMEA sentences by their address ("GPRMC", "PMTK001"); times from RMC and ZDA, in UTC.
+class KNmeaMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        const std::string_view text = Text(message);
+        if (text.empty() || text[0] != '$') return facts;
+        facts.name = std::string(text.substr(1, text.find_first_of(",*\r\n") - 1));
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        if (SentenceTime(message, time)) SetTime(facts, time, KTimeScale::Utc);
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"RMC", "ZDA"}; }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KMediaTekReceiver::CreateMessageReader() {
+    return std::make_unique<KNmeaMessageReader>();
 }

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 // MediaTek chipsets and the modules built on them (Quectel L70/L80, GlobalTop and others) over
@@ -38,4 +39,6 @@ public:
     static std::span<const int32_t> Rates();
     // The receiver of catalogue type 16; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 };

@@ -187,3 +187,38 @@ bool KNavComReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLas
             if (isTimeTagged(message) && DecodeNavComTime(&message, last)) gotLast = true;
         });
 }
+
+namespace {
+
+// NavCom messages by command id ("0xb1"). Times from the blocks that begin with a GPS week and a
+// time of week: 0xB0 and 0xB1 (milliseconds) and 0x86 (seconds).
+class KNavComMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length <= static_cast<int32_t>(kIdOffset)) return facts;
+        const uint8_t id = IdOf(message);
+        facts.name = HexId(id, 2);
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        if (id == kIdPvt && Holds(message, kPayloadOffset, 2 + 4)) {
+            const uint8_t* fields = message.data.get() + kPayloadOffset;
+            SetWeekTime(facts, static_cast<uint32_t>(KByteFields::LittleEndian(fields, 2)),
+                        KByteFields::LittleEndian(fields + 2, 4) / 1000.0);
+        } else if ((id == KNavComReceiver::kIdTimeTagged || id == kIdChannelStatus) &&
+                   KNavComReceiver::DecodeNavComTime(&message, time)) {
+            SetWeekTime(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"0xb0", "0xb1", "0x86"}; }
+
+private:
+    static constexpr uint8_t kIdPvt = 0xB1, kIdChannelStatus = 0x86;
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KNavComReceiver::CreateMessageReader() {
+    return std::make_unique<KNavComMessageReader>();
+}

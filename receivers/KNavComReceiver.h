@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 // The NavCom receiver over its binary packets (02 99 66, ID, length, payload, XOR, 03). Every
@@ -49,6 +50,8 @@ public:
 
     // The receiver of catalogue type 8; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 protected:
     // Waits for message `messageId` (for an acknowledgement, 0x06: the one of `ackedId`); every

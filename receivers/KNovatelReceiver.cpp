@@ -175,3 +175,47 @@ bool KNovatelReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLa
             gotLast = true;
         });
 }
+
+namespace {
+
+// Novatel logs by name where known, else by number ("log 128"). Every log header carries the
+// GPS week and milliseconds of week; a time status of UNKNOWN says the receiver has no time yet.
+class KNovatelMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (!HoldsHeader(message)) return facts;
+        facts.name = NameOf(IdOf(message));
+        if (message.data[kTypeOffset] & KNovatelReceiver::kTypeResponse) facts.name += " response";
+        if (message.data[kTimeStatusOffset] != kTimeStatusUnknown) {
+            const KGPSTime time = HeaderTime(message);
+            if (time.GetGPSWeek() != 0) SetWeekTime(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"every log's header"}; }
+
+private:
+    static constexpr size_t kTimeStatusOffset = 13;
+    static constexpr uint8_t kTimeStatusUnknown = 20;
+
+    static std::string NameOf(uint16_t id) {
+        static constexpr struct {
+            uint16_t id;
+            const char* name;
+        } kNames[] = {{1, "LOG"},       {4, "COM"},      {7, "GPSEPHEM"},    {8, "IONUTC"},
+                      {37, "VERSION"},  {38, "UNLOGALL"}, {41, "RAWEPHEM"},   {42, "BESTPOS"},
+                      {43, "RANGE"},    {99, "BESTVEL"}, {101, "TIME"},       {140, "RANGECMP"},
+                      {241, "BESTXYZ"}, {723, "GLOEPHEMERIS"}, {726, "BESTUTM"}, {1194, "BESTSATS"}};
+        for (const auto& entry : kNames)
+            if (entry.id == id) return entry.name;
+        return "log " + std::to_string(id);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KNovatelReceiver::CreateMessageReader() {
+    return std::make_unique<KNovatelMessageReader>();
+}

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 class KNovatelStreamMonitor;
@@ -49,6 +50,8 @@ public:
 
     // The receiver of catalogue type 9; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 protected:
     // True once an OK response to any command is taken from the queue within the budget.

@@ -19,6 +19,7 @@ bool KReceiver::StopAllBroadcast(int32_t) { return false; }
 bool KReceiver::QueryTime(KGPSTime&) { return false; }
 bool KReceiver::Ping(int32_t) { return false; }
 bool KReceiver::ChangeBaud(int32_t) { return false; }
+SaveOutcome KReceiver::SaveSettings(int32_t) { return SaveOutcome::NotSupported; }
 
 bool KReceiver::Attach(KComm* newLink, const char* name) {
     link = newLink;

@@ -6,9 +6,17 @@
 
 #include "log/Logs.h"
 #include "monitors/KStreamMonitor.h"
+#include "receivers/KMessageReader.h"
 #include "time/KGPSTime.h"
 
 class KComm;
+
+// What asking a receiver to keep its rate over a power cycle came to.
+enum class SaveOutcome : int32_t {
+    Saved,         // the receiver said it saved it
+    NotSupported,  // its protocol has no such request here; nothing was sent
+    Failed,        // it refused, or did not say it saved it
+};
 
 // A GNSS receiver as the session drives it, whatever its protocol: silence it, ping it, change
 // its rate, ask its time. Each family owns one stream monitor of its protocol.
@@ -21,11 +29,16 @@ public:
 
     virtual bool StopAllBroadcast(int32_t settleMs);
     virtual bool QueryTime(KGPSTime& time);
+    // The time scale QueryTime's answer is on: most receivers answer in GPS time.
+    virtual KTimeScale TimeAnswerScale() const { return KTimeScale::Gps; }
     virtual bool Ping(int32_t timeoutMs);
     virtual bool ChangeBaud(int32_t baud);
     // What the receiver needs after its change-rate command, still at the old rate, before the
     // host reopens the port at the new one (most need nothing).
     virtual void AfterRateChange() {}
+    // Makes `baud`, the rate the receiver answers at now, the one it starts at after a power
+    // cycle, where its protocol has a way to; the others send nothing and answer NotSupported.
+    virtual SaveOutcome SaveSettings(int32_t baud);
     virtual bool ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                               bool& weekUnknown) = 0;
     virtual void Reset() = 0;

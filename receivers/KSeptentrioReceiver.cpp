@@ -17,6 +17,8 @@ constexpr std::array<int32_t, 11> kRates = {1200, 2400, 4800, 9600, 19200, 38400
 constexpr int32_t kPortPingMs = 2000;
 constexpr int32_t kClearMs = 1000;
 constexpr int32_t kChangeReplyMs = 2000;  // the answer takes most of a second at 1200
+// Two exchanges (the line end, then the copy), each most of a second at 1200, and a flash write.
+constexpr int32_t kSaveReplyMs = 5000;
 constexpr int32_t kScanMessageLimit = 200;
 constexpr const char* kPing = "grc";
 constexpr const char* kSaveToBoot = "exeCopyConfigFile, Current, Boot";
@@ -140,6 +142,10 @@ bool KSeptentrioReceiver::ChangeBaud(int32_t baud) {
 
 bool KSeptentrioReceiver::SaveConfigurationToBoot(int32_t replyMs) { return Command(kSaveToBoot, replyMs); }
 
+SaveOutcome KSeptentrioReceiver::SaveSettings(int32_t) {
+    return SaveConfigurationToBoot(kSaveReplyMs) ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
+
 bool KSeptentrioReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last,
                                        bool& weekUnknown) {
     ClearTimeSpan(gotFirst, first, gotLast, last, weekUnknown);
@@ -158,4 +164,48 @@ bool KSeptentrioReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& go
         }
     };
     return ScanRecording(kScanMessageLimit, firstTime, gotFirst, lastTime);
+}
+
+namespace {
+
+// SBF blocks by name where known, else by number ("block 4090"); command replies as "reply".
+// Every block's header carries the GPS time of week and week, "do not use" values when the
+// receiver has no time.
+class KSbfMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length < 2) return facts;
+        if (message.data[0] != '$' || message.data[1] != '@' || message.length < kWeekOffset + 2) {
+            facts.name = "reply";
+            return facts;
+        }
+        // The block number is the low 13 bits of the id; the top three are its revision.
+        facts.name = NameOf(static_cast<uint16_t>(KByteFields::LittleEndian(message.data.get() + 4, 2) & 0x1FFF));
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        if (BlockTime(message, time)) SetWeekTime(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"every block's header"}; }
+
+private:
+    static std::string NameOf(uint16_t number) {
+        static constexpr struct {
+            uint16_t number;
+            const char* name;
+        } kNames[] = {{4001, "DOP"},           {4006, "PVTCartesian"},  {4007, "PVTGeodetic"},
+                      {4012, "SatVisibility"}, {4013, "ChannelStatus"}, {4014, "ReceiverStatus"},
+                      {4027, "MeasEpoch"},     {5891, "GPSNav"},        {5902, "ReceiverSetup"},
+                      {5914, "ReceiverTime"}};
+        for (const auto& entry : kNames)
+            if (entry.number == number) return entry.name;
+        return "block " + std::to_string(number);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KSeptentrioReceiver::CreateMessageReader() {
+    return std::make_unique<KSbfMessageReader>();
 }

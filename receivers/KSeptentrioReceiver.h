@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 // Septentrio receivers (PolaRx, AsteRx, mosaic) over their ASCII command line. Every command is
@@ -34,6 +35,9 @@ public:
                       bool& weekUnknown) override;
     void Reset() override {}
     void OnDetach() override {}
+    // Copies the current configuration, the rate just set included, to the boot one: Saved once
+    // the receiver agreed, else Failed. Everything else set since boot is kept too.
+    SaveOutcome SaveSettings(int32_t baud) override;
 
     // Makes the current configuration the one the receiver boots with; true once it said done.
     bool SaveConfigurationToBoot(int32_t replyMs);
@@ -44,6 +48,8 @@ public:
     static std::span<const int32_t> Rates();
     // The receiver of catalogue type 17; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 private:
     // Ends whatever the command line holds and waits for the answer; false without one.

@@ -190,3 +190,80 @@ bool KSiRFReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast,
     };
     return ScanRecording(kScanMessageLimit, onFirstPass, gotFirst, onLastPass);
 }
+
+namespace {
+
+// SiRF binary messages by id ("0x29"). Times from 0x02 (measured navigation: a week modulo 1024
+// and time of week, once there is a fix), 0x29 (geodetic navigation: GPS week and time of week,
+// and the UTC date and time, when the navigation is valid), 0x34 (the time of the last pulse,
+// GPS or UTC as its status says), 0x07 (clock status), 0xFA (time) and 0x1C (measurement time
+// of week). Offsets count from the first start byte; the payload begins at 4.
+class KSiRFMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length <= static_cast<int32_t>(kIdOffset + kTrailerBytes))
+            return facts;
+        const uint8_t id = IdOf(message);
+        facts.name = HexId(id, 2);
+        const uint8_t* d = message.data.get();
+        const auto holds = [&](size_t end) { return static_cast<size_t>(message.length) >= end + kTrailerBytes; };
+        using KByteFields::BigEndian;
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        switch (id) {
+        case 0x02:
+            // Mode 1's low three bits: the kind of fix; without one the time is the receiver's guess.
+            if (holds(32) && (d[23] & 0x07) != 0)
+                SetWeekModulo1024(facts, static_cast<uint32_t>(BigEndian(d + 26, 2)), BigEndian(d + 28, 4) / 100.0);
+            break;
+        case 0x29: {
+            if (!holds(23) || BigEndian(d + 5, 2) != 0 || (d[8] & 0x07) == 0) break;
+            const auto week = static_cast<uint32_t>(BigEndian(d + 9, 2));
+            const double tow = BigEndian(d + 11, 4) / 1000.0;
+            const auto year = static_cast<int32_t>(BigEndian(d + 15, 2));
+            // Older firmware counts the week modulo 1024 and leaves the UTC fields empty.
+            if (week >= 1024 || year == 0 ||
+                !SetUtc(facts, year, d[17], d[18], d[19], d[20], BigEndian(d + 21, 2) / 1000.0))
+                SetWeekModulo1024(facts, week, tow);
+            break;
+        }
+        case 0x34: {
+            if (!holds(19) || (d[18] & 0x01) == 0) break;
+            const auto year = static_cast<int32_t>(BigEndian(d + 10, 2));
+            if (d[18] & 0x02) {
+                SetUtc(facts, year, d[9], d[8], d[5], d[6], d[7]);
+            } else if (d[7] < 60) {
+                // GPS time in calendar fields: no leap seconds to add.
+                const int64_t count = KGPSTime::UTCFromYMDHMS(year, d[9], d[8], d[5], d[6], d[7]);
+                if (year >= 1980 && year <= 2038 && d[9] >= 1 && d[9] <= 12 && d[8] >= 1 && d[5] < 24 && d[6] < 60 &&
+                    count >= KGPSTime::kGpsEpoch)
+                    SetTime(facts, KGPSTime(static_cast<int32_t>(count)), KTimeScale::Gps);
+            }
+            break;
+        }
+        case KSiRFReceiver::kIdClockStatus:
+            if (KSiRFReceiver::DecodeClockStatus(&message, time))
+                SetWeekModulo1024(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
+            break;
+        case KSiRFReceiver::kIdTime:
+            if (KSiRFReceiver::HoldsFields(message)) {
+                time = TimeOfTimeMessage(message);
+                SetWeekTime(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
+            }
+            break;
+        case KSiRFReceiver::kIdNavLibMeasurement:
+            if (KSiRFReceiver::HoldsFields(message)) SetOfWeek(facts, KSiRFReceiver::DecodeSoftwareTime(&message));
+            break;
+        default: break;
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override {
+        return {"0x02", "0x29", "0x34", "0x07", "0xfa", "0x1c"};
+    }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KSiRFReceiver::CreateMessageReader() { return std::make_unique<KSiRFMessageReader>(); }

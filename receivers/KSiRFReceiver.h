@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 // The SiRFStar III receiver over SiRF binary packets (A0 A2, big-endian payload length, payload
@@ -58,6 +59,8 @@ public:
 
     // The receiver of catalogue type 10; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 protected:
     // The first acknowledgement (0x0B) of message `ackedId` within the budget; every other

@@ -160,3 +160,77 @@ bool KTopconReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLas
     };
     return ScanRecording(kScanMessageLimit, onFirstPass, gotFirst, onLastPass);
 }
+
+namespace {
+
+// GREIS messages by their two-character id ("GT", "~~"). Times from "GT" (GPS time of week and
+// week modulo 1024), from "~~" (the receiver's time of day) on the date the latest "RD" told,
+// from "rM" and from this program's own time replies.
+class KGreisMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length < 2) return facts;
+        const uint8_t* d = message.data.get();
+        facts.name = std::string(reinterpret_cast<const char*>(d), 2);
+        for (char& c : facts.name)
+            if (c < 0x20 || c > 0x7E) c = '?';
+        const auto holds = [&](int32_t bodyBytes) { return message.length >= kBodyOffset + bodyBytes; };
+        using KByteFields::LittleEndian;
+        int32_t week = 0;
+        double seconds = 0.0;
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        if (Begins(message, "GT") && holds(6)) {
+            SetWeekModulo1024(facts, static_cast<uint32_t>(LittleEndian(d + kBodyOffset + 4, 2)),
+                              LittleEndian(d + kBodyOffset, 4) / 1000.0);
+        } else if (Begins(message, "RD") && holds(5)) {
+            date = {static_cast<int32_t>(LittleEndian(d + kBodyOffset, 2)), d[kBodyOffset + 2], d[kBodyOffset + 3],
+                    d[kBodyOffset + 4]};
+            lastTimeOfDayMs = -1;
+        } else if (Begins(message, "~~") && holds(4) && date.year != 0) {
+            ReceiverTime(facts, static_cast<int32_t>(LittleEndian(d + kBodyOffset, 4)));
+        } else if (Begins(message, "RE") && TimeReply(message, week, seconds) && week != 0) {
+            SetWeekTime(facts, static_cast<uint32_t>(week), seconds);
+        } else if (KTopconReceiver::DecodeRmTime(d, message.length, 0, time)) {
+            SetWeekModulo1024(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"GT", "~~ after RD", "rM", "RE"}; }
+
+private:
+    static constexpr int32_t kBodyOffset = 5;  // after the id and three hex digits of length
+    static constexpr int32_t kMsPerDay = 86400000;
+    // The base of a receiver date: the time scale its date and time of day count in.
+    enum Base : uint8_t { kGps = 0, kUtcUsno = 1, kGlonass = 2, kUtcSu = 3 };
+
+    struct Date {
+        int32_t year = 0;
+        uint8_t month = 0, day = 0, base = kGps;
+    } date;
+    int32_t lastTimeOfDayMs = -1;
+    int32_t daysOn = 0;  // midnights passed since the date was told
+
+    void ReceiverTime(KMessageFacts& facts, int32_t timeOfDayMs) {
+        if (timeOfDayMs < 0 || timeOfDayMs >= kMsPerDay || date.base > kUtcSu) return;
+        // The date comes seldom: a time of day well below the last one has passed midnight.
+        if (lastTimeOfDayMs >= 0 && timeOfDayMs < lastTimeOfDayMs - kMsPerDay / 2) ++daysOn;
+        if (lastTimeOfDayMs < 0) daysOn = 0;
+        lastTimeOfDayMs = timeOfDayMs;
+        // GLONASS time runs three hours ahead of UTC.
+        const int64_t ms = timeOfDayMs - (date.base == kGlonass ? int64_t{3 * 3600000} : 0);
+        const int64_t midnight = KGPSTime::UTCFromYMDHMS(date.year, date.month, date.day, 0, 0, 0);
+        if (midnight <= KGPSTime::kGpsEpoch) return;
+        const int64_t milliseconds = (ms % 1000 + 1000) % 1000;
+        const int64_t seconds = midnight + int64_t{daysOn} * 86400 + (ms - milliseconds) / 1000;
+        SetCount(facts, seconds, static_cast<int32_t>(milliseconds * 1000000),
+                 date.base == kGps ? KTimeScale::Gps : KTimeScale::Utc);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KTopconReceiver::CreateMessageReader() {
+    return std::make_unique<KGreisMessageReader>();
+}

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 // Topcon receivers over GRIL, their ASCII command language. A command line may begin with an
@@ -29,11 +30,13 @@ public:
 
     // The receiver of catalogue type 11; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
+    // The time of an "rM" message, its week taken modulo 1024 onto `weekBase`.
+    static bool DecodeRmTime(const uint8_t* message, int32_t length, uint32_t weekBase,
+                             KGPSTime& time);
 
 private:
     // Whether an "RE" reply carrying `identifier` came within the budget; all else is dropped.
     bool WaitForReply(const char* identifier, int32_t budgetMs);
-    // The time of an "rM" message, its week taken modulo 1024 onto `weekBase`.
-    static bool DecodeRmTime(const uint8_t* message, int32_t length, uint32_t weekBase,
-                             KGPSTime& time);
 };

@@ -169,3 +169,65 @@ bool KTrimbleReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLa
     // The common scan leaves its first pass once the count exceeds the limit it is given.
     return ScanRecording(kScanMessages - 1, onFirstPass, gotFirst, onLastPass);
 }
+
+namespace {
+
+// Trimble packets by type ("0x57"). Times from raw-data records (0x57: a time of week, placed in
+// the week of the latest ephemeris (0x55 type 1) or week text (0x0C)) and from GSOF position
+// time records (0x40, record 1: GPS milliseconds of week and week).
+class KTrimbleMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length < static_cast<int32_t>(kHeaderBytes)) return facts;
+        const uint8_t type = TypeOf(message);
+        facts.name = HexId(type, 2);
+        const uint8_t* d = message.data.get();
+        using KByteFields::BigEndian;
+        double second = 0.0;
+        int32_t textSecond = 0, week = 0;
+        if (RecordSecond(message, second)) {
+            SetOfWeek(facts, second);
+        } else if (type == kRetSvData && Holds(message, kEphemerisTowOffset + 4) && d[4] == kEphemeris) {
+            // The ephemeris' week and the time of week it was sent: near the stream's own time.
+            const auto ephemerisWeek = static_cast<uint32_t>(BigEndian(d + kEphemerisWeekOffset, 2));
+            const double sent = static_cast<double>(BigEndian(d + kEphemerisTowOffset, 4));
+            if (ephemerisWeek != 0 && KGPSTime::IsWeekTime(ephemerisWeek, sent)) Anchor(KGPSTime(ephemerisWeek, sent));
+        } else if (type == KTrimbleReceiver::kWeekText && Holds(message, kWeekTextOffset + kWeekTextWidth) &&
+                   KByteFields::TextCount(d + kSecondTextOffset, kSecondTextWidth, textSecond) &&
+                   KByteFields::TextCount(d + kWeekTextOffset, kWeekTextWidth, week)) {
+            SetWeekTime(facts, static_cast<uint32_t>(week), textSecond);
+        } else if (type == kGsof) {
+            GsofTime(message, facts);
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override { return {"0x57", "0x0c", "0x40"}; }
+
+private:
+    static constexpr uint8_t kRetSvData = 0x55, kEphemeris = 1, kGsof = 0x40, kGsofPositionTime = 1;
+    static constexpr uint32_t kEphemerisWeekOffset = 6, kEphemerisTowOffset = 12;
+    // After the transmission number, page index and last page index.
+    static constexpr uint32_t kGsofRecordsOffset = 7;
+
+    void GsofTime(const StreamMessage& message, KMessageFacts& facts) {
+        const uint8_t* d = message.data.get();
+        // Only the first page starts with a record; later pages go on inside one.
+        if (!Holds(message, kGsofRecordsOffset) || d[5] != 0) return;
+        for (uint32_t at = kGsofRecordsOffset; Holds(message, at + 2);) {
+            const uint32_t length = d[at + 1];
+            if (d[at] == kGsofPositionTime && length >= 6 && Holds(message, at + 2 + 6)) {
+                const auto ms = static_cast<uint32_t>(KByteFields::BigEndian(d + at + 2, 4));
+                return SetWeekTime(facts, static_cast<uint32_t>(KByteFields::BigEndian(d + at + 6, 2)), ms / 1000.0);
+            }
+            at += 2 + length;
+        }
+    }
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KTrimbleReceiver::CreateMessageReader() {
+    return std::make_unique<KTrimbleMessageReader>();
+}

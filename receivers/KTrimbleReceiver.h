@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 class KTrimbleStreamMonitor;
@@ -39,6 +40,8 @@ public:
 
     // The receiver of catalogue types 12, 13 and 14; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 protected:
     // The first queued packet of `packetType` within the budget; every other one is dropped.

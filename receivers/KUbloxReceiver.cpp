@@ -237,6 +237,10 @@ bool KUbloxReceiver::SaveRate(int32_t baud) {
     return WaitForAcknowledgement(kClassCfg, kIdCfgValset, kAcknowledgeMs) == Answer::Taken;
 }
 
+SaveOutcome KUbloxReceiver::SaveSettings(int32_t baud) {
+    return SaveRate(baud) ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
+
 bool KUbloxReceiver::QueryTime(KGPSTime& time) {
     if (!SendUbx(kClassNav, kIdNavTimeGps, {})) return false;
     KGPSTime answer;
@@ -263,3 +267,77 @@ bool KUbloxReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast
             if (MessageTime(message, last)) gotLast = true;
         });
 }
+
+namespace {
+
+// UBX message names as the u-blox interface descriptions give them: class, then id.
+struct UbxName {
+    uint8_t messageClass, id;
+    const char* name;
+};
+constexpr UbxName kUbxNames[] = {
+    {0x01, 0x01, "NAV-POSECEF"}, {0x01, 0x02, "NAV-POSLLH"},  {0x01, 0x03, "NAV-STATUS"},   {0x01, 0x04, "NAV-DOP"},
+    {0x01, 0x06, "NAV-SOL"},     {0x01, 0x07, "NAV-PVT"},     {0x01, 0x11, "NAV-VELECEF"},  {0x01, 0x12, "NAV-VELNED"},
+    {0x01, 0x20, "NAV-TIMEGPS"}, {0x01, 0x21, "NAV-TIMEUTC"}, {0x01, 0x22, "NAV-CLOCK"},    {0x01, 0x23, "NAV-TIMEGLO"},
+    {0x01, 0x24, "NAV-TIMEBDS"}, {0x01, 0x25, "NAV-TIMEGAL"}, {0x01, 0x26, "NAV-TIMELS"},   {0x01, 0x30, "NAV-SVINFO"},
+    {0x01, 0x32, "NAV-SBAS"},    {0x01, 0x35, "NAV-SAT"},     {0x01, 0x3C, "NAV-RELPOSNED"}, {0x01, 0x43, "NAV-SIG"},
+    {0x01, 0x61, "NAV-EOE"},     {0x02, 0x13, "RXM-SFRBX"},   {0x02, 0x15, "RXM-RAWX"},     {0x02, 0x32, "RXM-RTCM"},
+    {0x04, 0x00, "INF-ERROR"},   {0x04, 0x01, "INF-WARNING"}, {0x04, 0x02, "INF-NOTICE"},   {0x04, 0x03, "INF-TEST"},
+    {0x04, 0x04, "INF-DEBUG"},   {0x05, 0x00, "ACK-NAK"},     {0x05, 0x01, "ACK-ACK"},      {0x06, 0x00, "CFG-PRT"},
+    {0x06, 0x01, "CFG-MSG"},     {0x06, 0x09, "CFG-CFG"},     {0x06, 0x8A, "CFG-VALSET"},   {0x06, 0x8B, "CFG-VALGET"},
+    {0x0A, 0x04, "MON-VER"},     {0x0A, 0x09, "MON-HW"},      {0x0D, 0x01, "TIM-TP"},       {0x0D, 0x03, "TIM-TM2"},
+};
+constexpr struct {
+    uint8_t messageClass;
+    const char* name;
+} kUbxClasses[] = {{0x01, "NAV"}, {0x02, "RXM"}, {0x04, "INF"}, {0x05, "ACK"}, {0x06, "CFG"}, {0x09, "UPD"},
+                   {0x0A, "MON"}, {0x0B, "AID"}, {0x0D, "TIM"}, {0x10, "ESF"}, {0x13, "MGA"}, {0x21, "LOG"},
+                   {0x27, "SEC"}, {0x28, "HNR"}};
+
+std::string UbxNameOf(uint8_t messageClass, uint8_t id) {
+    for (const UbxName& entry : kUbxNames)
+        if (entry.messageClass == messageClass && entry.id == id) return entry.name;
+    std::string name = HexId(messageClass, 2);
+    for (const auto& entry : kUbxClasses)
+        if (entry.messageClass == messageClass) name = entry.name;
+    return name + "-" + HexId(id, 2);
+}
+
+class KUbxMessageReader : public KMessageReader {
+public:
+    KMessageFacts Read(const StreamMessage& message) override {
+        KMessageFacts facts;
+        if (message.data == nullptr || message.length < static_cast<int32_t>(kFrameOverhead)) return facts;
+        facts.name = UbxNameOf(message.data[2], message.data[3]);
+        const uint8_t* p = Payload(message);
+        const size_t length = PayloadLength(message);
+        KGPSTime time(KGPSTime::kGpsEpoch);
+        if (TimeGpsTime(message, time) || PvtTime(message, time) || RawxTime(message, time)) {
+            SetTime(facts, time, KTimeScale::Gps);
+        } else if (Is(message, KUbloxReceiver::kClassNav, kIdNavSol) && length >= 12) {
+            // iTOW (ms), fTOW (ns), week; flags bit 2 week valid, bit 3 time of week valid.
+            const double tow = static_cast<double>(LittleEndian(p, 4)) / 1000.0 +
+                               static_cast<int32_t>(LittleEndian(p + 4, 4)) * 1e-9;
+            const auto week = static_cast<int16_t>(LittleEndian(p + 8, 2));
+            if ((p[11] & 0x0C) == 0x0C && week >= 0) SetWeekTime(facts, static_cast<uint32_t>(week), tow);
+            else if (p[11] & 0x08) SetOfWeek(facts, tow);
+        } else if (Is(message, KUbloxReceiver::kClassNav, kIdNavTimeUtc) && length >= 20 && (p[19] & 0x04)) {
+            // A UTC date and time; its nanoseconds may be negative (the whole second rounded up).
+            const double second = p[18] + static_cast<int32_t>(LittleEndian(p + 8, 4)) * 1e-9;
+            if (second >= 0.0)
+                SetUtc(facts, static_cast<int32_t>(LittleEndian(p + 12, 2)), p[14], p[15], p[16], p[17], second);
+        }
+        return facts;
+    }
+
+    std::vector<std::string> TimeMessages() const override {
+        return {"NAV-TIMEGPS", "NAV-PVT", "NAV-SOL", "NAV-TIMEUTC", "RXM-RAWX"};
+    }
+
+private:
+    static constexpr uint8_t kIdNavSol = 0x06, kIdNavTimeUtc = 0x21;
+};
+
+} // namespace
+
+std::unique_ptr<KMessageReader> KUbloxReceiver::CreateMessageReader() { return std::make_unique<KUbxMessageReader>(); }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "receivers/KMessageReader.h"
 #include "receivers/KReceiver.h"
 
 class KUbloxStreamMonitor;
@@ -43,6 +44,8 @@ public:
                       bool& weekUnknown) override;
     void Reset() override;
     void OnDetach() override {}
+    // SaveRate: Saved once acknowledged, else Failed.
+    SaveOutcome SaveSettings(int32_t baud) override;
 
     // Makes `baud`, the rate the port now runs at, survive a power cycle: VALSET of the port's
     // rate to the battery-backed and flash layers (generation 9 and later), or CFG-CFG saving the
@@ -63,6 +66,8 @@ public:
 
     // The receiver of catalogue type 15; nullptr otherwise.
     static std::unique_ptr<KReceiver> Create(int32_t typeId, bool runReaderThread);
+    // The reader of this family's recorded messages (names and times).
+    static std::unique_ptr<KMessageReader> CreateMessageReader();
 
 protected:
     // Writes one UBX frame around `payload`.

@@ -24,4 +24,5 @@ ensure_packages() {
 # makes the man page).
 BUILD_PACKAGES=(cmake ninja-build g++ make nlohmann-json3-dev libcli11-dev help2man)
 # The test suite's: GoogleTest (static libraries and sources) and Google Benchmark.
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev)
+# The network-port tests run real terminal servers in front of simulated receivers.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev ser2net python3-serial)

@@ -37,6 +37,8 @@ bool KBaudSession::Start(int32_t port, int32_t target, int32_t lastKnown, int32_
     // A rate outside the table would make the first pass skip every entry forever.
     lastKnownBaud = catalogueType.RunsAt(lastKnown) ? lastKnown : 0;
     currentBaud = target;
+    saveDone = false;
+    saveResult.store(-1);
     {
         std::lock_guard<std::mutex> guard(endLock);
         workerEnded = false;
@@ -71,6 +73,12 @@ bool KBaudSession::Stop() {
 
 void KBaudSession::Release() {
     if (workerThread.joinable()) Stop();
+}
+
+std::optional<SaveOutcome> KBaudSession::SaveResult() const {
+    const int32_t result = saveResult.load();
+    if (result < 0) return std::nullopt;
+    return static_cast<SaveOutcome>(result);
 }
 
 bool KBaudSession::WorkerEnded() {
@@ -138,6 +146,12 @@ void KBaudSession::Step() {
         if (receiver->Ping(kMonitoringMs)) {
             baudConfirmed.store(true);
             failedPings = 0;
+            // In the step that confirmed the rate, so that a stop asked for on the confirmation
+            // comes after the save.
+            if (saveRate && !saveDone) {
+                saveDone = true;
+                saveResult.store(static_cast<int32_t>(receiver->SaveSettings(targetBaud)));
+            }
         } else {
             ++failedPings;
         }

@@ -5,10 +5,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class KSerialComm;
 class KReceiver;
+enum class SaveOutcome : int32_t;  // receivers/KReceiver.h
 
 #include "families/KReceiverFamily.h"
 
@@ -50,6 +52,12 @@ public:
     void SetLinkFactory(LinkFactory factory) { linkFactory = std::move(factory); }
     void SetReceiverFactory(ReceiverFactory factory) { receiverFactory = std::move(factory); }
 
+    // Whether the next sessions ask the receiver to keep the target rate over a power cycle,
+    // once, right after they first confirm it there. Set before Start.
+    void SetSaveRate(bool save) { saveRate = save; }
+    // What that came to; none until it was done (never, unless asked).
+    std::optional<SaveOutcome> SaveResult() const;
+
     bool IsRunning() const { return running; }
     // What Stop would answer now: monitoring at the target rate with at most one ping missed.
     bool IsConfirmed() const { return baudConfirmed.load(); }
@@ -82,6 +90,9 @@ private:
     int32_t currentBaud = 0;
     uint32_t failedPings = 0;
     int32_t state = 0;
+    bool saveRate = false;
+    bool saveDone = false;                  // the worker's own
+    std::atomic<int32_t> saveResult{-1};    // a SaveOutcome, or -1 before the save
 
     LinkFactory linkFactory;
     ReceiverFactory receiverFactory;

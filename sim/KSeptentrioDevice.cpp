@@ -137,7 +137,8 @@ std::string KSeptentrioDevice::Answer(std::string_view text, uint32_t& switchTo)
     }
     if ((command == "eccf" || command == "execopyconfigfile") && args.size() == 3 && Lower(args[1]) == "current" &&
         Lower(args[2]) == "boot") {
-        saved = true;
+        if (Options().refusesSave) return "$R? " + sent + ": Configuration file could not be written!\r\n";
+        savedBaud = Baud();
         return ok + "  CopyConfigFile, Current, Boot\r\n";
     }
     return invalid;

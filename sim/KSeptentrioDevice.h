@@ -23,6 +23,7 @@
 //                                                answer has left (other ports only keep the
 //                                                setting); refused -> $R? <as sent>: ...
 //   eccf / exeCopyConfigFile, Current, Boot   -> $R: <as sent>; the configuration is saved
+//                                                (refusing saves: $R? <as sent>: ...)
 //   anything else                             -> $R? <as sent>: Invalid command!
 // A line completed before the prompt of the last answer has left is discarded, answered
 // "$R? ASCII commands between prompts were discarded!". With wrong acknowledgements its prompts name the next port.
@@ -46,7 +47,8 @@ public:
     int32_t Port() const { return port; }
     // The rate of port `n` (1 to 4): the one the cabled port runs at, the others' as set.
     uint32_t PortRate(int32_t n) const { return n == port ? Baud() : rates[static_cast<size_t>(n - 1)]; }
-    bool SavedToBoot() const { return saved; }
+    // The cabled port's rate as the boot configuration holds it.
+    uint32_t SavedBaud() const override { return savedBaud; }
 
 private:
     void Read(uint8_t byte, std::vector<Bytes>& out) override;
@@ -62,6 +64,6 @@ private:
     std::array<uint32_t, 4> rates;
     Bytes line;
     bool afterCr = false;
-    bool saved = false;
+    uint32_t savedBaud = 0;
     int64_t promptSentNs = -1;
 };

@@ -28,6 +28,8 @@ struct KSimDeviceOptions {
     // Faults and set-ups that only some families have (the others ignore them):
     // Refuses rate changes it is asked for (a negative acknowledgement where the protocol has one).
     bool refusesRateChange = false;
+    // Refuses to save its settings over a power cycle (where its protocol can save them).
+    bool refusesSave = false;
     // Misses the first of every two requests that a receiver is asked again when it gives no
     // answer (a query its host repeats): the second try is answered.
     bool missesFirstTry = false;
@@ -60,6 +62,9 @@ public:
 
     // The rate at which the device's port runs now.
     virtual uint32_t Baud() const = 0;
+    // The rate its port would start at after a power cycle, once a save has set one; 0 while
+    // nothing was saved (and always for receivers that cannot save).
+    virtual uint32_t SavedBaud() const { return 0; }
 
     // What the device is shown as: its type's catalogue name, given by whoever made it.
     const std::string& Name() const { return name; }

@@ -90,8 +90,8 @@ void KUbloxDevice::Handle(int64_t timeNs, const Bytes& frame) {
     } else if (messageClass == kCfg && id == kCfgValset && generation >= 9) {
         Valset(timeNs, payload);
     } else if (messageClass == kCfg && id == kCfgCfg && payload.size() >= 12) {
-        savedBaud = Baud();
-        Acknowledge(timeNs, id, true);
+        if (!Options().refusesSave) savedBaud = Baud();
+        Acknowledge(timeNs, id, !Options().refusesSave);
     } else if (messageClass == kCfg) {
         Acknowledge(timeNs, id, false);
     }
@@ -136,8 +136,8 @@ void KUbloxDevice::Valset(int64_t timeNs, const Bytes& payload) {
         return;
     }
     if (!(layers & kRamLayer)) {
-        if (which == uart) savedBaud = rate;
-        Acknowledge(timeNs, kCfgValset, true);
+        if (which == uart && !Options().refusesSave) savedBaud = rate;
+        Acknowledge(timeNs, kCfgValset, !Options().refusesSave);
         return;
     }
     SetRate(timeNs, which, rate, kCfgValset);

@@ -25,7 +25,8 @@
 //                                         without the RAM layer the rate is only saved
 //   CFG-CFG                            -> ACK, the port settings saved
 //   another CFG message -> ACK-NAK; anything else -> nothing.
-// Refusing rate changes, it answers them ACK-NAK. With wrong acknowledgements it acknowledges
+// Refusing rate changes, it answers them ACK-NAK; refusing saves, it answers CFG-CFG and a VALSET
+// without the RAM layer ACK-NAK. With wrong acknowledgements it acknowledges
 // every CFG message as another one and does nothing. Its time is the process clock's.
 class KUbloxDevice : public KSimReceiverDevice {
 public:
@@ -41,8 +42,7 @@ public:
     int32_t Uart() const { return uart; }
     // The rate of the UART the cable is not on.
     uint32_t OtherUartBaud() const { return otherUartBaud; }
-    // The rate kept over a power cycle (0 until something was saved).
-    uint32_t SavedBaud() const { return savedBaud; }
+    uint32_t SavedBaud() const override { return savedBaud; }
 
 private:
     void Read(uint8_t byte, std::vector<Bytes>& out) override;

@@ -14,6 +14,7 @@
 #include "app/KSimulatedPort.h"
 #include "app/VelinorResources.h"
 #include "comm/KSerialComm.h"
+#include "families/KReceiverFamily.h"
 #include "receivers/KReceiver.h"
 
 using ::testing::ElementsAre;
@@ -68,11 +69,63 @@ TEST_F(SetBaudPage, OpensOnTheSavedChoicesOrFallsBack) {
     }
     SheetHarness ui;
     const std::vector<std::string> receivers = Controls::Items(ui.Control(IDC_RECEIVER_LIST));
-    ASSERT_EQ(receivers.size(), 15u);
+    ASSERT_EQ(receivers.size(), CatalogueTypes().size());
     EXPECT_EQ(receivers.front(), "Ashtech Z");
-    EXPECT_EQ(receivers.back(), "u-blox");
+    EXPECT_EQ(receivers.back(), CatalogueTypes().back()->displayName);
     EXPECT_THAT(Controls::Items(ui.Control(IDC_BAUD_LIST)),
                 ElementsAre("1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"));
+}
+
+// The rate list holds the chosen type's rates, refilled on each choice of receiver, keeping the
+// chosen rate where the new list has it (else 9600, else the first). The page's own fields wait
+// for Set Baud.
+TEST_F(SetBaudPage, TheRateListIsTheChosenReceiversOwn) {
+    const std::vector<std::string> eight = {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+    const std::vector<std::string> ublox = {"4800", "9600", "19200", "38400", "57600", "115200", "230400", "460800", "921600"};
+    const std::vector<std::string> mediatek = {"4800",   "9600",   "14400",  "19200",  "38400",
+                                               "57600",  "115200", "230400", "460800", "921600"};
+    const std::vector<std::string> septentrio = {"1200",  "2400",   "4800",   "9600",   "19200", "38400",
+                                                 "57600", "115200", "230400", "460800", "921600"};
+    struct Step {
+        const char* receiver;  // chosen, or nullptr for none
+        const char* rate;      // chosen afterwards, or nullptr
+        const std::vector<std::string>* rates;
+        const char* selected;
+    };
+    // clang-format off
+    const Step steps[] = {
+        {nullptr, nullptr, &ublox, "921600"},              // opened on the saved u-blox at 921600
+        {"Ashtech Z", nullptr, &eight, "9600"},            // 921600 is not among its rates
+        {nullptr, "1200", &eight, "1200"},
+        {"u-blox", nullptr, &ublox, "9600"},               // nor is 1200
+        {"Septentrio", "230400", &septentrio, "230400"},
+        {"MediaTek/Quectel", nullptr, &mediatek, "230400"}, // kept
+        {nullptr, "14400", &mediatek, "14400"},
+        {"Septentrio", nullptr, &septentrio, "9600"},
+        {"Leica GMX900", "57600", &eight, "57600"},
+        {"Trimble NetR5", nullptr, &eight, "57600"},
+    };
+    // clang-format on
+    PortsPresent({0});
+    SheetHarness ui({15, 0, 921600});
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.receiver ? step.receiver : "-") + " " + (step.rate ? step.rate : "-"));
+        if (step.receiver) ui.Choose(IDC_RECEIVER_LIST, step.receiver);
+        if (step.rate) ui.Choose(IDC_BAUD_LIST, step.rate);
+        EXPECT_EQ(Controls::Items(ui.Control(IDC_BAUD_LIST)), *step.rates);
+        EXPECT_EQ(Controls::Selected(ui.Control(IDC_BAUD_LIST)), step.selected);
+    }
+    EXPECT_EQ(ui.Page().receiverType, 15);
+    EXPECT_EQ(ui.Page().baud, 921600);
+
+    // Each of the fourteen original types has the usual eight.
+    const std::vector<std::string> receivers = Controls::Items(ui.Control(IDC_RECEIVER_LIST));
+    ASSERT_GE(receivers.size(), 14u);
+    for (size_t i = 0; i < 14; ++i) {
+        SCOPED_TRACE(receivers[i]);
+        ui.Choose(IDC_RECEIVER_LIST, receivers[i]);
+        EXPECT_EQ(Controls::Items(ui.Control(IDC_BAUD_LIST)), eight);
+    }
 }
 
 // Every text of the page, wrapped as the control wraps it in its own font, fits its box: a box

@@ -114,11 +114,12 @@ TEST(CommandParse, Set) {
     ExpectRows<O>(ParseSet, {
         {"", "", O{}},
         {"--receiver gmx900 --port COM3 --baud 115200 --until-confirmed --timeout 30", "",
-         O{5, "COM3", 115200, std::nullopt, 30, true, false, false}},
+         O{5, "COM3", 115200, std::nullopt, 30, true, false, false, false}},
         {"--receiver=5 --port=/dev/ttyUSB0 --last-baud 0 --verbose --stream-errors", "",
-         O{5, "/dev/ttyUSB0", std::nullopt, 0, std::nullopt, false, true, true}},
+         O{5, "/dev/ttyUSB0", std::nullopt, 0, std::nullopt, false, false, true, true}},
+        {"--until-confirmed --save", "", O{0, "", std::nullopt, std::nullopt, std::nullopt, true, true, false, false}},
         // A time limit is one without --until-confirmed too.
-        {"--timeout 5", "", O{0, "", std::nullopt, std::nullopt, 5, false, false, false}},
+        {"--timeout 5", "", O{0, "", std::nullopt, std::nullopt, 5, false, false, false, false}},
         {"--baud 12abc", "--baud takes a rate in bits per second", {}},
         {"--last-baud -1", "--last-baud takes a rate in bits per second, or 0 (unknown)", {}},
         {"--timeout 0", "--timeout takes whole seconds", {}},
@@ -137,12 +138,13 @@ TEST(CommandParse, FrameTakesProtocolAndFamilyNamesInAnyCase) {
     ASSERT_NE(ublox, nullptr);
     const std::string names = ProtocolNamesText(", ");
     ExpectRows<O>(ParseFrame, {
-        {"--protocol lb2 x.bin", "", O{leica, "x.bin", false}},
-        {"--protocol LB2 x.bin", "", O{leica, "x.bin", false}},
-        {"--protocol leica -", "", O{leica, "-", false}},
-        {"--protocol LEICA --stream-errors x.bin", "", O{leica, "x.bin", true}},
-        {"--protocol U-Blox x.bin", "", O{ublox, "x.bin", false}},
-        {"--protocol UBX x.bin", "", O{ublox, "x.bin", false}},
+        {"--protocol lb2 x.bin", "", O{leica, "x.bin", false, FrameFormat::Named}},
+        {"--protocol LB2 --hex x.bin", "", O{leica, "x.bin", false, FrameFormat::Hex}},
+        {"--protocol leica --json -", "", O{leica, "-", false, FrameFormat::Json}},
+        {"--protocol LEICA --stream-errors x.bin", "", O{leica, "x.bin", true, FrameFormat::Named}},
+        {"--protocol U-Blox x.bin", "", O{ublox, "x.bin", false, FrameFormat::Named}},
+        {"--protocol UBX x.bin", "", O{ublox, "x.bin", false, FrameFormat::Named}},
+        {"--protocol lb2 --hex --json x.bin", "--hex and --json exclude each other", {}},
         {"--protocol garmin x.bin", "unknown protocol 'garmin' (" + names + ")", {}},
         {"x.bin", "needs --protocol NAME and one FILE", {}},
         {"--protocol lb2", "needs --protocol NAME and one FILE", {}},

@@ -131,7 +131,7 @@ TEST_F(HelpAndReadme, EveryOptionTakenIsInTheSectionAndNoOther) {
 TEST_F(HelpAndReadme, TheJsonSentenceNamesEveryCommandThatTakesIt) {
     const size_t start = section.find("`--json` makes ");
     ASSERT_NE(start, std::string::npos);
-    const std::string sentence = section.substr(start, section.find(" print", start) - start);
+    const std::string sentence = section.substr(start, section.find("print", start) - start);
     for (const CommandEntry& command : CommandTable()) {
         const std::vector<std::string> options = command.line().OptionNames();
         const bool json = std::find(options.begin(), options.end(), "--json") != options.end();

@@ -214,5 +214,36 @@ TEST_F(NetworkLink, ASocketPortCarriesRawBytesAndLeavesTheRateToTheServer) {
     EXPECT_EQ(ToHex(ReadBytes(link, 2)), "FF FF");
 }
 
+TEST_F(NetworkLink, DoctorsCheckTellsWhatTheServerIsAndThatNothingGuardsIt) {
+    struct Case {
+        const char* what;
+        Behaviour behaviour;
+        bool serverThere;
+        std::vector<KPortFinding::Status> statuses;
+        const char* firstPart;
+    };
+    const std::vector<Case> cases = {
+        {"RFC 2217", {}, true, {KPortFinding::Ok, KPortFinding::Note}, "takes the COM port option of RFC 2217 and confirmed 9600"},
+        {"raw", Behaviour{.raw = true}, true, {KPortFinding::Ok, KPortFinding::Note, KPortFinding::Note}, "answers (raw TCP)"},
+        {"no RFC 2217", Behaviour{.comPort = Behaviour::Refuse}, true, {KPortFinding::Problem}, "refused the COM port option"},
+        {"nobody", {}, false, {KPortFinding::Problem}, "cannot connect to 127.0.0.1 port"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeComPortServer server(c.behaviour);
+        const std::vector<KPortFinding> findings = CheckNetworkPort(c.serverThere ? server.Url() : ClosedPortUrl());
+        std::vector<KPortFinding::Status> statuses;
+        for (const KPortFinding& f : findings) statuses.push_back(f.status);
+        EXPECT_EQ(statuses, c.statuses);
+        ASSERT_FALSE(findings.empty());
+        EXPECT_NE(findings[0].message.find(c.firstPart), std::string::npos) << findings[0].message;
+        if (findings[0].status == KPortFinding::Ok) {
+            EXPECT_NE(findings.back().message.find("no authentication"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(CheckNetworkPort("rfc2217://host")[0].status, KPortFinding::Problem);
+    EXPECT_TRUE(failures.Seen().empty());  // the checks report through their findings only
+}
+
 } // namespace
 #endif

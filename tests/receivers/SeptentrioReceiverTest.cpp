@@ -166,7 +166,7 @@ TEST(SeptentrioOverSimulator, GarbageFromAWrongRateDoesNotSpoilTheNextCommand) {
     rig.OpenAt(115200);
     EXPECT_TRUE(rig.Receiver().Ping(1000));
     EXPECT_TRUE(rig.ReceiverAs<KSeptentrioReceiver>().SaveConfigurationToBoot(1000));
-    EXPECT_TRUE(rig.WithDevice<KSeptentrioDevice>([](auto& d) { return d.SavedToBoot(); }));
+    EXPECT_EQ(rig.WithDevice<KSeptentrioDevice>([](auto& d) { return d.SavedBaud(); }), 115200u);
 }
 
 // --- ScanTimeSpan ------------------------------------------------------------------------

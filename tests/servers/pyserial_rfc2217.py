@@ -94,7 +94,10 @@ def main():
     while True:
         connection, _ = listener.accept()
         connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        serve(connection, port)
+        try:
+            serve(connection, port)
+        except OSError:
+            pass  # a client that left at once: wait for the next
         connection.close()
 
 
