@@ -64,6 +64,7 @@ struct TimeOptions {
     long long baud = 0;
     bool verbose = false;
     bool json = false;
+    bool restoreOutput = false;
     bool operator==(const TimeOptions&) const = default;
 };
 Parsed<TimeOptions> ParseTime(const Words& words);
@@ -74,6 +75,7 @@ struct SetOptions {
     std::optional<long long> baud, lastBaud, timeout;
     bool untilConfirmed = false;
     bool save = false;
+    bool restoreOutput = false;
     bool verbose = false;
     bool streamErrors = false;
     bool operator==(const SetOptions&) const = default;

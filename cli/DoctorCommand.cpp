@@ -8,6 +8,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
 #include "cli/SessionRunner.h"
+#include "cli/StopRequest.h"
 #include "comm/KPortCheckup.h"
 #include "comm/KPortRegistry.h"
 #include "comm/KNetworkComm.h"
@@ -22,6 +23,7 @@ namespace {
 struct DoctorResult {
     std::vector<KPortFinding> findings;
     int problems = 0;
+    bool stopped = false;
 };
 
 void Add(std::vector<KPortFinding>& to, const std::vector<KPortFinding>& findings) {
@@ -51,6 +53,7 @@ KPortFinding Line(const PortChoice& port) {
                                    CreateCatalogueReceiver);
     KReceiverIdentifier::Options options;
     options.ask = false;
+    options.stopWanted = StopRequest::Requested;
     const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options);
     if (result.portFailed)
         return {KPortFinding::Problem, "open", OpenFailureText(LastOpenFailure()), LastOpenFailure().remedy};
@@ -137,6 +140,7 @@ std::vector<KPortFinding> CheckPort(const std::string& name, bool quiet) {
     if (!findings.empty() && findings.front().status == KPortFinding::Problem) findings.push_back(PortsPresent());
     Add(findings, KPortCheckup::CheckSystem());
     if (!blocked) {
+        StopRequest::Catch();
         if (!quiet) std::fprintf(stderr, "velinor doctor: listening on %s at every rate...\n", PrintableText(port.display).c_str());
         findings.push_back(Line(port));
     }
@@ -146,6 +150,8 @@ std::vector<KPortFinding> CheckPort(const std::string& name, bool quiet) {
 DoctorResult Examine(const DoctorOptions& options) {
     DoctorResult result;
     result.findings = options.port.empty() ? CheckEveryPort() : CheckPort(options.port, options.json);
+    // Stopped while listening: its port is closed, and half a report is none.
+    result.stopped = StopRequest::Requested();
     for (const KPortFinding& f : result.findings) result.problems += f.status == KPortFinding::Problem;
     return result;
 }
@@ -173,13 +179,18 @@ CommandLine DoctorCommandLine() {
                "port present without listening.\n")
         .Flag("--json", "print one JSON document (see docs/json.md) instead of text")
         .Positionals(1)
-        .Footer("Exit codes: 0 nothing in the way, 1 a problem was found, 2 usage error.\n");
+        .Footer("Exit codes: 0 nothing in the way, 1 a problem was found, 2 usage error, 130 Ctrl-C, 143\n"
+                "terminated.\n");
 }
 
 int RunDoctor(const Words& words) {
     const Parsed<DoctorOptions> parsed = ParseDoctor(words);
     if (const auto ending = ParseEnding(DoctorCommandLine(), parsed)) return *ending;
     const DoctorResult result = Examine(parsed.options);
+    if (result.stopped) {
+        if (!parsed.options.json) std::fprintf(stderr, "velinor doctor: %s\n", StopRequest::Word());
+        return StopRequest::ExitCode();
+    }
     if (parsed.options.json)
         PrintDocument(parsed.options.port, result.findings, result.problems);
     else

@@ -16,6 +16,7 @@
 #include "cli/JsonOutput.h"
 #include "cli/SessionRunner.h"
 #include "cli/StatusLine.h"
+#include "cli/StopRequest.h"
 #include "comm/KConsole.h"
 #include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
@@ -25,7 +26,6 @@
 
 namespace {
 
-constexpr int kExitInterrupted = 130;
 constexpr int32_t kLoopMs = 50;
 constexpr int32_t kProbeMs = 250;
 constexpr int32_t kRedrawMs = 250;
@@ -72,7 +72,6 @@ struct Row {
 // The process-wide hooks of the serial links, pointed at the fleet's rows while it runs.
 std::vector<Row*> activeRows;
 std::mutex activeLock;
-std::atomic<bool> interrupted{false};
 
 Row* RowOf(const std::string& device) {
     std::lock_guard<std::mutex> guard(activeLock);
@@ -266,7 +265,7 @@ void RunSessions(std::vector<std::unique_ptr<Row>>& rows, const FleetOptions& op
     const size_t jobs = options.jobs > 0 ? static_cast<size_t>(options.jobs) : rows.size();
     for (;;) {
         const int64_t now = clock.NowMs() - started;
-        if (interrupted.load()) {
+        if (StopRequest::Requested()) {
             StopAll(rows, now);
             display.Draw(now);
             return;
@@ -293,7 +292,7 @@ void RunSessions(std::vector<std::unique_ptr<Row>>& rows, const FleetOptions& op
 }
 
 int ExitCodeOf(const std::vector<std::unique_ptr<Row>>& rows, bool portProblems) {
-    if (interrupted.load()) return kExitInterrupted;
+    if (StopRequest::Requested()) return StopRequest::ExitCode();
     bool portError = portProblems;
     bool notConfirmed = false;
     for (const auto& row : rows) {
@@ -357,7 +356,7 @@ CommandLine FleetCommandLine() {
         .Flag("--json", "one JSON document at the end, a row per receiver, instead of the table")
         .Positionals(1)
         .Footer("Exit codes: 0 every receiver confirmed, 1 some not confirmed, 2 usage error or a bad file\n"
-                "(with its line), 3 a port could not be used, 130 interrupted.\n");
+                "(with its line), 3 a port could not be used, 130 Ctrl-C, 143 terminated.\n");
 }
 
 namespace {
@@ -401,8 +400,7 @@ void RunFleetSessions(std::vector<std::unique_ptr<Row>>& rows, const FleetOption
         activeRows.clear();
         for (auto& row : rows) activeRows.push_back(row.get());
     }
-    interrupted.store(false);
-    KConsole::OnInterrupt([] { interrupted.store(true); });
+    StopRequest::Catch();
     KSerialComm::SetDeviceGoneHandler(OnGone);
     KSerialComm::SetOpenFailureHandler(OnOpenFailure);
     FleetDisplay display(rows, options.json);

@@ -1,11 +1,15 @@
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
+#include "cli/OutputNote.h"
 #include "cli/PortChoice.h"
+#include "cli/ReceiverChoice.h"
 #include "cli/SessionRunner.h"
+#include "cli/StopRequest.h"
 #include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
 #include "comm/KSerialComm.h"
@@ -37,7 +41,40 @@ std::string HeardText(const KReceiverIdentifier::Heard& heard) {
     return text;
 }
 
-void PrintText(const KReceiverIdentifier::Result& result, const PortChoice& port) {
+void PrintTypes(const KReceiverFamily& family, const std::string& shownPort, int32_t baud) {
+    std::vector<std::string> differences;
+    bool alike = true;
+    for (const KCatalogueType& type : family.types) {
+        differences.push_back(TypeDifference(family, type));
+        alike = alike && differences.back().empty();
+    }
+    if (family.types.size() == 1) {
+        std::printf("Receiver type that fits:\n  %3d  %s\n", family.types.front().typeId, family.types.front().displayName);
+        std::printf("To set its rate: velinor set --receiver %d --port %s --last-baud %d --baud RATE\n",
+                    family.types.front().typeId, shownPort.c_str(), baud);
+        return;
+    }
+    std::printf("Receiver types that fit (the %s protocol does not tell them apart):\n", family.protocol.name);
+    for (size_t i = 0; i < family.types.size(); ++i) {
+        const KCatalogueType& type = family.types[i];
+        if (differences[i].empty())
+            std::printf("  %3d  %s\n", type.typeId, type.displayName);
+        else
+            std::printf("  %3d  %-20s %s\n", type.typeId, type.displayName, differences[i].c_str());
+    }
+    std::string ids;
+    for (size_t i = 0; i < family.types.size(); ++i)
+        ids += (i == 0 ? "" : i + 1 == family.types.size() ? " or " : ", ") + std::to_string(family.types[i].typeId);
+    std::printf("To set its rate: velinor set --receiver ID --port %s --last-baud %d --baud RATE\n", shownPort.c_str(),
+                baud);
+    if (alike)
+        std::printf("  with ID %s: they are driven alike, so any of them does; the model's name picks one.\n",
+                    ids.c_str());
+    else
+        std::printf("  with ID %s, the one the receiver's model name matches.\n", ids.c_str());
+}
+
+void PrintText(const KReceiverIdentifier::Result& result, const PortChoice& port, bool listenOnly) {
     const std::string shown = PrintableText(port.display);
     if (result.found) {
         const KReceiverFamily& family = *result.family;
@@ -49,16 +86,14 @@ void PrintText(const KReceiverIdentifier::Result& result, const PortChoice& port
         else
             std::printf("%s receiver (protocol %s) at %d baud on %s, found by asking: it answered the %s request.\n",
                         family.name, family.protocol.name, result.baud, shown.c_str(), family.name);
-        std::printf("Receiver types that fit:\n");
-        for (const KCatalogueType& type : family.types) std::printf("  %3d  %s\n", type.typeId, type.displayName);
-        std::printf("To set its rate: velinor set --receiver %d --port %s --last-baud %d --baud RATE\n",
-                    family.types.front().typeId, shown.c_str(), result.baud);
+        PrintTypes(family, shown, result.baud);
     } else {
         std::printf("Nothing answered on %s: no protocol was heard at any rate%s.\n", shown.c_str(),
                     result.asked.empty() ? " (nothing was asked)" : ", and no family answered its request at any rate");
         std::printf("Check that the receiver is on, that the cable goes to the port the receiver talks on, and\n"
                     "whether it needs a null-modem cable or adapter. 'velinor doctor %s' checks the port.\n",
                     shown.c_str());
+        std::fputs(SilencedOutputHint(listenOnly).c_str(), stdout);
     }
     std::printf("Heard:\n");
     for (const auto& heard : result.heard) std::printf("  %s\n", HeardText(heard).c_str());
@@ -112,10 +147,12 @@ IdentifyOutcome Identify(const IdentifyOptions& options) {
         KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
+    StopRequest::Catch();
     const PortChoice& port = outcome.port;
     KReceiverIdentifier identifier([&port] { return CreatePortLink(port.devicePath); }, CreateCatalogueReceiver);
     KReceiverIdentifier::Options run;
     run.ask = !options.listenOnly;
+    run.stopWanted = StopRequest::Requested;
     const bool json = options.json;
     auto progress = [json](const std::string& step) {
         if (!json) std::fprintf(stderr, "velinor identify: %s\n", PrintableText(step).c_str());
@@ -128,6 +165,10 @@ int PrintIdentify(const IdentifyOptions& options, const IdentifyOutcome& outcome
     if (!outcome.portError.empty())
         return PrintFailure(options.json, {{"port", options.port}, {"found", false}}, "identify", "port",
                             outcome.portError, kExitPortError);
+    if (outcome.result.stopped) {
+        if (!options.json) std::fprintf(stderr, "velinor identify: %s\n", StopRequest::Word());
+        return StopRequest::ExitCode();
+    }
     if (outcome.result.portFailed) {
         if (!options.json) return kExitPortError;  // the failure was reported with its reason
         JsonValue document = {{"port", outcome.port.display}, {"found", false}};
@@ -139,7 +180,7 @@ int PrintIdentify(const IdentifyOptions& options, const IdentifyOutcome& outcome
     if (options.json)
         PrintJson(Document(outcome.result, outcome.port));
     else
-        PrintText(outcome.result, outcome.port);
+        PrintText(outcome.result, outcome.port, options.listenOnly);
     return outcome.result.found ? kExitConfirmed : kExitNotConfirmed;
 }
 
@@ -174,7 +215,8 @@ CommandLine IdentifyCommandLine() {
         .Flag("--listen-only", "never send anything: stop after listening")
         .Flag("--json", "print one JSON document (see docs/json.md) instead of text")
         .Flag("--verbose", "trace what is sent and received on standard error")
-        .Footer("Exit codes: 0 found, 1 nothing answered, 2 usage error, 3 port error.\n");
+        .Footer("Exit codes: 0 found, 1 nothing answered, 2 usage error, 3 port error, 130 Ctrl-C, 143\n"
+                "terminated.\n");
 }
 
 int RunIdentify(const Words& words) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdint>
 #include <vector>
 
@@ -10,6 +11,22 @@
 #include "families/KReceiverFamily.h"
 
 namespace {
+
+std::string Seconds(int32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
+    return text;
+}
+
+bool SameTimings(const KTypeTimings& a, const KTypeTimings& b) {
+    return a.detectPingMs == b.detectPingMs && a.slowUpToBaud == b.slowUpToBaud && a.slowPingMs == b.slowPingMs &&
+           a.pauseAfterChangeMs == b.pauseAfterChangeMs;
+}
+
+bool SameRates(const KCatalogueType& a, const KCatalogueType& b) {
+    return std::equal(a.rates.begin(), a.rates.end(), b.rates.begin(), b.rates.end());
+}
+
 std::string Fold(const std::string& text) {
     std::string out;
     for (char c : text)
@@ -77,5 +94,32 @@ bool TypeTakesRate(int32_t type, long long rate) {
 std::string TypeRatesText(int32_t type) {
     std::string text;
     for (int32_t r : TypeRates(type)) text += (text.empty() ? "" : " ") + std::to_string(r);
+    return text;
+}
+
+std::string TypeDifference(const KReceiverFamily& family, const KCatalogueType& type) {
+    bool otherRates = false, otherTimings = false, otherNote = false;
+    for (const KCatalogueType& other : family.types) {
+        otherRates = otherRates || !SameRates(type, other);
+        otherTimings = otherTimings || !SameTimings(type.timings, other.timings);
+        otherNote = otherNote || std::string(type.note) != other.note;
+    }
+    std::vector<std::string> parts;
+    if (otherNote && *type.note) parts.emplace_back(type.note);
+    if (otherRates) {
+        std::string rates = "rates";
+        for (int32_t rate : type.rates) rates += " " + std::to_string(rate);
+        parts.push_back(rates);
+    }
+    if (otherTimings) {
+        const KTypeTimings& t = type.timings;
+        std::string waits = "waits " + Seconds(t.detectPingMs) + " for an answer";
+        if (t.slowUpToBaud > 0)
+            waits += " (" + Seconds(t.slowPingMs) + " at " + std::to_string(t.slowUpToBaud) + " baud and below)";
+        if (t.pauseAfterChangeMs > 0) waits += ", pauses " + Seconds(t.pauseAfterChangeMs) + " after a rate change";
+        parts.push_back(waits);
+    }
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
     return text;
 }

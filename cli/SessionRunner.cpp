@@ -9,6 +9,7 @@
 
 #include "cli/Commands.h"
 #include "cli/StatusLine.h"
+#include "cli/StopRequest.h"
 #include "comm/KConsole.h"
 #include "comm/KNetworkComm.h"
 #include "comm/KPrintableText.h"
@@ -22,9 +23,6 @@ namespace {
 
 constexpr int32_t kLoopMs = 50;
 constexpr int32_t kDeviceProbeMs = 250;
-
-std::atomic<bool> interrupted{false};
-void OnInterrupt() { interrupted.store(true); }
 
 std::atomic<bool> openFailed{false};
 
@@ -68,6 +66,22 @@ void ForgetPrintedFailure() {
 struct RunState {
     StatusLine* status = nullptr;
     std::atomic<int32_t> answeredBaud{0};  // the last rate the receiver answered at
+    std::atomic<bool> portOpened{false};   // a link of the session has opened the port
+};
+
+// The session's link (serial or network), telling the command line once it has opened.
+template <typename Link>
+class KNoticed : public Link {
+public:
+    explicit KNoticed(std::atomic<bool>& openedFlag) : opened(openedFlag) {}
+    bool Open(int32_t mode) override {
+        const bool ok = Link::Open(mode);
+        if (ok) opened.store(true);
+        return ok;
+    }
+
+private:
+    std::atomic<bool>& opened;
 };
 
 void OnStatus(void* user, int32_t kind, int32_t baud, int32_t value) {
@@ -152,9 +166,17 @@ struct PlanRun {
     RunState state;
     int32_t lastKnownBaud = 0;
     bool saveSaid = false;
+    bool openedSaid = false;
 
     bool TimeUp() const { return limitMs > 0 && clock.NowMs() - started >= limitMs; }
 };
+
+// Tells the plan once that the port has opened.
+void SayOpened(PlanRun& run) {
+    if (run.openedSaid || !run.state.portOpened.load()) return;
+    run.openedSaid = true;
+    if (run.plan.onPortOpened) run.plan.onPortOpened();
+}
 
 // Says once what the save asked for came to, as soon as it is known.
 void SayWhatTheSaveCameTo(const KBaudSession& session, PlanRun& run) {
@@ -170,10 +192,15 @@ void SayWhatTheSaveCameTo(const KBaudSession& session, PlanRun& run) {
 void ArmSession(KBaudSession& session, PlanRun& run) {
     if (run.plan.linkFactory) {
         session.SetLinkFactory(run.plan.linkFactory);
-    } else if (!run.plan.port.devicePath.empty()) {
+    } else {
         const std::string device = run.plan.port.devicePath;
-        session.SetLinkFactory([device] {
-            auto link = CreatePortLink(device);
+        std::atomic<bool>& opened = run.state.portOpened;
+        session.SetLinkFactory([device, &opened]() -> std::unique_ptr<KSerialComm> {
+            std::unique_ptr<KSerialComm> link;
+            if (IsNetworkPortName(device))
+                link = std::make_unique<KNoticed<KNetworkComm>>(opened);
+            else
+                link = std::make_unique<KNoticed<KSerialComm>>(opened);
             link->DevicePath = device;
             return link;
         });
@@ -185,7 +212,8 @@ void ArmSession(KBaudSession& session, PlanRun& run) {
 }
 
 Ending Watch(KBaudSession& session, PlanRun& run) {
-    while (!interrupted.load()) {
+    while (!StopRequest::Requested()) {
+        SayOpened(run);
         if (run.plan.untilConfirmed && session.IsConfirmed()) return Ending::Confirmed;
         if (deviceGone.load()) return Ending::DeviceGone;
         if (session.WorkerEnded()) return Ending::WorkerEnded;
@@ -206,7 +234,7 @@ bool AwaitDevice(PlanRun& run, std::string& device) {
     std::fprintf(stderr, "velinor: device gone: %s (unplugged?); waiting for it to come back\n",
                  PrintableText(device).c_str());
     if (const int32_t answered = run.state.answeredBaud.load()) run.lastKnownBaud = answered;
-    while (!interrupted.load() && !run.TimeUp()) {
+    while (!StopRequest::Requested() && !run.TimeUp()) {
         if (DeviceOpens(device, run.lastKnownBaud != 0 ? run.lastKnownBaud : run.plan.targetBaud)) {
             std::fprintf(stderr, "velinor: %s is back; resuming\n", PrintableText(device).c_str());
             deviceGone.store(false);
@@ -221,14 +249,13 @@ bool AwaitDevice(PlanRun& run, std::string& device) {
 } // namespace
 
 SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
-    interrupted.store(false);
     openFailed.store(false);
     deviceGone.store(false);
-    KConsole::OnInterrupt(OnInterrupt);
+    StopRequest::Catch();
     ReportOpenFailuresOnConsole();
     KSerialComm::SetDeviceGoneHandler(OnDeviceGone);
 
-    PlanRun run{plan, status, KClock::Current(), 0, 0, {}, plan.lastKnownBaud, false};
+    PlanRun run{plan, status, KClock::Current(), 0, 0, {}, plan.lastKnownBaud, false, false};
     run.started = run.clock.NowMs();
     run.limitMs = plan.timeoutSeconds > 0 ? std::llround(plan.timeoutSeconds * 1000) : 0;
     run.state.status = &status;
@@ -243,12 +270,13 @@ SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
         const bool confirmed = session.Stop();
         // A save under way when the loop ended is over now.
         SayWhatTheSaveCameTo(session, run);
+        SayOpened(run);
         // The device can go while the worker gives up on a failed first open.
         if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
         SessionOutcome outcome;
         if (ending == Ending::DeviceGone) {
             if (AwaitDevice(run, outcome.device)) continue;
-            outcome.kind = interrupted.load() ? SessionOutcome::NotConfirmed : SessionOutcome::DeviceLost;
+            outcome.kind = StopRequest::Requested() ? SessionOutcome::NotConfirmed : SessionOutcome::DeviceLost;
         } else if (ending == Ending::WorkerEnded) {
             outcome.kind = SessionOutcome::PortFailed;
             outcome.openFailureSaid = openFailed.load();
@@ -278,14 +306,16 @@ int PrintSessionEnding(const SessionOutcome& outcome, const SessionPlan& plan, S
     case SessionOutcome::Confirmed:
         std::snprintf(text, sizeof text, "Receiver confirmed at %d baud", plan.targetBaud);
         status.Show(text, StatusLine::Colour::Green);
-        status.Finish();
-        return kExitConfirmed;
+        break;
     case SessionOutcome::NotConfirmed:
+        std::snprintf(text, sizeof text, "%s; receiver not confirmed at %d baud",
+                      outcome.timedOut ? "Timed out" : "Stopped", plan.targetBaud);
+        status.Show(text, StatusLine::Colour::Grey);
         break;
     }
-    std::snprintf(text, sizeof text, "%s; receiver not confirmed at %d baud", outcome.timedOut ? "Timed out" : "Stopped",
-                  plan.targetBaud);
-    status.Show(text, StatusLine::Colour::Grey);
     status.Finish();
-    return kExitNotConfirmed;
+    // Ctrl-C is how a session that runs until stopped ends, and its code says where it got to; a
+    // termination request is not an answer, whatever it cut short.
+    if (StopRequest::Terminated()) return StopRequest::ExitCode();
+    return outcome.kind == SessionOutcome::Confirmed ? kExitConfirmed : kExitNotConfirmed;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -9,8 +10,8 @@
 
 class StatusLine;
 
-// One baud session as the command line runs it: started, shown live, ended by Ctrl-C, by
-// confirmation (when asked) or by a time limit.
+// One baud session as the command line runs it: started, shown live, ended by Ctrl-C or a
+// termination request (see StopRequest.h), by confirmation (when asked) or by a time limit.
 struct SessionPlan {
     int32_t receiverType = 0;
     int32_t targetBaud = 0;
@@ -22,6 +23,8 @@ struct SessionPlan {
     bool saveRate = false;
     // Replaces the serial link (the demo's simulated line); empty for a real port.
     KBaudSession::LinkFactory linkFactory;
+    // Called once, on the calling thread, after a link of the session has opened the real port.
+    std::function<void()> onPortOpened;
 };
 
 // How a session run ended.
@@ -41,8 +44,9 @@ struct SessionOutcome {
 
 // Runs the plan to its end, showing its progress on `status` as it goes.
 SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status);
-// Says how it ended and answers the exit code (see Commands.h). A failed save does not change
-// it: the receiver does run at the rate; it is said as a warning while the session runs.
+// Says how it ended and answers the exit code (see Commands.h); 143 after a termination request
+// (Ctrl-C ends it with the code of where it got to). A failed save does not change it: the
+// receiver does run at the rate; it is said as a warning while the session runs.
 int PrintSessionEnding(const SessionOutcome& outcome, const SessionPlan& plan, StatusLine& status);
 
 // What a save of `baud` on a receiver of catalogue `type` came to, as the status line says it.

@@ -4,6 +4,7 @@
 
 #include "cli/CommandOptions.h"
 #include "cli/Commands.h"
+#include "cli/OutputNote.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/RecordingInput.h"
@@ -50,6 +51,9 @@ bool ChooseType(const SetOptions& options, const RememberedChoices& remembered, 
         return Refuse(plan, kExitUsage, std::string("receiver type \"") + (row ? row->displayName : "?") +
                                             "\" is not supported by this build yet");
     }
+    if (options.restoreOutput)
+        if (std::string refusal = RestoreOutputRefusal(*FamilyOfType(session.receiverType)); !refusal.empty())
+            return Refuse(plan, kExitUsage, std::move(refusal));
     return true;
 }
 
@@ -100,7 +104,8 @@ SetPlan PlanSet(const SetOptions& options, const RememberedChoices& remembered) 
     return plan;
 }
 
-// Remembered at the start, whatever the outcome: the choices are what was asked for.
+// Remembered once the port has opened, whatever the outcome then: the choices are what was
+// asked for, but a port that never opened is no default for the next run.
 void Remember(SetContext& context, const SessionPlan& plan) {
     RememberedChoices& remembered = context.remembered;
     remembered.receiverType = plan.receiverType;
@@ -123,13 +128,19 @@ SetContext LoadContext() {
     return context;
 }
 
-int RunSetSession(const SessionPlan& plan) {
+int RunSetSession(SessionPlan& plan, SetContext& context, bool restoreOutput) {
+    bool portOpened = false;
+    plan.onPortOpened = [&] {
+        portOpened = true;
+        Remember(context, plan);
+    };
     const KCatalogueType* row = FindCatalogueType(plan.receiverType);
     std::printf("%s on %s, wanted rate %d baud\n", row ? row->displayName : "?", PrintableText(plan.port.display).c_str(),
                 plan.targetBaud);
     std::fflush(stdout);
     StatusLine status(stdout, KConsole::IsTerminal(stdout), KConsole::EnableColours(stdout));
     const int exitCode = PrintSessionEnding(RunSessionPlan(plan, status), plan, status);
+    if (portOpened) std::printf("%s\n", OutputNote(*FamilyOfType(plan.receiverType), restoreOutput).c_str());
     if (const std::string lost = StreamErrorLogLossText(); !lost.empty())
         std::fprintf(stderr, "velinor set: %s\n", PrintableText(lost).c_str());
     return exitCode;
@@ -152,6 +163,7 @@ Parsed<SetOptions> ParseSet(const Words& words) {
     if (!ReadInt(read, "--timeout", 1, 86400 * 365, options.timeout)) parsed.error = "--timeout takes whole seconds";
     options.untilConfirmed = read.Flag("--until-confirmed");
     options.save = read.Flag("--save");
+    options.restoreOutput = read.Flag("--restore-output");
     options.verbose = read.Flag("--verbose");
     options.streamErrors = read.Flag("--stream-errors");
     return parsed;
@@ -161,7 +173,7 @@ Parsed<SetOptions> ParseSet(const Words& words) {
 CommandLine SetCommandLine() {
     return CommandLine("set")
         .Synopsis("velinor set --receiver NAME|ID --port PORT --baud RATE [--last-baud RATE] [--until-confirmed] "
-                  "[--save] [--timeout S] [--verbose] [--stream-errors]")
+                  "[--save] [--restore-output] [--timeout S] [--verbose] [--stream-errors]")
         .About("Finds the rate the receiver talks at, commands it to RATE, reopens the port at RATE and\n"
                "keeps pinging it there until Ctrl-C (or, with --until-confirmed, until it answers there;\n"
                "with --timeout, until S seconds have passed). Only use this when connected directly to the\n"
@@ -176,13 +188,18 @@ CommandLine SetCommandLine() {
         .Flag("--save", "once it answers at RATE, have the receiver keep RATE after a power cycle where its "
                         "protocol can; the others say so. A failed save is a warning: the receiver still runs at "
                         "RATE (exit 0)")
+        .Flag("--restore-output", "leave the receiver's periodic output as it was found (refused, exit 2, for the "
+                                  "families whose stop cannot be undone exactly)")
         .Valued("--timeout", "S", "end the run after S seconds, with or without --until-confirmed")
         .Flag("--verbose", "print the receiver's trace lines")
         .Flag("--stream-errors", "write the stream error log (QuorvexStreamErrors_Trevask_*.log) in the current "
                                  "folder (refused, exit 3, when it cannot be written there)")
         .Footer("Receiver, port and rate default to the last ones used; the port is found again by its stable\n"
                 "name (/dev/serial/by-id/...) wherever it is now, and refused when it is gone. Exit codes:\n"
-                "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error.\n");
+                "0 confirmed at RATE, 1 not confirmed, 2 usage error, 3 port error, 143 terminated.\n"
+                "\n"
+                "Most families' sessions stop the receiver's periodic output, and it stays off afterwards: the\n"
+                "last line says so and how to turn it on again.\n");
 }
 
 int RunSet(const Words& words) {
@@ -190,7 +207,7 @@ int RunSet(const Words& words) {
     const Parsed<SetOptions> parsed = ParseSet(words);
     if (const auto ending = ParseEnding(line, parsed)) return *ending;
     SetContext context = LoadContext();
-    const SetPlan plan = PlanSet(parsed.options, context.remembered);
+    SetPlan plan = PlanSet(parsed.options, context.remembered);
     if (plan.exitCode == kExitUsage) return *ParseEnding(line, false, plan.error);
     if (plan.exitCode != kExitConfirmed) {
         std::fprintf(stderr, "velinor set: %s\n", PrintableText(plan.error).c_str());
@@ -198,6 +215,5 @@ int RunSet(const Words& words) {
     }
     if (parsed.options.verbose) TraceToConsole();
     if (parsed.options.streamErrors) SetStreamErrorLogEnabled(true);
-    Remember(context, plan.session);
-    return RunSetSession(plan.session);
+    return RunSetSession(plan.session, context, parsed.options.restoreOutput);
 }

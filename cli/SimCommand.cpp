@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/SimFaultOptions.h"
+#include "cli/StopRequest.h"
 #include "comm/KConsole.h"
 #include "comm/KPrintableText.h"
 #include "families/KReceiverFamily.h"
@@ -23,11 +24,6 @@
 #endif
 
 namespace {
-
-#ifndef _WIN32
-std::atomic<bool> interrupted{false};
-void OnInterrupt() { interrupted.store(true); }
-#endif
 
 #ifndef _WIN32
 struct SimModel {
@@ -62,9 +58,8 @@ SimModel MakeModel(const SimOptions& options) {
 
 // Serves the simulated receiver until Ctrl-C, saying when its rate changes.
 void Serve(KPtySimulator& simulator, uint32_t baud) {
-    KConsole::OnInterrupt(OnInterrupt);
     uint32_t shownBaud = baud;
-    while (!interrupted.load()) {
+    while (!StopRequest::Requested()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const uint32_t now = simulator.World().WithDevice([](KSimDevice& d) { return d.Baud(); });
         if (now != shownBaud) {
@@ -79,6 +74,8 @@ int Simulate(const SimOptions& options) {
     std::string error = model.error;
     if (model.device) {
         const std::string name = model.device->Name();
+        // Caught before the path is shown: whoever reads it may signal at once.
+        StopRequest::Catch();
         KPtySimulator simulator(std::move(model.device), options.line);
         if (simulator.Start(error)) {
             std::printf("%s\n", simulator.SlavePath().c_str());
@@ -87,7 +84,8 @@ int Simulate(const SimOptions& options) {
                          options.baud, simulator.SlavePath().c_str());
             Serve(simulator, static_cast<uint32_t>(options.baud));
             simulator.Stop();
-            return kExitConfirmed;
+            // Ctrl-C is how it is meant to end; a termination request says so in its code.
+            return StopRequest::Terminated() ? StopRequest::ExitCode() : kExitConfirmed;
         }
         model.exitCode = kExitPortError;
     }

@@ -6,9 +6,11 @@
 #include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
+#include "cli/OutputNote.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/SessionRunner.h"
+#include "cli/StopRequest.h"
 #include "cli/TimeText.h"
 #include "comm/KBaudRates.h"
 #include "comm/KNetworkComm.h"
@@ -35,6 +37,11 @@ TimeAnswer AskTime(int32_t type, KSerialComm& link) {
     receiver->Attach(&link, "Trevask");
     receiver->StopAllBroadcast(kSettleMs);
     TimeAnswer answer;
+    // Ctrl-C is noticed between the two exchanges, each bounded by its reply wait.
+    if (StopRequest::Requested()) {
+        receiver->Detach();
+        return answer;
+    }
     answer.answered = receiver->QueryTime(answer.receiver);
     answer.scale = receiver->TimeAnswerScale();
     // The PC clock to the millisecond (the process clock gives whole seconds only).
@@ -51,6 +58,8 @@ struct TimeOutcome {
     std::string failureKind;  // "no-time-query", "port", "port-open", "no-answer"; empty for an answer
     std::string failure;
     TimeAnswer answer;
+    bool spokenTo = false;  // the receiver was spoken to: what became of its output is said
+    bool stopped = false;   // by Ctrl-C or a termination request
 };
 
 TimeOutcome AskTime(const TimeOptions& options) {
@@ -71,6 +80,7 @@ TimeOutcome AskTime(const TimeOptions& options) {
         KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
+    StopRequest::Catch();
     const std::unique_ptr<KSerialComm> linkHolder = CreatePortLink(port.devicePath);
     KSerialComm& link = *linkHolder;
     link.PortNumber = port.portNumber;
@@ -83,7 +93,9 @@ TimeOutcome AskTime(const TimeOptions& options) {
     }
     outcome.answer = AskTime(options.type, link);
     link.Close();
-    if (!outcome.answer.answered) {
+    outcome.stopped = StopRequest::Requested();
+    outcome.spokenTo = !outcome.stopped;
+    if (!outcome.stopped && !outcome.answer.answered) {
         outcome.failureKind = "no-answer";
         outcome.failure = name + " on " + port.display + " at " + std::to_string(options.baud) + " baud did not tell its time.";
     }
@@ -129,11 +141,23 @@ int PrintTimeOutcome(const TimeOptions& options, const TimeOutcome& outcome) {
         PrintJson(document);
         return kExitPortError;
     }
-    if (!outcome.failureKind.empty())
+    if (outcome.stopped) {
+        if (!options.json) std::fprintf(stderr, "velinor time: %s\n", StopRequest::Word());
+        return StopRequest::ExitCode();
+    }
+    if (!outcome.spokenTo)
         return PrintFailure(options.json, document, "time", outcome.failureKind, outcome.failure,
                             outcome.failureKind == "port" ? kExitPortError : kExitNotConfirmed);
-    PrintTime(outcome.answer, options.json, document);
-    return kExitConfirmed;
+    const KReceiverFamily& family = *FamilyOfType(options.type);
+    const std::string outputNote = OutputNote(family, options.restoreOutput);
+    document["output"] = {{"stopped", family.output.stopped}, {"note", outputNote}};
+    int exitCode = kExitConfirmed;
+    if (outcome.failureKind.empty())
+        PrintTime(outcome.answer, options.json, document);
+    else
+        exitCode = PrintFailure(options.json, document, "time", outcome.failureKind, outcome.failure, kExitNotConfirmed);
+    if (!options.json) std::printf("%s\n", outputNote.c_str());
+    return exitCode;
 }
 
 } // namespace
@@ -143,7 +167,7 @@ Parsed<TimeOptions> ParseTime(const Words& words) {
     Parsed<TimeOptions> parsed{{}, read.help, read.error};
     if (read.help || !read.error.empty()) return parsed;
     TimeOptions& options = parsed.options;
-    options = {0, read.Value("--port"), 0, read.Flag("--verbose"), read.Flag("--json")};
+    options = {0, read.Value("--port"), 0, read.Flag("--verbose"), read.Flag("--json"), read.Flag("--restore-output")};
     if (!read.Has("--receiver") || !read.Has("--port") || !read.Has("--baud")) {
         parsed.error = "needs --receiver NAME|ID, --port PORT and --baud RATE";
         return parsed;
@@ -155,24 +179,29 @@ Parsed<TimeOptions> ParseTime(const Words& words) {
     else if (!FamilyOfType(options.type))
         parsed.error = std::string("receiver type \"") + FindCatalogueType(options.type)->displayName +
                        "\" is not supported by this build yet";
+    else if (options.restoreOutput)
+        parsed.error = RestoreOutputRefusal(*FamilyOfType(options.type));
     return parsed;
 }
 
 
 CommandLine TimeCommandLine() {
     return CommandLine("time")
-        .Synopsis("velinor time --receiver NAME|ID --port PORT --baud RATE [--verbose] [--json]")
+        .Synopsis("velinor time --receiver NAME|ID --port PORT --baud RATE [--restore-output] [--verbose] [--json]")
         .About("Asks the receiver for its time at the rate it runs at now and prints it, the time scale it\n"
                "answers in (GPS or UTC, as the receiver's family does), and the receiver's clock error: its\n"
                "time as UTC (GPS time less the leap seconds of that moment) minus this computer's clock.\n"
-               "The receiver's periodic output is stopped first, as a session does; its rate is not changed.\n")
+               "The receiver's periodic output is stopped first, as a session does, and stays off: the last\n"
+               "line says so and how to turn it on again. Its rate is not changed.\n")
         .Valued("--receiver", "NAME|ID", "receiver type: id or name from 'velinor receivers'")
         .Valued("--port", "PORT", "COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0")
         .Valued("--baud", "RATE", "the rate the receiver runs at now")
+        .Flag("--restore-output", "leave the output as it was found (refused, exit 2, for the families whose "
+                                  "stop cannot be undone exactly)")
         .Flag("--verbose", "print the receiver's trace lines")
         .Flag("--json", "print the answer or the failure as one JSON document (see docs/json.md)")
         .Footer("Exit codes: 0 the receiver answered, 1 it did not (or its family cannot be asked the time),\n"
-                "2 usage error, 3 port error.\n");
+                "2 usage error, 3 port error, 130 Ctrl-C, 143 terminated.\n");
 }
 
 int RunTime(const Words& words) {

@@ -9,8 +9,9 @@ namespace KConsole {
 bool IsTerminal(std::FILE* stream);
 // Turns on ANSI colour sequences where the console needs asking (Windows); true when usable.
 bool EnableColours(std::FILE* stream);
-// Calls `handler` on Ctrl-C (and termination requests). The handler must only set flags.
-void OnInterrupt(void (*handler)());
+// Calls `handler` with SIGINT on Ctrl-C and with SIGTERM on a termination request (closing the
+// console on Windows). It runs as a signal handler: it must only set flags.
+void OnInterrupt(void (*handler)(int signal));
 // Where the command line keeps its remembered choices: beside the program on Windows, in the
 // user's config folder elsewhere (created if missing); "" when there is none.
 std::string SettingsFilePath();

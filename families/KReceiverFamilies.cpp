@@ -48,20 +48,33 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
         .simulator = {.create = &KAshtechDevice::Create, .rates = &KAshtechDevice::Rates, .missesFirstTry = true,
                       .receiverPorts = "A-D"},
         .scansTime = true,
+        .output = {.stopped = true,
+                   .turnOnAgain = "send $PASHS,NME,<message>,<port>,ON for each NMEA message wanted "
+                                  "($PASHS,RAW,<message>,<port>,ON for raw data)",
+                   .notRestorable = "$PASHS,OUT turns every output of the port off at once, and this program "
+                                    "cannot read back which messages were on"},
     });
+    // The two command sets of the family, which no answer to a ping tells apart.
+    constexpr const char* kCrs1000 = "CRS1000 commands: the rate change is not acknowledged";
+    constexpr const char* kRs500 = "System 500 commands: the rate change is acknowledged";
     rows.push_back({
         .name = "Leica",
         .protocol = {.name = "lb2", .createMonitor = &Framer<KLeicaStreamMonitor>,
                      .createReader = &KLeicaReceiver::CreateMessageReader},
-        .types = {{4, "Leica CRS1000"},
+        .types = {{4, "Leica CRS1000", {}, kBaudRates, kCrs1000},
                   // Slow to answer at every rate; after a rate change it gets a control command
                   // (the receiver's own business) and a pause.
-                  {5, "Leica GMX900", {.detectPingMs = 5000, .pauseAfterChangeMs = 2000}},
-                  {6, "Leica GPS1200"},
-                  {7, "Leica System 500"}},
+                  {5, "Leica GMX900", {.detectPingMs = 5000, .pauseAfterChangeMs = 2000}, kBaudRates, kCrs1000},
+                  {6, "Leica GPS1200", {}, kBaudRates, kRs500},
+                  {7, "Leica System 500", {}, kBaudRates, kRs500}},
         .createReceiver = &KLeicaReceiver::Create,
         .simulator = {.create = &KLeicaDevice::Create, .rates = &KLeicaDevice::Rates},
         .queriesTime = true,
+        .output = {.stopped = true,
+                   .turnOnAgain = "set its outputs up again from the receiver's controller or Leica's "
+                                  "configuration software",
+                   .notRestorable = "its stop commands turn every output off at once, and this program cannot "
+                                    "read back which outputs were on"},
     });
     rows.push_back({
         .name = "NavCom",
@@ -72,6 +85,11 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
         .simulator = {.create = &KNavComDevice::Create},
         .queriesTime = true,
         .scansTime = true,
+        .output = {.stopped = true,
+                   .turnOnAgain = "ask for each message wanted again (output request, message 0x20, with the "
+                                  "message and its rate), for example with NavCom's configuration software",
+                   .notRestorable = "its output request turns every output off at once, and this program cannot "
+                                    "read back which outputs were on"},
     });
     rows.push_back({
         .name = "Novatel",
@@ -82,6 +100,11 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
         .simulator = {.create = &KNovatelDevice::Create},
         .queriesTime = true,
         .scansTime = true,
+        .output = {.stopped = true,
+                   .turnOnAgain = "send LOG <port> <message> ONTIME <seconds> for each log wanted (a reset "
+                                  "brings back the logs saved with SAVECONFIG)",
+                   .notRestorable = "UNLOGALL removes every log of the port at once, and this program cannot "
+                                    "read back which logs were on"},
     });
     rows.push_back({
         .name = "SiRF",
@@ -92,6 +115,11 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
         .simulator = {.create = &KSiRFDevice::Create},
         .queriesTime = true,
         .scansTime = true,
+        .output = {.stopped = true,
+                   .turnOnAgain = "set each message's rate again with Set Message Rate (message ID 166), for "
+                                  "example with SiRF's demonstration software",
+                   .notRestorable = "its stop sets the rates of sixteen messages to 0, and this program cannot "
+                                    "read back what they were"},
     });
     rows.push_back({
         .name = "Topcon",
@@ -101,6 +129,11 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
         .createReceiver = &KTopconReceiver::Create,
         .simulator = {.create = &KTopconDevice::Create, .missesFirstTry = true, .receiverPorts = "a-d"},
         .scansTime = true,
+        .output = {.stopped = true,
+                   .turnOnAgain = "turn each message on again with the em command (for example "
+                                  "em,,/msg/nmea/GGA:1), or with Topcon's configuration software",
+                   .notRestorable = "dm turns every message of the port off at once, and this program cannot "
+                                    "read back which were on"},
     });
     // Slow to answer at the three slowest rates.
     constexpr KTypeTimings kTrimble = {.slowUpToBaud = 4800, .slowPingMs = 3000};

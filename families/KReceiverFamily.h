@@ -36,6 +36,9 @@ struct KCatalogueType {
     KTypeTimings timings = {};
     // The rates the session detects and sets it at, in detection order.
     std::span<const int32_t> rates = kBaudRates;
+    // What sets it apart from the family's other types beyond its rates and timings (its command
+    // set, say), for the user choosing among them; empty when nothing does.
+    const char* note = "";
 
     bool RunsAt(int32_t baud) const;
 };
@@ -66,6 +69,18 @@ struct KFamilySimulator {
     const char* receiverPorts = nullptr;
 };
 
+// What a session and `velinor time` do to the receivers' periodic output, as the user is told.
+struct KFamilyOutput {
+    // The session's stop command turns it off, and it stays off when the session has ended; false
+    // where nothing is sent to stop it (pings are answered amid it).
+    bool stopped = false;
+    // How the user turns it on again, a clause to follow "to turn it on again, " (when stopped).
+    const char* turnOnAgain = "";
+    // Why it cannot be put back exactly as it was (--restore-output is refused for the family);
+    // empty when it can.
+    const char* notRestorable = "";
+};
+
 struct KReceiverFamily {
     const char* name = "";  // as `velinor receivers` shows it
     KFamilyProtocol protocol = {};
@@ -78,6 +93,7 @@ struct KReceiverFamily {
     // NotSupported): what is known of how they keep one over a power cycle, as the end of a
     // sentence; nullptr when nothing is.
     const char* unsavedRateNote = nullptr;
+    KFamilyOutput output = {};
 
     const KCatalogueType* Type(int32_t typeId) const;
 };

@@ -77,9 +77,14 @@ KReceiverIdentifier::Result KReceiverIdentifier::Run(int32_t portNumber, const s
     path = devicePath;
     KClock& clock = KClock::Current();
     const int64_t listenStart = clock.NowMs();
+    auto stopWanted = [&] {
+        if (options.stopWanted && options.stopWanted()) result.stopped = true;
+        return result.stopped;
+    };
     for (int32_t baud : SearchOrder()) {
+        if (stopWanted()) return result;
         if (progress) progress("listening at " + std::to_string(baud) + " baud");
-        if (!Listen(baud, options, result)) return result;
+        if (!Listen(baud, options, result) || result.stopped) return result;
         if (result.found) break;
     }
     result.listenMs = static_cast<int32_t>(clock.NowMs() - listenStart);
@@ -87,6 +92,7 @@ KReceiverIdentifier::Result KReceiverIdentifier::Run(int32_t portNumber, const s
     const int64_t askStart = clock.NowMs();
     for (int32_t baud : SearchOrder()) {
         for (const KReceiverFamily& family : ReceiverFamilies()) {
+            if (stopWanted()) return result;
             if (progress) progress("asking at " + std::to_string(baud) + " baud: " + family.name);
             if (!Ask(family, baud, result)) return result;
             if (result.found) break;
@@ -127,6 +133,10 @@ bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& r
         for (int32_t n; (n = link->ReadAvailable(buffer, sizeof buffer)) > 0;) {
             bytes.insert(bytes.end(), buffer, buffer + n);
             if (clock.NowMs() - start >= limitMs) break;
+        }
+        if (options.stopWanted && options.stopWanted()) {
+            result.stopped = true;
+            break;
         }
         const int64_t now = clock.NowMs();
         const bool over = now - start >= limitMs || (bytes.empty() && now - start >= options.listenQuietMs);

@@ -23,6 +23,9 @@ public:
         int32_t listenMs = 2500;
         int32_t listenBytes = 800;
         int32_t listenQuietMs = 1200;
+        // Asked while listening and between requests: true ends the search early, its port
+        // closed, with Result::stopped set.
+        std::function<bool()> stopWanted;
     };
 
     // What was heard at one rate: the bytes, and per protocol the checked messages framed.
@@ -48,6 +51,7 @@ public:
 
     struct Result {
         bool portFailed = false;  // the port would not open (its error was reported)
+        bool stopped = false;     // ended early because stopWanted said so
         bool found = false;
         bool byListening = false;
         const KReceiverFamily* family = nullptr;

@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 namespace {
-void (*interruptHandler)() = nullptr;
-extern "C" void OnSignal(int) {
-    if (interruptHandler) interruptHandler();
+void (*interruptHandler)(int) = nullptr;
+extern "C" void OnSignal(int signal) {
+    if (interruptHandler) interruptHandler(signal);
 }
 } // namespace
 
@@ -22,7 +22,7 @@ bool EnableColours(std::FILE* stream) {
     return IsTerminal(stream) && !std::getenv("NO_COLOR") && term && std::strcmp(term, "dumb") != 0;
 }
 
-void OnInterrupt(void (*handler)()) {
+void OnInterrupt(void (*handler)(int)) {
     interruptHandler = handler;
     struct sigaction action {};
     action.sa_handler = OnSignal;

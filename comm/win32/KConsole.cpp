@@ -2,16 +2,17 @@
 
 #include <windows.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <io.h>
 
 #include "comm/KIniSettingsStore.h"
 
 namespace {
-void (*interruptHandler)() = nullptr;
+void (*interruptHandler)(int) = nullptr;
 BOOL WINAPI OnControl(DWORD kind) {
     if (kind == CTRL_C_EVENT || kind == CTRL_BREAK_EVENT || kind == CTRL_CLOSE_EVENT) {
-        if (interruptHandler) interruptHandler();
+        if (interruptHandler) interruptHandler(kind == CTRL_CLOSE_EVENT ? SIGTERM : SIGINT);
         return TRUE;
     }
     return FALSE;
@@ -30,7 +31,7 @@ bool EnableColours(std::FILE* stream) {
     return SetConsoleMode(handle, mode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */) != 0;
 }
 
-void OnInterrupt(void (*handler)()) {
+void OnInterrupt(void (*handler)(int)) {
     interruptHandler = handler;
     SetConsoleCtrlHandler(OnControl, TRUE);
 }

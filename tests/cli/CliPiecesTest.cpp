@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/CommandLine.h"
 #include "cli/PortChoice.h"
@@ -13,6 +14,7 @@
 #include "cli/StatusLine.h"
 #include "comm/KPortRegistry.h"
 #include "comm/KSerialComm.h"
+#include "families/KReceiverFamily.h"
 #include "support/TempDir.h"
 
 TEST(CommandLine, WholeNumbersOnly) {
@@ -38,6 +40,40 @@ TEST(ReceiverChoice, ByIdNameOrAnUnambiguousPart) {
     EXPECT_EQ(ChooseReceiver("99", error), 0);
     EXPECT_EQ(ChooseReceiver("16", error), 16);
     EXPECT_EQ(ChooseReceiver("quectel", error), 16);
+}
+
+// What identify says tells apart the types its answer fits: each kind of difference found within
+// the family is given for every type (so they can be compared), nothing for types driven alike.
+TEST(ReceiverChoice, TypeDifferenceGivesWhatVariesWithinTheFamily) {
+    static constexpr int32_t kFew[] = {4800, 9600};
+    const KTypeTimings slow = {.detectPingMs = 5000, .pauseAfterChangeMs = 2000};
+    const KTypeTimings slowWhenSlow = {.slowUpToBaud = 4800, .slowPingMs = 3000};
+    const struct {
+        std::vector<KCatalogueType> types;
+        std::vector<std::string> differences;
+    } families[] = {
+        {{{1, "A"}, {2, "B"}}, {"", ""}},
+        {{{1, "A"}, {2, "B", slow}, {3, "C", slowWhenSlow}},
+         {"waits 1.0 s for an answer", "waits 5.0 s for an answer, pauses 2.0 s after a rate change",
+          "waits 1.0 s for an answer (3.0 s at 4800 baud and below)"}},
+        {{{1, "A"}, {2, "B", {}, kFew}}, {"rates 1200 2400 4800 9600 19200 38400 57600 115200", "rates 4800 9600"}},
+        // A note shared by all tells nothing apart; an empty one is no difference to name.
+        {{{1, "A", {}, kBaudRates, "x"}, {2, "B", {}, kBaudRates, "x"}, {3, "C", {}, kFew, "y"}, {4, "D", {}, kFew}},
+         {"x; rates 1200 2400 4800 9600 19200 38400 57600 115200", "x; rates 1200 2400 4800 9600 19200 38400 57600 115200",
+          "y; rates 4800 9600", "rates 4800 9600"}},
+    };
+    for (const auto& row : families) {
+        KReceiverFamily family;
+        family.types = row.types;
+        for (size_t i = 0; i < row.types.size(); ++i)
+            EXPECT_EQ(TypeDifference(family, family.types[i]), row.differences[i]) << family.types[i].displayName;
+    }
+    // The built-in Leica types: two command sets, one slow model.
+    const KReceiverFamily& leica = *FamilyOfType(5);
+    EXPECT_EQ(TypeDifference(leica, *leica.Type(5)), "CRS1000 commands: the rate change is not acknowledged; waits 5.0 s "
+                                                      "for an answer, pauses 2.0 s after a rate change");
+    EXPECT_EQ(TypeDifference(leica, *leica.Type(6)), "System 500 commands: the rate change is acknowledged; waits 1.0 s "
+                                                      "for an answer");
 }
 
 TEST(PortChoice, ComNamesResolveThroughTheRegistryAndPathsAreTakenAsTheyAre) {

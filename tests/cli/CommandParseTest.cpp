@@ -114,12 +114,13 @@ TEST(CommandParse, Set) {
     ExpectRows<O>(ParseSet, {
         {"", "", O{}},
         {"--receiver gmx900 --port COM3 --baud 115200 --until-confirmed --timeout 30", "",
-         O{5, "COM3", 115200, std::nullopt, 30, true, false, false, false}},
+         O{5, "COM3", 115200, std::nullopt, 30, true, false, false, false, false}},
         {"--receiver=5 --port=/dev/ttyUSB0 --last-baud 0 --verbose --stream-errors", "",
-         O{5, "/dev/ttyUSB0", std::nullopt, 0, std::nullopt, false, false, true, true}},
-        {"--until-confirmed --save", "", O{0, "", std::nullopt, std::nullopt, std::nullopt, true, true, false, false}},
+         O{5, "/dev/ttyUSB0", std::nullopt, 0, std::nullopt, false, false, false, true, true}},
+        {"--until-confirmed --save --restore-output", "",
+         O{0, "", std::nullopt, std::nullopt, std::nullopt, true, true, true, false, false}},
         // A time limit is one without --until-confirmed too.
-        {"--timeout 5", "", O{0, "", std::nullopt, std::nullopt, 5, false, false, false, false}},
+        {"--timeout 5", "", O{0, "", std::nullopt, std::nullopt, 5, false, false, false, false, false}},
         {"--baud 12abc", "--baud takes a rate in bits per second", {}},
         {"--last-baud -1", "--last-baud takes a rate in bits per second, or 0 (unknown)", {}},
         {"--timeout 0", "--timeout takes whole seconds", {}},
@@ -156,6 +157,7 @@ TEST(CommandParse, TimeScanIdentifyDoctorAndTheLists) {
     ExpectRows<TimeOptions>(ParseTime, {
         {"--receiver 5 --port COM3 --baud 9600 --json", "", {5, "COM3", 9600, false, true}},
         {"--receiver navcom --port /dev/ttyS0 --baud 57600 --verbose", "", {8, "/dev/ttyS0", 57600, true, false}},
+        {"--receiver u-blox --port COM1 --baud 9600 --restore-output", "", {15, "COM1", 9600, false, false, true}},
         {"--receiver 5 --port COM3 --baud 300", "--baud must be one of " + TypeRatesText(5), {}},
         {"--receiver 5 --port COM3", "needs --receiver NAME|ID, --port PORT and --baud RATE", {}},
     });

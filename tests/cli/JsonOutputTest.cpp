@@ -242,7 +242,7 @@ TEST_P(JsonTime, AnswersOrSaysWhyNot) {
     else
         fields.insert(fields.end(), {"/receiverTime/time", "/receiverTime/week", "/receiverTime/secondsOfWeek",
                                      "/receiverTime/scale", "/pcTime/utc", "/receiverMinusPcSeconds", "/gpsMinusUtcSeconds",
-                                     "/receiverClockErrorSeconds"});
+                                     "/receiverClockErrorSeconds", "/output/stopped", "/output/note"});
     const json document = Document(run.out, fields);
     EXPECT_EQ(document["receiver"]["id"], c.type);
     EXPECT_EQ(document["baud"], 19200);

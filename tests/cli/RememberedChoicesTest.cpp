@@ -154,5 +154,33 @@ TEST(RememberedChoicesFile, SetSaysWhyItRemembersNothing) {
         << large.err;
 }
 
+// Only a port that opened becomes the default of the next run: a device that exists but is no
+// terminal, and a silent terminal that does open, each after earlier choices were saved.
+TEST(RememberedChoicesFile, SetRemembersAPortOnlyOnceItHasOpened) {
+    PtyPair pty;
+    const struct {
+        std::string port;
+        int exitCode;
+        bool remembered;
+    } rows[] = {{"/dev/null", 3, false}, {pty.SlavePath(), 1, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.port);
+        TempDir config;
+        fs::create_directories(config.Path() + "/velinor");
+        const std::string settings = config.Path() + "/velinor/velinor.ini";
+        ASSERT_TRUE(Choices(1).Save(settings));
+        const ProgramRun run = RunVelinor("set --receiver 6 --baud 19200 --timeout 1 --port " + row.port, config.Path());
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.Both();
+        const RememberedChoices now = RememberedChoices::Load(settings);
+        if (row.remembered) {
+            EXPECT_EQ(now.device, row.port);
+            EXPECT_EQ(now.receiverType, 6);
+            EXPECT_EQ(now.baud, 19200);
+        } else {
+            EXPECT_EQ(Writer(now), 1) << ReadWholeFile(settings);
+        }
+    }
+}
+
 } // namespace
 #endif

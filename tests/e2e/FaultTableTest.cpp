@@ -111,11 +111,12 @@ struct Outcome {
     std::string output;
 };
 
+// The session's last status line (the note on the receiver's output follows it).
 std::string LastLine(const std::string& text) {
     std::istringstream in(text);
     std::string line, last;
     while (std::getline(in, line))
-        if (!line.empty()) last = line;
+        if (!line.empty() && line.rfind("Output: ", 0) != 0) last = line;
     return last;
 }
 

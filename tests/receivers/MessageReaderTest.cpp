@@ -11,13 +11,13 @@
 #include "receivers/KMessageReader.h"
 #include "support/AshtechFrames.h"
 #include "support/FramerHarness.h"
-#include "support/LB2Frames.h"
+#include "support/LeicaFrames.h"
 #include "support/NavComFrames.h"
 #include "support/NovatelFrames.h"
-#include "support/SirfFrames.h"
+#include "support/SiRFFrames.h"
 #include "support/TopconFrames.h"
 #include "support/TrimbleFrames.h"
-#include "support/UbxFrames.h"
+#include "support/UbloxFrames.h"
 
 namespace {
 
@@ -172,11 +172,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "GBN", Time::Full, 1400, 2},
         ReaderCase{"an Ashtech PBN", "ashtech", {AshtechFixed("PBN", Padded(Be(7000, 4), 54))}, "PBN", Time::OfWeek, 0, 7},
         // The System 500's calendar answer: 12:00:00.50 on 2020-01-01, UTC.
-        ReaderCase{"a Leica time answer with a date", "lb2", {lb2::Frame(Hex("FA 07 0C 00 00 32 01 01 14"))}, "0xfa07",
+        ReaderCase{"a Leica time answer with a date", "lb2", {leica::Frame(Hex("FA 07 0C 00 00 32 01 01 14"))}, "0xfa07",
                    Time::Full, kWeek2020, kNewYear2020 + 43200.5, KTimeScale::Utc},
-        ReaderCase{"a Leica time answer with tenths of the week", "lb2", {lb2::Frame(Hex("01 0A 00 00"))}, "0x01",
+        ReaderCase{"a Leica time answer with tenths of the week", "lb2", {leica::Frame(Hex("01 0A 00 00"))}, "0x01",
                    Time::OfWeek, 0, 1},
-        ReaderCase{"a Leica ping answer", "lb2", {lb2::Frame(Hex("85 00 00 00"))}, "0x85", Time::None}),
+        ReaderCase{"a Leica ping answer", "lb2", {leica::Frame(Hex("85 00 00 00"))}, "0x85", Time::None}),
     [](const ::testing::TestParamInfo<ReaderCase>& param) { return "case" + std::to_string(param.index); });
 
 // Every family's row has a reader, and a reader that names the messages it reads times from.

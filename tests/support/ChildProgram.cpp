@@ -61,11 +61,19 @@ std::string ChildProgram::FirstLine(int32_t boundMs) {
 }
 
 bool ChildProgram::WaitForError(const std::string& text, int32_t boundMs) {
+    return WaitForText("stderr", text, boundMs);
+}
+
+bool ChildProgram::WaitForOutput(const std::string& text, int32_t boundMs) {
+    return WaitForText("stdout", text, boundMs);
+}
+
+bool ChildProgram::WaitForText(const std::string& file, const std::string& text, int32_t boundMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
     for (;;) {
         // Asked before reading, so that what it wrote before it ended is read.
         const bool ended = !Running() || Wait(0).has_value();
-        if (ErrorOutput().find(text) != std::string::npos) return true;
+        if (ReadWholeFile(scratch.File(file)).find(text) != std::string::npos) return true;
         if (ended || std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -87,7 +95,11 @@ std::optional<int> ChildProgram::Wait(int32_t boundMs) {
 }
 
 std::optional<int> ChildProgram::Interrupt(int32_t boundMs) {
-    if (Running()) kill(pid, SIGINT);
+    return Signal(SIGINT, boundMs);
+}
+
+std::optional<int> ChildProgram::Signal(int signal, int32_t boundMs) {
+    if (Running()) kill(pid, signal);
     return Wait(boundMs);
 }
 

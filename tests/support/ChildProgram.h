@@ -29,11 +29,15 @@ public:
     // Waits at most `boundMs` until the child's standard error holds `text`; false when it did
     // not come (or the child ended without it).
     bool WaitForError(const std::string& text, int32_t boundMs);
+    // The same for standard output.
+    bool WaitForOutput(const std::string& text, int32_t boundMs);
     // Waits at most `boundMs` for the child to end: its exit code (-1 for a signal), or nothing
     // when it is still running.
     std::optional<int> Wait(int32_t boundMs);
     // Asks the child to end as Ctrl-C would, and waits at most `boundMs` for it.
     std::optional<int> Interrupt(int32_t boundMs);
+    // Sends `signal` (SIGTERM, say), and waits at most `boundMs` for the child to end.
+    std::optional<int> Signal(int signal, int32_t boundMs);
     // Both outputs, standard output first.
     std::string Output() const;
     std::string StandardOutput() const;
@@ -41,6 +45,7 @@ public:
 
 private:
     void Kill();
+    bool WaitForText(const std::string& file, const std::string& text, int32_t boundMs);
 
     TempDir scratch{"velinor-child"};
     pid_t pid = -1;
