@@ -82,6 +82,15 @@ struct SetOptions {
 };
 Parsed<SetOptions> ParseSet(const Words& words);
 
+struct WatchOptions {
+    std::string port;
+    long long baud = 0;     // 0: the first rate where a protocol is heard
+    long long seconds = 0;  // 0: until Ctrl-C
+    bool json = false;
+    bool operator==(const WatchOptions&) const = default;
+};
+Parsed<WatchOptions> ParseWatch(const Words& words);
+
 struct FleetOptions {
     std::string file;
     int jobs = 0;  // 0: all at once

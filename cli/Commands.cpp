@@ -12,6 +12,7 @@ const std::vector<CommandEntry>& CommandTable() {
         {"time", "ask the receiver its GPS time and compare it with this computer's clock", TimeCommandLine, RunTime},
         {"identify", "find which protocol and rate the device on a port speaks", IdentifyCommandLine, RunIdentify},
         {"doctor", "what stands between you and the receiver on a port, with remedies", DoctorCommandLine, RunDoctor},
+        {"watch", "show the protocols and messages the device on a port sends, live", WatchCommandLine, RunWatch},
         {"fleet", "bring every receiver listed in a file to its rate, all at once", FleetCommandLine, RunFleet},
     };
     return table;

@@ -24,6 +24,7 @@ int RunScan(const Words& args);
 int RunTime(const Words& args);
 int RunIdentify(const Words& args);
 int RunDoctor(const Words& args);
+int RunWatch(const Words& args);
 int RunFleet(const Words& args);
 
 // Each command's options and help, defined once (the parse steps read them too).
@@ -37,6 +38,7 @@ CommandLine ScanCommandLine();
 CommandLine TimeCommandLine();
 CommandLine IdentifyCommandLine();
 CommandLine DoctorCommandLine();
+CommandLine WatchCommandLine();
 CommandLine FleetCommandLine();
 
 // The commands in the order `velinor --help` lists them.

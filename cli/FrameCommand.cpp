@@ -41,6 +41,14 @@ std::string Hex(const StreamMessage& message) {
     return hex;
 }
 
+// The name column: printable and without blanks, so that the columns stay four ("?" for none).
+std::string NameColumn(const std::string& name) {
+    std::string column = PrintableText(name.empty() ? "?" : name);
+    for (char& c : column)
+        if (c == ' ') c = '_';
+    return column;
+}
+
 // The time column: "gps:2021-12-09T20:41:41.811", "tow:420096.811" or "-".
 std::string TimeColumn(const KMessageFacts& facts) {
     if (facts.time == KMessageFacts::Time::None) return "-";
@@ -68,8 +76,8 @@ std::string MessageLine(FrameFormat format, KMessageReader& reader, const Stream
     if (format == FrameFormat::Hex) return std::to_string(message.length) + ' ' + Hex(message) + '\n';
     const KMessageFacts facts = reader.Read(message);
     if (format == FrameFormat::Json) return JsonLine(facts, message);
-    return PrintableText(facts.name.empty() ? "?" : facts.name) + ' ' + std::to_string(message.length) + ' ' +
-           TimeColumn(facts) + ' ' + Hex(message) + '\n';
+    return NameColumn(facts.name) + ' ' + std::to_string(message.length) + ' ' + TimeColumn(facts) + ' ' +
+           Hex(message) + '\n';
 }
 
 // Frames the whole recording, each message handed to `deliver` as it comes.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/Commands.h"
+#include "cli/ReceiverChoice.h"
 #include "cli/StatusLine.h"
 #include "cli/StopRequest.h"
 #include "comm/KConsole.h"
@@ -130,6 +131,43 @@ std::string OpenFailureText(const KOpenError& error) {
     return text;
 }
 
+std::string LineHintText(const KLineHint& hint, int32_t receiverType, const std::string& portText) {
+    const std::string portShown = portText.empty() ? "PORT" : portText;
+    const KReceiverFamily* own = FamilyOfType(receiverType);
+    const std::string ownName = own ? own->name : "the chosen type";
+    const std::string lookFurther =
+        "'velinor identify --port " + portShown + "' and 'velinor doctor " + portShown + "'";
+    const KReceiverFamily* heard = hint.family;
+    if (!heard) {
+        if (hint.bytes == 0) return "nothing answered and nothing was heard at any rate: try " + lookFurther;
+        return "nothing answered, and the " + std::to_string(hint.bytes) +
+               " bytes heard are no protocol known here: try " + lookFurther;
+    }
+    const std::string rate = std::to_string(hint.baud) + " baud";
+    if (heard == own)
+        return "this device speaks " + ownName + " at " + rate + " but does not answer its requests: try " + lookFurther;
+    // The family's name when the receiver choice takes it for one of its types, else their ids.
+    std::string choice;
+    std::string unused;
+    const int32_t byName = ChooseReceiver(heard->name, unused);
+    if (byName && FamilyOfType(byName) == heard) {
+        const std::string name = heard->name;
+        choice = "--receiver " + (name.find(' ') == std::string::npos ? name : "\"" + name + "\"");
+    } else {
+        for (size_t i = 0; i < heard->types.size(); ++i) {
+            const KCatalogueType& type = heard->types[i];
+            choice += i == 0 ? "--receiver " : i + 1 == heard->types.size() ? " or " : ", ";
+            choice += std::to_string(type.typeId) + " (" + type.displayName + ")";
+        }
+    }
+    if (!heard->protocol.listeningProves)
+        return std::string("this device sends ") + heard->protocol.name + " at " + rate +
+               ", which many makers' receivers send, not " + ownName + ": if it is a " + heard->name + ", try " +
+               choice + "; " + lookFurther + " tell more";
+    return std::string("this device speaks ") + heard->name + " (" + heard->protocol.name + ") at " + rate + ", not " +
+           ownName + ": try " + choice;
+}
+
 void TraceToConsole() {
     SetDebugTraceSink([](const std::string& text) { std::fputs(PrintableText(text, true).c_str(), stderr); });
 }
@@ -209,6 +247,13 @@ void ArmSession(KBaudSession& session, PlanRun& run) {
     session.statusUser = &run.state;
     // Saved once: a session resumed after the device came back has nothing more to save.
     session.SetSaveRate(run.plan.saveRate && !run.saveSaid);
+    const SessionPlan& plan = run.plan;
+    StatusLine& status = run.status;
+    session.SetHintHandler([&plan, &status](const KLineHint& hint) {
+        status.Finish();
+        std::fprintf(stderr, "velinor: %s\n",
+                     PrintableText(LineHintText(hint, plan.receiverType, plan.port.display)).c_str());
+    });
 }
 
 Ending Watch(KBaudSession& session, PlanRun& run) {

@@ -51,6 +51,9 @@ int PrintSessionEnding(const SessionOutcome& outcome, const SessionPlan& plan, S
 
 // What a save of `baud` on a receiver of catalogue `type` came to, as the status line says it.
 std::string SaveOutcomeText(int32_t type, int32_t baud, SaveOutcome outcome);
+// What to tell the user about the line after a whole detection pass for `receiverType` went
+// unanswered: the protocol heard and the type to try instead, or where to look next.
+std::string LineHintText(const KLineHint& hint, int32_t receiverType, const std::string& portShown);
 
 // Routes the receivers' trace lines to standard error (--verbose), what they quote of the
 // receiver's bytes escaped.

@@ -122,7 +122,12 @@ void PrintTime(const TimeAnswer& answer, bool json, JsonValue& document) {
         PrintJson(document);
         return;
     }
-    std::printf("receiver: %s %s\n", CalendarText(answer.receiver).c_str(), scale);
+    // A GPS week and time of week belong to GPS time only.
+    if (answer.scale == KTimeScale::Gps)
+        std::printf("receiver: %s GPS\n", CalendarText(answer.receiver).c_str());
+    else
+        std::printf("receiver: %s.%03d %s\n", answer.receiver.Format().c_str(), answer.receiver.nanoseconds / 1000000,
+                    scale);
     std::printf("PC clock: %s.%03d UTC\n", answer.pc.Format().c_str(), answer.pc.nanoseconds / 1000000);
     std::printf("receiver clock error: %+.3f s", clockError);
     if (answer.scale == KTimeScale::Gps)

@@ -42,7 +42,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Ashtech",
         .protocol = {.name = "ashtech", .createMonitor = &Framer<KAshtechStreamMonitor>,
-                     .createReader = &KAshtechReceiver::CreateMessageReader},
+                     .createReader = &KAshtechReceiver::CreateMessageReader,
+                     .messageId = {1, 10, true}},
         .types = {{1, "Ashtech Z"}, {2, "Ashtech AC12"}, {3, "Ashtech G12"}},
         .createReceiver = &KAshtechReceiver::Create,
         .simulator = {.create = &KAshtechDevice::Create, .rates = &KAshtechDevice::Rates, .missesFirstTry = true,
@@ -60,7 +61,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Leica",
         .protocol = {.name = "lb2", .createMonitor = &Framer<KLeicaStreamMonitor>,
-                     .createReader = &KLeicaReceiver::CreateMessageReader},
+                     .createReader = &KLeicaReceiver::CreateMessageReader,
+                     .messageId = {4, 2}},
         .types = {{4, "Leica CRS1000", {}, kBaudRates, kCrs1000},
                   // Slow to answer at every rate; after a rate change it gets a control command
                   // (the receiver's own business) and a pause.
@@ -79,7 +81,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "NavCom",
         .protocol = {.name = "navcom", .createMonitor = &Framer<KNavComStreamMonitor>,
-                     .createReader = &KNavComReceiver::CreateMessageReader},
+                     .createReader = &KNavComReceiver::CreateMessageReader,
+                     .messageId = {3, 1}},
         .types = {{8, "NavCom"}},
         .createReceiver = &KNavComReceiver::Create,
         .simulator = {.create = &KNavComDevice::Create},
@@ -94,7 +97,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Novatel",
         .protocol = {.name = "novatel", .createMonitor = &Framer<KNovatelStreamMonitor>,
-                     .createReader = &KNovatelReceiver::CreateMessageReader},
+                     .createReader = &KNovatelReceiver::CreateMessageReader,
+                     .messageId = {4, 2}},
         .types = {{9, "Novatel/Sokkia"}},
         .createReceiver = &KNovatelReceiver::Create,
         .simulator = {.create = &KNovatelDevice::Create},
@@ -109,7 +113,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "SiRF",
         .protocol = {.name = "sirf", .createMonitor = &Framer<KSiRFStreamMonitor>,
-                     .createReader = &KSiRFReceiver::CreateMessageReader},
+                     .createReader = &KSiRFReceiver::CreateMessageReader,
+                     .messageId = {4, 1}},
         .types = {{10, "SiRFStar III"}},
         .createReceiver = &KSiRFReceiver::Create,
         .simulator = {.create = &KSiRFDevice::Create},
@@ -124,7 +129,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Topcon",
         .protocol = {.name = "topcon", .createMonitor = &Framer<KTopconStreamMonitor>,
-                     .createReader = &KTopconReceiver::CreateMessageReader},
+                     .createReader = &KTopconReceiver::CreateMessageReader,
+                     .messageId = {0, 2, true}},
         .types = {{11, "Topcon"}},
         .createReceiver = &KTopconReceiver::Create,
         .simulator = {.create = &KTopconDevice::Create, .missesFirstTry = true, .receiverPorts = "a-d"},
@@ -140,7 +146,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Trimble",
         .protocol = {.name = "trimble", .createMonitor = &Framer<KTrimbleStreamMonitor>,
-                     .createReader = &KTrimbleReceiver::CreateMessageReader},
+                     .createReader = &KTrimbleReceiver::CreateMessageReader,
+                     .messageId = {2, 1}},
         .types = {{12, "Trimble 4000 SSi", kTrimble}, {13, "Trimble 47/48/5700", kTrimble}, {14, "Trimble NetR5", kTrimble}},
         .createReceiver = &KTrimbleReceiver::Create,
         .simulator = {.create = &KTrimbleDevice::Create, .receiverPorts = "1-4 or 18"},
@@ -149,7 +156,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "u-blox",
         .protocol = {.name = "ubx", .createMonitor = &Framer<KUbloxStreamMonitor>,
-                     .createReader = &KUbloxReceiver::CreateMessageReader},
+                     .createReader = &KUbloxReceiver::CreateMessageReader,
+                     .messageId = {2, 2}},
         // Up to 9600 its MON-VER answer may queue behind a second of its output.
         .types = {{15, "u-blox", {.slowUpToBaud = 9600, .slowPingMs = 2000}, KUbloxReceiver::kRates}},
         .createReceiver = &KUbloxReceiver::Create,
@@ -160,7 +168,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "MediaTek",
         .protocol = {.name = "nmea", .createMonitor = &Framer<KMediaTekStreamMonitor>,
-                     .createReader = &KMediaTekReceiver::CreateMessageReader, .listeningProves = false},
+                     .createReader = &KMediaTekReceiver::CreateMessageReader, .listeningProves = false,
+                     .messageId = {1, 10, true}},
         // At 4800 the firmware's answer may queue behind a second of NMEA output.
         .types = {{16, "MediaTek/Quectel", {.slowUpToBaud = 4800, .slowPingMs = 2000}, KMediaTekReceiver::Rates()}},
         .createReceiver = &KMediaTekReceiver::Create,
@@ -174,7 +183,8 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Septentrio",
         .protocol = {.name = "sbf", .createMonitor = &Framer<KSeptentrioStreamMonitor>,
-                     .createReader = &KSeptentrioReceiver::CreateMessageReader},
+                     .createReader = &KSeptentrioReceiver::CreateMessageReader,
+                     .messageId = {4, 2}},
         // A ping is two exchanges (a line end for the prompt, then the command), so it waits for
         // two answers; at 1200 they take over a second each.
         .types = {{17, "Septentrio", {.detectPingMs = 2000, .slowUpToBaud = 2400, .slowPingMs = 3000},

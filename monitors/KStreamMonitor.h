@@ -62,6 +62,8 @@ public:
     VELINOR_UNTRACED bool StopSignalled() const { return stopEvent.load(std::memory_order_relaxed); }
     // Messages framed and queued since the last Start.
     uint64_t MessagesFramed() const { return framed.load(std::memory_order_relaxed); }
+    // Bytes read from links, ever (a reply wait tells silence from bytes no message came of).
+    uint64_t BytesRead() const { return bytesRead.load(std::memory_order_relaxed); }
     const char* ClientName() const { return started ? clientName.c_str() : nullptr; }
 
     // While set, a hunt gives up after kScanLimit bytes (its counter is the framer's own).
@@ -69,7 +71,10 @@ public:
 
 protected:
     VELINOR_UNTRACED bool Read(uint8_t* destination, uint32_t count) {
-        return link != nullptr && link->ReadExact(destination, count);
+        if (link == nullptr || !link->ReadExact(destination, count)) return false;
+        // Only the reading thread writes the count: a plain add, no locked instruction per byte.
+        bytesRead.store(bytesRead.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
+        return true;
     }
 
     // The hunt of the framers whose message start is recognised in a window of their first
@@ -134,6 +139,7 @@ private:
     std::atomic<bool> stopEvent{false};
     bool started = false;
     std::atomic<uint64_t> framed{0};
+    std::atomic<uint64_t> bytesRead{0};
 
     std::mutex queueLock;
     std::deque<std::unique_ptr<StreamMessage>> queue;

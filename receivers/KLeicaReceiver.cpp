@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "comm/KComm.h"
 #include "log/DebugTrace.h"
@@ -48,10 +49,12 @@ bool KLeicaReceiver::SendFrame(const uint8_t* payload, uint16_t payloadLength) {
     for (uint16_t i = 0; i < payloadLength; ++i) sum = static_cast<uint16_t>(sum + payload[i]);
     const uint16_t checksum = static_cast<uint16_t>(0x10000 - sum);
     const uint8_t checksumBytes[2] = {static_cast<uint8_t>(checksum & 0xFF), static_cast<uint8_t>(checksum >> 8)};
-    if (!link->Write(kSync, sizeof kSync)) return false;
-    if (!link->Write(lengthBytes, sizeof lengthBytes)) return false;
-    if (!link->Write(payload, payloadLength)) return false;
-    return link->Write(checksumBytes, sizeof checksumBytes);
+    // One write per frame: the trace shows the frame as one command.
+    std::vector<uint8_t> frame(kSync, kSync + sizeof kSync);
+    frame.insert(frame.end(), lengthBytes, lengthBytes + sizeof lengthBytes);
+    frame.insert(frame.end(), payload, payload + payloadLength);
+    frame.insert(frame.end(), checksumBytes, checksumBytes + sizeof checksumBytes);
+    return Send(frame.data(), static_cast<uint32_t>(frame.size()));
 }
 
 bool KLeicaReceiver::SendQuery(uint8_t code) {

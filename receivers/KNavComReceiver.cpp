@@ -78,7 +78,7 @@ bool KNavComReceiver::SendPacket(const uint8_t* payload, uint8_t messageId, uint
     for (size_t i = kIdOffset; i < kPayloadOffset + payloadLength; ++i) checksum ^= packet[i];
     packet[kPayloadOffset + payloadLength] = checksum;
     packet[kPayloadOffset + payloadLength + 1] = KNavComStreamMonitor::kEtx;
-    return link->Write(packet, static_cast<uint32_t>(payloadLength) + 8);
+    return Send(packet, static_cast<uint32_t>(payloadLength) + 8);
 }
 
 bool KNavComReceiver::SendOutputRequest(uint8_t wantedId) {

@@ -96,7 +96,7 @@ bool KNovatelReceiver::SendCommand(const uint8_t* payload, uint16_t payloadLengt
     std::memcpy(command + kPayloadOffset, payload, payloadLength);
     const size_t crcOffset = kPayloadOffset + payloadLength;
     PutLittleEndian(command + crcOffset, KNovatelStreamMonitor::Crc(command, crcOffset), kCrcLength);
-    return link->Write(command, static_cast<uint32_t>(crcOffset + kCrcLength));
+    return Send(command, static_cast<uint32_t>(crcOffset + kCrcLength));
 }
 
 bool KNovatelReceiver::SendLogRequest(uint16_t logId) {
@@ -178,7 +178,7 @@ bool KNovatelReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLa
 
 namespace {
 
-// Novatel logs by name where known, else by number ("log 128"). Every log header carries the
+// Novatel logs by name where known, else by number ("log128"); names hold no blanks, as frame prints them in a column. Every log header carries the
 // GPS week and milliseconds of week; a time status of UNKNOWN says the receiver has no time yet.
 class KNovatelMessageReader : public KMessageReader {
 public:
@@ -186,7 +186,7 @@ public:
         KMessageFacts facts;
         if (!HoldsHeader(message)) return facts;
         facts.name = NameOf(IdOf(message));
-        if (message.data[kTypeOffset] & KNovatelReceiver::kTypeResponse) facts.name += " response";
+        if (message.data[kTypeOffset] & KNovatelReceiver::kTypeResponse) facts.name += "-response";
         if (message.data[kTimeStatusOffset] != kTimeStatusUnknown) {
             const KGPSTime time = HeaderTime(message);
             if (time.GetGPSWeek() != 0) SetWeekTime(facts, time.GetGPSWeek(), time.GetSecondsOfWeek());
@@ -210,7 +210,7 @@ private:
                       {241, "BESTXYZ"}, {723, "GLOEPHEMERIS"}, {726, "BESTUTM"}, {1194, "BESTSATS"}};
         for (const auto& entry : kNames)
             if (entry.id == id) return entry.name;
-        return "log " + std::to_string(id);
+        return "log" + std::to_string(id);
     }
 };
 

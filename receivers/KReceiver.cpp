@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "comm/KComm.h"
+#include "log/DebugTrace.h"
 
 #include "time/KClock.h"
 
@@ -43,7 +44,15 @@ bool KReceiver::SendText(const char* format, ...) {
     const int length = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (!link || length <= 0 || static_cast<size_t>(length) >= sizeof text) return false;
-    return link->Write(text, static_cast<uint32_t>(length));
+    return Send(text, static_cast<uint32_t>(length));
+}
+
+bool KReceiver::Send(const void* data, uint32_t length) {
+    const bool written = link != nullptr && link->Write(data, length);
+    if (DebugTraceActive())
+        DebugTrace("%s  %s > %s%s\n", DebugTraceStamp().c_str(), clientName.c_str(),
+                   TraceBytesText(data, length).c_str(), written ? "" : " (write failed)");
+    return written;
 }
 
 std::unique_ptr<StreamMessage> KReceiver::WaitForReply(
@@ -56,19 +65,39 @@ std::unique_ptr<StreamMessage> KReceiver::WaitForReply(
 std::unique_ptr<StreamMessage> KReceiver::WaitForVerdict(
     const std::function<Verdict(const StreamMessage&)>& judge, int32_t budgetMs) {
     if (!monitor) return nullptr;
+    const bool traced = DebugTraceActive();
+    const uint64_t bytesBefore = traced ? monitor->BytesRead() : 0;
+    uint64_t others = 0;
     int64_t spent = 0;  // 64 bits: a budget near the 32-bit limit must not wrap the count
     for (;;) {
         while (std::unique_ptr<StreamMessage> message = monitor->PopMessage()) {
-            switch (judge(*message)) {
-            case Verdict::Take: return message;
-            case Verdict::Fail: return nullptr;
-            case Verdict::Discard: break;
+            const Verdict verdict = judge(*message);
+            if (verdict == Verdict::Discard) {
+                ++others;
+                continue;
             }
+            if (traced)
+                DebugTrace("%s  %s < %s after %lld ms: %s\n", DebugTraceStamp().c_str(), clientName.c_str(),
+                           verdict == Verdict::Take ? "reply" : "refusal", static_cast<long long>(spent),
+                           TraceBytesText(message->data.get(), static_cast<size_t>(message->length)).c_str());
+            if (verdict == Verdict::Take) return message;
+            return nullptr;
         }
-        if (spent >= budgetMs) return nullptr;
+        if (spent >= budgetMs) break;
         KClock::Current().Sleep(kPollMs);
         spent += kPollMs;
     }
+    if (traced) {
+        const uint64_t bytes = monitor->BytesRead() - bytesBefore;
+        if (bytes == 0 && others == 0)
+            DebugTrace("%s  %s < nothing heard in %lld ms\n", DebugTraceStamp().c_str(), clientName.c_str(),
+                       static_cast<long long>(spent));
+        else
+            DebugTrace("%s  %s < no reply in %lld ms (%llu bytes heard, %llu other messages)\n",
+                       DebugTraceStamp().c_str(), clientName.c_str(), static_cast<long long>(spent),
+                       static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(others));
+    }
+    return nullptr;
 }
 
 void KReceiver::ClearTimeSpan(bool& gotFirst, KGPSTime& first, bool& gotLast, KGPSTime& last, bool& weekUnknown) {

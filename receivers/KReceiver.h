@@ -55,6 +55,10 @@ public:
     bool RunsReaderThread() const { return runReaderThread; }
 
 protected:
+    // Writes a command to the link: every family's writes come through here, so that --verbose
+    // shows each one. False when there is no link or the write failed.
+    bool Send(const void* data, uint32_t length);
+
     // Writes a formatted text command, its characters only (no terminating zero); false when
     // nothing could be written (no link, too long, the write failed). A query may leave that to
     // its reply wait, but a command that is not answered must not be reported as sent.

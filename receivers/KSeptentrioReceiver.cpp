@@ -168,7 +168,7 @@ bool KSeptentrioReceiver::ScanTimeSpan(bool& gotFirst, KGPSTime& first, bool& go
 
 namespace {
 
-// SBF blocks by name where known, else by number ("block 4090"); command replies as "reply".
+// SBF blocks by name where known, else by number ("block4090"); command replies as "reply".
 // Every block's header carries the GPS time of week and week, "do not use" values when the
 // receiver has no time.
 class KSbfMessageReader : public KMessageReader {
@@ -200,7 +200,7 @@ private:
                       {5914, "ReceiverTime"}};
         for (const auto& entry : kNames)
             if (entry.number == number) return entry.name;
-        return "block " + std::to_string(number);
+        return "block" + std::to_string(number);
     }
 };
 

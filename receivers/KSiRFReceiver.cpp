@@ -80,7 +80,7 @@ bool KSiRFReceiver::SendPacket(const uint8_t* payload, uint16_t payloadLength) {
     packet[kIdOffset + payloadLength + 1] = static_cast<uint8_t>(sum & 0xFF);
     packet[kIdOffset + payloadLength + 2] = KSiRFStreamMonitor::kEnd0;
     packet[kIdOffset + payloadLength + 3] = KSiRFStreamMonitor::kEnd1;
-    return link->Write(packet, static_cast<uint32_t>(payloadLength) + 8);
+    return Send(packet, static_cast<uint32_t>(payloadLength) + 8);
 }
 
 bool KSiRFReceiver::HoldsFields(const StreamMessage& message) {

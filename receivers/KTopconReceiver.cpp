@@ -174,7 +174,7 @@ public:
         const uint8_t* d = message.data.get();
         facts.name = std::string(reinterpret_cast<const char*>(d), 2);
         for (char& c : facts.name)
-            if (c < 0x20 || c > 0x7E) c = '?';
+            if (c <= 0x20 || c > 0x7E) c = '?';
         const auto holds = [&](int32_t bodyBytes) { return message.length >= kBodyOffset + bodyBytes; };
         using KByteFields::LittleEndian;
         int32_t week = 0;

@@ -75,7 +75,7 @@ bool KTrimbleReceiver::SendPacket(uint8_t packetType, const uint8_t* data, uint3
     packet.insert(packet.end(), data, data + dataLength);
     packet.push_back(KTrimbleStreamMonitor::Checksum(packet.data() + 1, dataLength + 3));
     packet.push_back(kEtx);
-    return link->Write(packet.data(), static_cast<uint32_t>(packet.size()));
+    return Send(packet.data(), static_cast<uint32_t>(packet.size()));
 }
 
 std::unique_ptr<StreamMessage> KTrimbleReceiver::WaitForReply(uint8_t packetType, int32_t budgetMs) {

@@ -134,7 +134,7 @@ bool KUbloxReceiver::SendUbx(uint8_t messageClass, uint8_t id, const std::vector
     const uint16_t sum = KUbloxStreamMonitor::Checksum(frame.data() + 2, frame.size() - 2);
     frame.push_back(static_cast<uint8_t>(sum));
     frame.push_back(static_cast<uint8_t>(sum >> 8));
-    return link->Write(frame.data(), static_cast<uint32_t>(frame.size()));
+    return Send(frame.data(), static_cast<uint32_t>(frame.size()));
 }
 
 KUbloxReceiver::Answer KUbloxReceiver::WaitForAcknowledgement(uint8_t messageClass, uint8_t id, int32_t budgetMs) {

@@ -8,6 +8,7 @@
 #include "comm/KSerialComm.h"
 #include "log/Logs.h"
 #include "receivers/KReceiver.h"
+#include "session/KReceiverIdentifier.h"
 #include "time/KClock.h"
 
 namespace {
@@ -103,6 +104,7 @@ bool KBaudSession::Prepare() {
     state = Pinging;
     baudConfirmed.store(false);
     failedPings = 0;
+    hintGiven = false;
 
     link = linkFactory();
     if (!link) return false;
@@ -178,6 +180,8 @@ void KBaudSession::Step() {
 }
 
 int32_t KBaudSession::Detect() {
+    // The first pass may start at the last known rate; only one that tried them all tells.
+    const bool wholePass = lastKnownBaud == 0;
     for (const int32_t entry : catalogueType.rates) {
         if (stopRequested.load()) return 0;
         if (lastKnownBaud != 0) {
@@ -189,7 +193,39 @@ int32_t KBaudSession::Detect() {
         Report(kStatusDetecting, entry, 0);
         if (receiver->Ping(catalogueType.timings.DetectPingMs(entry))) return entry;
     }
+    if (wholePass && hintHandler && !hintGiven && !stopRequested.load()) {
+        hintGiven = true;
+        ListenForHint();
+    }
     return 0;
+}
+
+void KBaudSession::ListenForHint() {
+    KReceiverIdentifier::Options options;
+    options.listenMs = kHintListenMs;
+    options.listenBytes = 0;
+    options.listenQuietMs = kHintQuietMs;
+    KClock& clock = KClock::Current();
+    const int64_t start = clock.NowMs();
+    KLineHint hint;
+    // The receiver's monitor would take the bytes: it stays detached while the line is heard.
+    receiver->Detach();
+    for (const int32_t rate : catalogueType.rates) {
+        if (stopRequested.load()) break;
+        if (!SystemSetsRate(rate) || !link->Reopen(rate)) continue;
+        KReceiverIdentifier::Heard heard;
+        const KReceiverFamily* family = KReceiverIdentifier::ListenOn(*link, rate, options, heard,
+                                                                      [this] { return stopRequested.load(); });
+        hint.bytes += heard.bytes;
+        if (family) {
+            hint.family = family;
+            hint.baud = rate;
+            break;
+        }
+    }
+    receiver->Attach(link.get(), kClientName);
+    hint.listenedMs = static_cast<int32_t>(clock.NowMs() - start);
+    if (!stopRequested.load()) hintHandler(hint);
 }
 
 bool KBaudSession::Reopen(int32_t baud) {

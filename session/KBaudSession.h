@@ -25,12 +25,28 @@ enum KStatusKind : int32_t {
 // session's worker thread.
 using StatusCallback = void (*)(void* user, int32_t kind, int32_t baud, int32_t value);
 
+// What the line carried when a whole detection pass went unanswered: the session then listens,
+// once per run, at each of the type's rates and frames what arrives with every framer, so that a
+// receiver of another type (or one that talks but does not answer) can be named.
+struct KLineHint {
+    const KReceiverFamily* family = nullptr;  // the protocol heard; nullptr when none was
+    int32_t baud = 0;                         // the rate it was heard at
+    uint64_t bytes = 0;                       // bytes heard at all the rates listened at
+    int32_t listenedMs = 0;                   // how long the listening took
+};
+
 // Finds the rate a receiver talks at, commands it to the wanted rate, and keeps checking it
 // there, on a worker thread, until stopped.
 class KBaudSession {
 public:
     using LinkFactory = std::function<std::unique_ptr<KSerialComm>()>;
     using ReceiverFactory = std::function<std::unique_ptr<KReceiver>(int32_t receiverType)>;
+    using HintHandler = std::function<void(const KLineHint& hint)>;
+
+    // Listening for the hint is bounded: at most this long per rate, and less when nothing at
+    // all arrives or a protocol is heard sooner.
+    static constexpr int32_t kHintListenMs = 2000;
+    static constexpr int32_t kHintQuietMs = 1000;
 
     static constexpr const char* kClientName = "Trevask";
 
@@ -51,6 +67,9 @@ public:
     // (a named device, a simulated line, receivers without reader threads in tests).
     void SetLinkFactory(LinkFactory factory) { linkFactory = std::move(factory); }
     void SetReceiverFactory(ReceiverFactory factory) { receiverFactory = std::move(factory); }
+    // Who hears what the line carried after the first whole unanswered detection pass (called on
+    // the worker thread, once per run). Without one the session does not listen. Set it before Start.
+    void SetHintHandler(HintHandler handler) { hintHandler = std::move(handler); }
 
     // Whether the next sessions ask the receiver to keep the target rate over a power cycle,
     // once, right after they first confirm it there. Set before Start.
@@ -73,6 +92,7 @@ private:
     void Step();
     int32_t Detect();
     bool Reopen(int32_t baud);
+    void ListenForHint();
     void Report(int32_t kind, int32_t baud, int32_t value);
     void Teardown();
 
@@ -96,6 +116,8 @@ private:
 
     LinkFactory linkFactory;
     ReceiverFactory receiverFactory;
+    HintHandler hintHandler;
+    bool hintGiven = false;
 
     std::mutex endLock;
     std::condition_variable endSignal;

@@ -115,13 +115,12 @@ std::unique_ptr<KSerialComm> KReceiverIdentifier::OpenAt(int32_t baud, Result& r
     return nullptr;
 }
 
-bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& result) {
-    std::unique_ptr<KSerialComm> link = OpenAt(baud, result);
-    if (!link) return false;
+const KReceiverFamily* KReceiverIdentifier::ListenOn(KComm& link, int32_t baud, const Options& options, Heard& heard,
+                                                    const std::function<bool()>& stop) {
     KClock& clock = KClock::Current();
     const int64_t start = clock.NowMs();
     const int64_t limitMs = std::max<int64_t>(options.listenMs, int64_t{options.listenBytes} * 10 * 1000 / baud);
-    Heard heard;
+    heard = Heard{};
     heard.baud = baud;
     std::vector<uint8_t> bytes;
     // Small reads: a pseudo-terminal's read goes on filling the buffer while bytes keep arriving,
@@ -130,16 +129,14 @@ bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& r
     int64_t judged = start;
     const KReceiverFamily* family = nullptr;
     for (;;) {
-        for (int32_t n; (n = link->ReadAvailable(buffer, sizeof buffer)) > 0;) {
+        for (int32_t n; (n = link.ReadAvailable(buffer, sizeof buffer)) > 0;) {
             bytes.insert(bytes.end(), buffer, buffer + n);
             if (clock.NowMs() - start >= limitMs) break;
         }
-        if (options.stopWanted && options.stopWanted()) {
-            result.stopped = true;
-            break;
-        }
+        if (options.stopWanted && options.stopWanted()) break;
         const int64_t now = clock.NowMs();
-        const bool over = now - start >= limitMs || (bytes.empty() && now - start >= options.listenQuietMs);
+        const bool over = now - start >= limitMs || (bytes.empty() && now - start >= options.listenQuietMs) ||
+                          (stop && stop());
         if (over || now - judged >= kJudgeEveryMs) {
             judged = now;
             family = Recognise(bytes, heard);
@@ -147,8 +144,17 @@ bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& r
         }
         clock.Sleep(kReadPauseMs);
     }
-    link->Close();
     heard.listenedMs = static_cast<int32_t>(clock.NowMs() - start);
+    return family;
+}
+
+bool KReceiverIdentifier::Listen(int32_t baud, const Options& options, Result& result) {
+    std::unique_ptr<KSerialComm> link = OpenAt(baud, result);
+    if (!link) return false;
+    Heard heard;
+    const KReceiverFamily* family = ListenOn(*link, baud, options, heard);
+    link->Close();
+    if (options.stopWanted && options.stopWanted()) result.stopped = true;
     if (family) {
         result.found = true;
         result.byListening = true;

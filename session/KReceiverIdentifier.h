@@ -7,6 +7,7 @@
 
 #include "session/KBaudSession.h"
 
+class KComm;
 struct KReceiverFamily;
 
 // What the device on a port is: which family's protocol it speaks and at which rate. It first
@@ -69,6 +70,12 @@ public:
     // messages, the one covering most bytes when several do. Fills `heard` with every framer's
     // count.
     static const KReceiverFamily* Recognise(const std::vector<uint8_t>& bytes, Heard& heard);
+
+    // Listens on `link`, already open at `baud`, as a search does at one rate (bounded by
+    // `options`), and frames what arrives with every framer; also ends when `stop` answers true.
+    // Fills `heard` and answers the protocol heard, if any.
+    static const KReceiverFamily* ListenOn(KComm& link, int32_t baud, const Options& options, Heard& heard,
+                                           const std::function<bool()>& stop = {});
 
     KReceiverIdentifier(KBaudSession::LinkFactory linkFactory, KBaudSession::ReceiverFactory receiverFactory)
         : links(std::move(linkFactory)), receivers(std::move(receiverFactory)) {}

@@ -153,7 +153,7 @@ TEST(CommandParse, FrameTakesProtocolAndFamilyNamesInAnyCase) {
     });
 }
 
-TEST(CommandParse, TimeScanIdentifyDoctorAndTheLists) {
+TEST(CommandParse, TimeScanIdentifyWatchDoctorAndTheLists) {
     ExpectRows<TimeOptions>(ParseTime, {
         {"--receiver 5 --port COM3 --baud 9600 --json", "", {5, "COM3", 9600, false, true}},
         {"--receiver navcom --port /dev/ttyS0 --baud 57600 --verbose", "", {8, "/dev/ttyS0", 57600, true, false}},
@@ -171,6 +171,12 @@ TEST(CommandParse, TimeScanIdentifyDoctorAndTheLists) {
         {"--port COM2 --listen-only --verbose", "", {"COM2", true, false, true}},
         {"--json --port /dev/ttyUSB0", "", {"/dev/ttyUSB0", false, true, false}},
         {"--listen-only", "needs --port PORT", {}},
+    });
+    ExpectRows<WatchOptions>(ParseWatch, {
+        {"--port COM2", "", {"COM2", 0, 0, false}},
+        {"--port /dev/ttyUSB0 --baud 115200 --seconds 10 --json", "", {"/dev/ttyUSB0", 115200, 10, true}},
+        {"--port COM2 --baud 1234", "--baud must be a rate this system can set a port to, such as 9600 or 115200", {}},
+        {"--seconds 5", "needs --port PORT", {}},
     });
     ExpectRows<DoctorOptions>(ParseDoctor, {{"", "", {"", false}}, {"COM3 --json", "", {"COM3", true}}});
     ExpectRows<ListOptions>(ParseReceivers, {{"", "", {false}}, {"--json", "", {true}}});

@@ -56,6 +56,9 @@ INSTANTIATE_TEST_SUITE_P(
         Recording{16, "mtk/gpsd_quectel-L70.bin", 0, "GPS week 2200, 313297.000", "GPZDA"},
         // A u-blox that speaks NMEA only is read as NMEA.
         Recording{16, "ublox/gpsd_ublox-8.bin", 0, "GPS week 1931", "GNRMC"},
+        Recording{16, "ublox/gpsd_ublox-neo-m9n-nmea.bin", 0, "GPS week 2113, 599883.000", "GNRMC"},
+        // The OxTS unit's NMEA, which the Ashtech framer leaves alone.
+        Recording{16, "ashtech/gpsd_rst39.bin", 0, "GPS week 1780, 333708.000", "GPRMC"},
         Recording{8, "navcom/gpsd_navcom.bin", 0, "GPS week 1410, 123624.000", "0xb0"},
         Recording{9, "novatel/edie_BESTUTMBIN.GPS", 0, "GPS week 2237, 269471.000", "BESTUTM"},
         Recording{9, "novatel/edie_advanceddecoder_alllogs.BIN", 0, "GPS week 1860, 201726.281", "LOG"},

@@ -50,3 +50,21 @@ TEST(DebugTrace, NothingIsKeptForALaterSink) {
     SetDebugTraceSink(nullptr);
     EXPECT_THAT(texts, ElementsAre("after"));
 }
+
+TEST(DebugTrace, ByteDumpsShowHexTextWhenMostlyPrintableAndCapLongOnes) {
+    struct Row {
+        std::vector<uint8_t> bytes;
+        size_t limit;
+        std::string dump;
+    };
+    const std::vector<Row> rows = {
+        {{0xA0, 0xA2, 0x00, 0x02, 0x84, 0x00}, 64, "A0 A2 00 02 84 00"},
+        {{'$', 'P', 'M', 'T', 'K', '\r', '\n'}, 64, "24 50 4D 54 4B 0D 0A |$PMTK..|"},
+        // Three in four printable is text enough; fewer is binary with letters by chance.
+        {{'%', 'R', 'O', 0x01}, 64, "25 52 4F 01 |%RO.|"},
+        {{'%', 'R', 0x02, 0x01}, 64, "25 52 02 01"},
+        {{0x10, 0x11, 0x12, 0x13, 0x14}, 3, "10 11 12 ... (5 bytes in all)"},
+        {{}, 64, ""},
+    };
+    for (const Row& row : rows) EXPECT_EQ(TraceBytesText(row.bytes.data(), row.bytes.size(), row.limit), row.dump);
+}

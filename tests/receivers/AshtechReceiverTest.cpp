@@ -16,6 +16,7 @@
 #include "sim/KAshtechDevice.h"
 #include "support/AshtechFrames.h"
 #include "support/ReceiverRig.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -28,13 +29,6 @@ const std::string kPingFail = "Ashtech Receiver: Ping failed ...\n";
 const std::string kNoPort = "Ashtech Receiver::Change baud - could not get port...FAIL\n";
 const std::string kNoCode = "Ashtech receiver:  Couldn't set baud - no command byte found... \n";
 
-// Every trace line written while it lives (the rigs run receivers without reader threads).
-struct TraceLines {
-    TraceLines() { SetDebugTraceSink([this](const std::string& text) { lines.push_back(text); }); }
-    ~TraceLines() { SetDebugTraceSink(nullptr); }
-    Lines Take() { return std::exchange(lines, {}); }
-    Lines lines;
-};
 
 Bytes PortReply(char letter) {
     const std::string body = std::string("PASHR,PRT,") + letter + ",5";

@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"a Novatel log whose time is UNKNOWN", "novatel", {NovatelLog(Bytes(8), TimeStatus(20))}, "TIME",
                    Time::None},
         ReaderCase{"an SBF block header", "sbf", {Sbf(4007, 1500, 2000)}, "PVTGeodetic", Time::Full, 2000, 1.5},
-        ReaderCase{"an SBF block with do-not-use time", "sbf", {Sbf(4090, 0xFFFFFFFF, 65535)}, "block 4090", Time::None},
+        ReaderCase{"an SBF block with do-not-use time", "sbf", {Sbf(4090, 0xFFFFFFFF, 65535)}, "block4090", Time::None},
         ReaderCase{"a NavCom PVT block", "navcom", {navcom::Frame(0xB1, Padded(Concat({Le(1410, 2), Le(123624000, 4)}), 80))},
                    "0xb1", Time::Full, 1410, 123624},
         ReaderCase{"an Ashtech GBN", "ashtech", {AshtechFixed("GBN", Padded(Concat({Le(1400, 2), Le(2000, 4)}), 36))},

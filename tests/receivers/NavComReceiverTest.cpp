@@ -19,6 +19,7 @@
 #include "support/NavComFrames.h"
 #include "support/ReceiverRig.h"
 #include "support/TimeSpanScan.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -38,12 +39,6 @@ const Bytes kPortSettings = navcom::Frame(0x11, Hex("04 06 00 07 00 00"));
 // A time that no answer gives: what a failed operation must leave alone.
 const KGPSTime kUntouched(400000000);
 
-// Collects the debug trace for the scope.
-struct TraceCapture {
-    TraceCapture() { SetDebugTraceSink([this](const std::string& text) { lines.push_back(text); }); }
-    ~TraceCapture() { SetDebugTraceSink(nullptr); }
-    std::vector<std::string> lines;
-};
 
 class NavComReceiver : public ::testing::Test, protected ScriptedReceiverRig {
 protected:
@@ -72,7 +67,7 @@ TEST_F(NavComReceiver, SendsThePacketsOfTheProtocolByteForByteAndNoneForRatesWit
         EXPECT_EQ(packet.at(12), 0x1E) << rates[i];
     }
     for (int32_t baud : {300, 230400, 0, -9600}) {
-        TraceCapture trace;
+        TraceLines trace;
         EXPECT_FALSE(receiver.ChangeBaud(baud)) << baud;
         EXPECT_TRUE(Written().empty()) << baud;
         EXPECT_EQ(trace.lines,
@@ -115,7 +110,7 @@ TEST_F(NavComReceiver, ANakAnywhereInTheQueueEndsAnyWait) {
         {[&] { return receiver.ChangeBaud(9600); }, Ack(0x11)},
     };
     for (const auto& [operation, wanted] : cases) {
-        TraceCapture trace;
+        TraceLines trace;
         const int64_t start = clock.NowMs();
         ReplyAt(start + 300, Concat({TimeTagged(1410, 0), navcom::Frame(0x15, {0x20, 7}), wanted}));
         EXPECT_FALSE(operation()) << ToHex(wanted);
@@ -126,7 +121,7 @@ TEST_F(NavComReceiver, ANakAnywhereInTheQueueEndsAnyWait) {
     EXPECT_EQ(time, kUntouched);
 
     // A refusal without its fields is still a refusal; what it does not hold reads as zeros.
-    TraceCapture trace;
+    TraceLines trace;
     ReplyAt(clock.NowMs() + 100, navcom::Frame(0x15, {}));
     EXPECT_FALSE(receiver.Ping(1000));
     EXPECT_EQ(trace.lines, std::vector<std::string>{"NavCom NAK received for message 0.  Error code 0\n"});
@@ -303,7 +298,7 @@ TEST(NavComOverSimulator, ARefusedRateChangeFailsAtOnceAndTheReceiverStays) {
     options.refusesRateChange = true;
     SimReceiverRig rig(kNavCom, 9600, options);
     rig.OpenAt(9600);
-    TraceCapture trace;
+    TraceLines trace;
     EXPECT_FALSE(rig.Receiver().ChangeBaud(57600));
     EXPECT_LT(rig.clock.NowMs(), 2000);  // ended by the refusal, not by the budget
     EXPECT_EQ(trace.lines, std::vector<std::string>{"NavCom NAK received for message 17.  Error code 3\n"});

@@ -12,6 +12,7 @@
 #include "receivers/KTrimbleReceiver.h"
 #include "support/ReceiverRig.h"
 #include "support/TrimbleFrames.h"
+#include "support/TraceLines.h"
 
 namespace {
 
@@ -86,23 +87,21 @@ TEST_F(TrimbleReceiver, AnOptionsReplyQueuedBehindOtherPacketsAnswersThePing) {
 }
 
 TEST_F(TrimbleReceiver, StopAllBroadcastNeedsASerialPortInTheReply) {
-    std::vector<std::string> traces;
-    SetDebugTraceSink([&](const std::string& text) { traces.push_back(text); });
+    TraceLines traces;
     for (const auto& [port, good] : {std::pair<uint8_t, bool>{0, false}, {1, true}, {4, true}, {5, false},
                                      {17, false}, {18, true}, {19, false}, {255, false}}) {
         Use(receiver);
-        traces.clear();
+        traces.Take();
         const int64_t start = clock.NowMs();
         ReplyAt(start + 300, OptionsReply(port));
         ReplyAt(start + 900, Record(5.0));  // output during the settle time is dropped
         EXPECT_EQ(receiver.StopAllBroadcast(2000), good) << int(port);
         EXPECT_EQ(receiver.ReceiverPort(), good ? port : 0u);
         EXPECT_EQ(clock.NowMs() - start, good ? 2300 : 300);
-        EXPECT_EQ(traces, std::vector<std::string>(good ? 0 : 1, "TRIMBLE: Stop All Broadcast - GetPort FAIL\n"));
+        EXPECT_EQ(traces.Take(), std::vector<std::string>(good ? 0 : 1, "TRIMBLE: Stop All Broadcast - GetPort FAIL\n"));
         EXPECT_EQ(receiver.Monitor()->MessageCount(), 0);
         Written();
     }
-    SetDebugTraceSink(nullptr);
 }
 
 TEST_F(TrimbleReceiver, ThePortIsKnownUntilTheNextAttachment) {
