@@ -59,8 +59,9 @@ KPortFinding Line(const PortChoice& port) {
         return {KPortFinding::Problem, "open", OpenFailureText(LastOpenFailure()), LastOpenFailure().remedy};
     if (result.found)
         return {KPortFinding::Ok, "line",
-                std::string(result.family->name) + " receiver (protocol " + result.family->protocol.name + ") talks at " +
-                    std::to_string(result.baud) + " baud: " + std::to_string(result.messages) + " checked messages heard",
+                std::string(result.family->name) + " receiver (protocol " + result.family->protocol.name + ") talks " +
+                    (result.rateFixed ? std::string("at the server's rate") : "at " + std::to_string(result.baud) + " baud") +
+                    ": " + std::to_string(result.messages) + " checked messages heard",
                 ""};
     uint64_t bytes = 0;
     int32_t busiest = 0;
@@ -79,8 +80,9 @@ KPortFinding Line(const PortChoice& port) {
                     " also asks each family. Otherwise check that the receiver is on, that the cable goes to the "
                     "receiver's port, and whether it needs a null-modem cable or adapter"};
     return {KPortFinding::Problem, "line",
-            std::to_string(bytes) + " bytes arrived (most at " + std::to_string(busiest) +
-                " baud) but no receiver protocol was recognised in them",
+            std::to_string(bytes) + " bytes arrived" +
+                (result.rateFixed ? std::string() : " (most at " + std::to_string(busiest) + " baud)") +
+                " but no receiver protocol was recognised in them",
             "the receiver may send plain NMEA only, or something other than its own protocol: " + identify +
                 " also asks each family"};
 }
@@ -134,14 +136,20 @@ std::vector<KPortFinding> CheckPort(const std::string& name, bool quiet) {
     if (!ChoosePort(name, port, error)) return {{KPortFinding::Problem, "device", error, ""}, PortsPresent()};
     const std::string device = port.devicePath.empty() ? registry.DevicePath(port.portNumber) : port.devicePath;
     const int32_t slot = port.devicePath.empty() ? port.portNumber : registry.FindPort(device);
-    std::vector<KPortFinding> findings = KPortCheckup::CheckDevice(device, slot >= 0 ? registry.Info(slot) : KPortInfo{});
+    // A terminal server's port: its own checks; this machine's devices and daemons are not in the way.
+    const bool network = IsNetworkPortName(device);
+    std::vector<KPortFinding> findings =
+        network ? CheckNetworkPort(device) : KPortCheckup::CheckDevice(device, slot >= 0 ? registry.Info(slot) : KPortInfo{});
     const bool blocked = std::any_of(findings.begin(), findings.end(),
                                      [](const KPortFinding& f) { return f.status == KPortFinding::Problem; });
-    if (!findings.empty() && findings.front().status == KPortFinding::Problem) findings.push_back(PortsPresent());
-    Add(findings, KPortCheckup::CheckSystem());
+    if (!network && !findings.empty() && findings.front().status == KPortFinding::Problem)
+        findings.push_back(PortsPresent());
+    if (!network) Add(findings, KPortCheckup::CheckSystem());
     if (!blocked) {
         StopRequest::Catch();
-        if (!quiet) std::fprintf(stderr, "velinor doctor: listening on %s at every rate...\n", PrintableText(port.display).c_str());
+        if (!quiet)
+            std::fprintf(stderr, "velinor doctor: listening on %s%s...\n", PrintableText(port.display).c_str(),
+                         IsFixedRatePort(device) ? " at the server's rate" : " at every rate");
         findings.push_back(Line(port));
     }
     return findings;

@@ -78,15 +78,20 @@ void PrintText(const KReceiverIdentifier::Result& result, const PortChoice& port
     const std::string shown = PrintableText(port.display);
     if (result.found) {
         const KReceiverFamily& family = *result.family;
+        const std::string rate = result.rateFixed ? "at the server's rate" : "at " + std::to_string(result.baud) + " baud";
         if (result.byListening)
-            std::printf("%s receiver (protocol %s) at %d baud on %s, found by listening: %llu checked messages, "
+            std::printf("%s receiver (protocol %s) %s on %s, found by listening: %llu checked messages, "
                         "nothing sent.\n",
-                        family.name, family.protocol.name, result.baud, shown.c_str(),
+                        family.name, family.protocol.name, rate.c_str(), shown.c_str(),
                         static_cast<unsigned long long>(result.messages));
         else
-            std::printf("%s receiver (protocol %s) at %d baud on %s, found by asking: it answered the %s request.\n",
-                        family.name, family.protocol.name, result.baud, shown.c_str(), family.name);
-        PrintTypes(family, shown, result.baud);
+            std::printf("%s receiver (protocol %s) %s on %s, found by asking: it answered the %s request.\n",
+                        family.name, family.protocol.name, rate.c_str(), shown.c_str(), family.name);
+        if (result.rateFixed)
+            std::printf("A raw TCP port's rate is the server's: to set it from here, have the server speak RFC 2217\n"
+                        "and name the port rfc2217://HOST:PORT.\n");
+        else
+            PrintTypes(family, shown, result.baud);
     } else {
         std::printf("Nothing answered on %s: no protocol was heard at any rate%s.\n", shown.c_str(),
                     result.asked.empty() ? " (nothing was asked)" : ", and no family answered its request at any rate");
@@ -109,7 +114,8 @@ JsonValue Document(const KReceiverIdentifier::Result& result, const PortChoice& 
     const KReceiverFamily* family = result.found ? result.family : nullptr;
     document["family"] = family ? JsonValue(family->name) : JsonValue(nullptr);
     document["protocol"] = family ? JsonValue(family->protocol.name) : JsonValue(nullptr);
-    document["baud"] = family ? JsonValue(result.baud) : JsonValue(nullptr);
+    document["baud"] = family && !result.rateFixed ? JsonValue(result.baud) : JsonValue(nullptr);
+    document["rateFixed"] = result.rateFixed;
     document["method"] = family ? JsonValue(result.byListening ? "listening" : "asking") : JsonValue(nullptr);
     JsonValue types = JsonValue::array();
     if (family)

@@ -23,7 +23,8 @@ struct SessionPlan {
     bool saveRate = false;
     // Replaces the serial link (the demo's simulated line); empty for a real port.
     KBaudSession::LinkFactory linkFactory;
-    // Called once, on the calling thread, after a link of the session has opened the real port.
+    // Called once, on the calling thread, once the session's link has opened the port (never for
+    // a replaced link).
     std::function<void()> onPortOpened;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "comm/KNetworkComm.h"
 #include "comm/KRecordedComm.h"
 #include "comm/KSerialComm.h"
 #include "families/KReceiverFamily.h"
@@ -81,16 +82,19 @@ KReceiverIdentifier::Result KReceiverIdentifier::Run(int32_t portNumber, const s
         if (options.stopWanted && options.stopWanted()) result.stopped = true;
         return result.stopped;
     };
-    for (int32_t baud : SearchOrder()) {
+    // Changing the rate of a raw network port changes nothing: one listen, and one ask each.
+    result.rateFixed = IsFixedRatePort(devicePath);
+    const std::vector<int32_t> order = result.rateFixed ? std::vector<int32_t>{SearchOrder().front()} : SearchOrder();
+    for (int32_t baud : order) {
         if (stopWanted()) return result;
-        if (progress) progress("listening at " + std::to_string(baud) + " baud");
+        if (progress) progress(result.rateFixed ? "listening at the server's rate" : "listening at " + std::to_string(baud) + " baud");
         if (!Listen(baud, options, result) || result.stopped) return result;
         if (result.found) break;
     }
     result.listenMs = static_cast<int32_t>(clock.NowMs() - listenStart);
     if (result.found || !options.ask) return result;
     const int64_t askStart = clock.NowMs();
-    for (int32_t baud : SearchOrder()) {
+    for (int32_t baud : order) {
         for (const KReceiverFamily& family : ReceiverFamilies()) {
             if (stopWanted()) return result;
             if (progress) progress("asking at " + std::to_string(baud) + " baud: " + family.name);

@@ -57,6 +57,9 @@ public:
         bool byListening = false;
         const KReceiverFamily* family = nullptr;
         int32_t baud = 0;
+        // A port whose rate the server fixes (socket://): heard once, at whatever rate that is;
+        // `baud` then says nothing of the line.
+        bool rateFixed = false;
         uint64_t messages = 0;  // checked messages heard at that rate (by listening)
         int32_t listenMs = 0;   // time spent listening, all rates
         int32_t askMs = 0;      // time spent asking

@@ -141,5 +141,33 @@ TEST(NetworkPortEndToEnd, ACutConnectionIsWaitedForAndTheSessionResumesWhenTheSe
     EXPECT_EQ(served.DeviceBaud(), 115200u);
 }
 
+TEST(NetworkPortEndToEnd, IdentifyAndDoctorHearAReceiverThroughEitherKindOfServer) {
+    struct Case {
+        Kind kind;
+        const char* identified;  // what identify says of the rate
+        const char* serverFinding;
+    };
+    const std::vector<Case> cases = {
+        {Kind::Ser2netRaw, "at the server's rate", "answers (raw TCP)"},
+        {Kind::Ser2netRfc2217, "at 9600 baud", "takes the COM port option of RFC 2217"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(TerminalServer::Name(c.kind));
+        ServedReceiver served(c.kind, 15, 9600);
+        SERVE_OR_SKIP(served);
+        TempDir config;
+        const std::string url = served.server->Url();
+        const ProgramRun identify = RunVelinor("identify --listen-only --port " + url, config.Path());
+        EXPECT_EQ(identify.exitCode, 0) << identify.Both();
+        EXPECT_NE(identify.out.find("u-blox receiver (protocol ubx) " + std::string(c.identified)), std::string::npos)
+            << identify.out;
+        const ProgramRun doctor = RunVelinor("doctor " + url, config.Path());
+        EXPECT_EQ(doctor.exitCode, 0) << doctor.Both();
+        EXPECT_NE(doctor.out.find(c.serverFinding), std::string::npos) << doctor.out;
+        EXPECT_NE(doctor.out.find("no authentication"), std::string::npos) << doctor.out;
+        EXPECT_EQ(served.DeviceBaud(), 9600u);  // listening changes nothing
+    }
+}
+
 } // namespace
 #endif
