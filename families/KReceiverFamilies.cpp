@@ -42,8 +42,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Ashtech",
         .protocol = {.name = "ashtech", .createMonitor = &Framer<KAshtechStreamMonitor>,
-                     .createReader = &KAshtechReceiver::CreateMessageReader,
-                     .messageId = {1, 10, true}},
+                     .createReader = &KAshtechReceiver::CreateMessageReader},
         .types = {{1, "Ashtech Z"}, {2, "Ashtech AC12"}, {3, "Ashtech G12"}},
         .createReceiver = &KAshtechReceiver::Create,
         .simulator = {.create = &KAshtechDevice::Create, .rates = &KAshtechDevice::Rates, .missesFirstTry = true,
@@ -61,8 +60,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Leica",
         .protocol = {.name = "lb2", .createMonitor = &Framer<KLeicaStreamMonitor>,
-                     .createReader = &KLeicaReceiver::CreateMessageReader,
-                     .messageId = {4, 2}},
+                     .createReader = &KLeicaReceiver::CreateMessageReader},
         .types = {{4, "Leica CRS1000", {}, kBaudRates, kCrs1000},
                   // Slow to answer at every rate; after a rate change it gets a control command
                   // (the receiver's own business) and a pause.
@@ -81,8 +79,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "NavCom",
         .protocol = {.name = "navcom", .createMonitor = &Framer<KNavComStreamMonitor>,
-                     .createReader = &KNavComReceiver::CreateMessageReader,
-                     .messageId = {3, 1}},
+                     .createReader = &KNavComReceiver::CreateMessageReader},
         .types = {{8, "NavCom"}},
         .createReceiver = &KNavComReceiver::Create,
         .simulator = {.create = &KNavComDevice::Create},
@@ -97,8 +94,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Novatel",
         .protocol = {.name = "novatel", .createMonitor = &Framer<KNovatelStreamMonitor>,
-                     .createReader = &KNovatelReceiver::CreateMessageReader,
-                     .messageId = {4, 2}},
+                     .createReader = &KNovatelReceiver::CreateMessageReader},
         .types = {{9, "Novatel/Sokkia"}},
         .createReceiver = &KNovatelReceiver::Create,
         .simulator = {.create = &KNovatelDevice::Create},
@@ -113,8 +109,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "SiRF",
         .protocol = {.name = "sirf", .createMonitor = &Framer<KSiRFStreamMonitor>,
-                     .createReader = &KSiRFReceiver::CreateMessageReader,
-                     .messageId = {4, 1}},
+                     .createReader = &KSiRFReceiver::CreateMessageReader},
         .types = {{10, "SiRFStar III"}},
         .createReceiver = &KSiRFReceiver::Create,
         .simulator = {.create = &KSiRFDevice::Create},
@@ -129,8 +124,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Topcon",
         .protocol = {.name = "topcon", .createMonitor = &Framer<KTopconStreamMonitor>,
-                     .createReader = &KTopconReceiver::CreateMessageReader,
-                     .messageId = {0, 2, true}},
+                     .createReader = &KTopconReceiver::CreateMessageReader},
         .types = {{11, "Topcon"}},
         .createReceiver = &KTopconReceiver::Create,
         .simulator = {.create = &KTopconDevice::Create, .missesFirstTry = true, .receiverPorts = "a-d"},
@@ -146,8 +140,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Trimble",
         .protocol = {.name = "trimble", .createMonitor = &Framer<KTrimbleStreamMonitor>,
-                     .createReader = &KTrimbleReceiver::CreateMessageReader,
-                     .messageId = {2, 1}},
+                     .createReader = &KTrimbleReceiver::CreateMessageReader},
         .types = {{12, "Trimble 4000 SSi", kTrimble}, {13, "Trimble 47/48/5700", kTrimble}, {14, "Trimble NetR5", kTrimble}},
         .createReceiver = &KTrimbleReceiver::Create,
         .simulator = {.create = &KTrimbleDevice::Create, .receiverPorts = "1-4 or 18"},
@@ -156,8 +149,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "u-blox",
         .protocol = {.name = "ubx", .createMonitor = &Framer<KUbloxStreamMonitor>,
-                     .createReader = &KUbloxReceiver::CreateMessageReader,
-                     .messageId = {2, 2}},
+                     .createReader = &KUbloxReceiver::CreateMessageReader},
         // Up to 9600 its MON-VER answer may queue behind a second of its output.
         .types = {{15, "u-blox", {.slowUpToBaud = 9600, .slowPingMs = 2000}, KUbloxReceiver::kRates}},
         .createReceiver = &KUbloxReceiver::Create,
@@ -168,8 +160,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "MediaTek",
         .protocol = {.name = "nmea", .createMonitor = &Framer<KMediaTekStreamMonitor>,
-                     .createReader = &KMediaTekReceiver::CreateMessageReader, .listeningProves = false,
-                     .messageId = {1, 10, true}},
+                     .createReader = &KMediaTekReceiver::CreateMessageReader, .listeningProves = false},
         // At 4800 the firmware's answer may queue behind a second of NMEA output.
         .types = {{16, "MediaTek/Quectel", {.slowUpToBaud = 4800, .slowPingMs = 2000}, KMediaTekReceiver::Rates()}},
         .createReceiver = &KMediaTekReceiver::Create,
@@ -183,8 +174,7 @@ std::vector<KReceiverFamily> BuiltInFamilies() {
     rows.push_back({
         .name = "Septentrio",
         .protocol = {.name = "sbf", .createMonitor = &Framer<KSeptentrioStreamMonitor>,
-                     .createReader = &KSeptentrioReceiver::CreateMessageReader,
-                     .messageId = {4, 2}},
+                     .createReader = &KSeptentrioReceiver::CreateMessageReader},
         // A ping is two exchanges (a line end for the prompt, then the command), so it waits for
         // two answers; at 1200 they take over a second each.
         .types = {{17, "Septentrio", {.detectPingMs = 2000, .slowUpToBaud = 2400, .slowPingMs = 3000},

@@ -43,13 +43,6 @@ struct KCatalogueType {
     bool RunsAt(int32_t baud) const;
 };
 
-// Where a family's framed messages carry their id, for listings by kind (`velinor watch`).
-struct KMessageIdField {
-    uint8_t offset = 0;      // from the first sync byte
-    uint8_t length = 0;      // bytes, shown in hex; or at most this many characters of a text id; 0: none
-    bool text = false;       // a text id: ends early at a ',', a '*' or a line end
-};
-
 // A family's framer, by the names `velinor frame --protocol` takes.
 struct KFamilyProtocol {
     const char* name = "";
@@ -60,7 +53,6 @@ struct KFamilyProtocol {
     // Whether its receivers' own output names the family to a listener; false where the output
     // is a protocol many makers share (plain NMEA) and only an answer to asking can.
     bool listeningProves = true;
-    KMessageIdField messageId = {};
 
     bool IsCalled(const std::string& text) const;
 };

@@ -4,6 +4,7 @@
 
 #include "families/KReceiverFamily.h"
 #include "monitors/KStreamMonitor.h"
+#include "receivers/KMessageReader.h"
 
 namespace {
 constexpr const char* kClientName = "Watch";
@@ -18,6 +19,7 @@ KLineWatch::KLineWatch() {
         framer.line->Open(0);
         framer.monitor = family.protocol.createMonitor();
         framer.monitor->Start(framer.line.get(), false, kClientName);
+        if (family.protocol.createReader) framer.reader = family.protocol.createReader();
         framers.push_back(std::move(framer));
     }
 }
@@ -45,7 +47,7 @@ void KLineWatch::Count(Framer& framer, const StreamMessage& message, int64_t now
     ++protocol.messages;
     if (framer.monitor->ProvesProtocol(message)) ++protocol.proving;
     protocol.bytes += length;
-    const std::string id = MessageId(framer.protocol.family->protocol.messageId, message);
+    const std::string id = framer.reader ? framer.reader->Read(message).name : std::string();
     auto kind = std::find_if(protocol.kinds.begin(), protocol.kinds.end(), [&](const Kind& k) { return k.id == id; });
     if (kind == protocol.kinds.end()) {
         protocol.kinds.push_back({id, 0, 0, nowMs, nowMs});
@@ -65,27 +67,4 @@ std::vector<const KLineWatch::Protocol*> KLineWatch::Heard() const {
         if (claiming >= kMessagesToClaim) heard.push_back(&protocol);
     }
     return heard;
-}
-
-std::string KLineWatch::MessageId(const KMessageIdField& field, const StreamMessage& message) {
-    if (field.length == 0 || message.length <= field.offset) return "";
-    const uint8_t* bytes = message.data.get();
-    const size_t end = static_cast<size_t>(message.length);
-    std::string id;
-    if (field.text) {
-        for (size_t i = field.offset; i < end && id.size() < field.length; ++i) {
-            const char c = static_cast<char>(bytes[i]);
-            if (c == ',' || c == '*' || c == '\r' || c == '\n') break;
-            id += c;
-        }
-        return id;
-    }
-    if (end < size_t{field.offset} + field.length) return "";
-    static const char digits[] = "0123456789ABCDEF";
-    for (size_t i = field.offset; i < size_t{field.offset} + field.length; ++i) {
-        if (!id.empty()) id += ' ';
-        id += digits[bytes[i] >> 4];
-        id += digits[bytes[i] & 0x0F];
-    }
-    return id;
 }

@@ -6,17 +6,17 @@
 
 #include "comm/KMemoryComm.h"
 
+class KMessageReader;
 class KStreamMonitor;
-struct KMessageIdField;
 struct KReceiverFamily;
 struct StreamMessage;
 
 // What a line carries, as it arrives: every family's framer is given every byte heard, and the
-// checked messages each frames are counted by protocol and by message id.
+// checked messages each frames are counted by protocol and by message, named by its family's reader.
 class KLineWatch {
 public:
     struct Kind {
-        std::string id;  // the message's id as its family lays it out ("29", "01 07", "GPRMC")
+        std::string id;  // the message's name as its family's reader gives it ("NAV-PVT", "0x29", "RMC")
         uint64_t messages = 0;
         uint64_t bytes = 0;
         int64_t firstMs = 0;  // when the first and the last of them were framed
@@ -46,15 +46,12 @@ public:
     // prove them (any checked messages, for a protocol that proves no family).
     std::vector<const Protocol*> Heard() const;
 
-    // A message's id by its family's layout; "" when the family has none or the message is too
-    // short to hold it.
-    static std::string MessageId(const KMessageIdField& field, const StreamMessage& message);
-
 private:
     struct Framer {
         Protocol protocol;
         std::unique_ptr<KMemoryComm> line;
         std::unique_ptr<KStreamMonitor> monitor;
+        std::unique_ptr<KMessageReader> reader;  // none when the family names no messages
     };
     void Count(Framer& framer, const StreamMessage& message, int64_t nowMs);
 

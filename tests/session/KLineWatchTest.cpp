@@ -1,5 +1,5 @@
 // The watch's count of what a line carries: every framer sees every byte, whatever the split,
-// and messages are counted by protocol and by the id their family lays out.
+// and messages are counted by protocol and by the name their family's reader gives them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "families/KReceiverFamily.h"
-#include "monitors/StreamMessage.h"
 #include "session/KLineWatch.h"
 #include "support/FramerHarness.h"
 #include "support/SiRFFrames.h"
@@ -20,7 +19,7 @@
 
 namespace {
 
-using Counts = std::vector<std::pair<std::string, uint64_t>>;  // id, messages
+using Counts = std::vector<std::pair<std::string, uint64_t>>;  // name, messages
 using Table = std::vector<std::pair<std::string, Counts>>;       // protocol, its ids
 
 Table Watch(const Bytes& stream, size_t chunk) {
@@ -60,10 +59,10 @@ std::vector<WatchCase> Cases() {
     const Bytes navPvt = UbxFrame(0x01, 0x07, Repeat(0x33, 92));
     const Bytes monVer = UbxFrame(0x0A, 0x04, Repeat(0x34, 40));
     return {
-        {"SiRFByMessageId", Concat({geodetic, tracker, geodetic, tracker, geodetic}),
-         {{"sirf", {{"29", 3}, {"04", 2}}}}},
-        {"UbxClassAndId", Concat({navPvt, monVer, navPvt, Noise(40), navPvt}), {{"ubx", {{"01 07", 3}, {"0A 04", 1}}}}},
-        {"TopconTextIds", Concat({WithCrLf(TopconChecked("GE", "abc")), WithCrLf(TopconChecked("NE", "abcd")),
+        {"SiRFByMessageName", Concat({geodetic, tracker, geodetic, tracker, geodetic}),
+         {{"sirf", {{"0x29", 3}, {"0x04", 2}}}}},
+        {"UbxByClassAndId", Concat({navPvt, monVer, navPvt, Noise(40), navPvt}), {{"ubx", {{"NAV-PVT", 3}, {"MON-VER", 1}}}}},
+        {"TopconByIdentifier", Concat({WithCrLf(TopconChecked("GE", "abc")), WithCrLf(TopconChecked("NE", "abcd")),
                                   WithCrLf(TopconChecked("GE", "xyz"))}),
          {{"topcon", {{"GE", 2}, {"NE", 1}}}}},
         // One checked message can be luck.
@@ -74,7 +73,7 @@ std::vector<WatchCase> Cases() {
 
 class LineWatchCase : public ::testing::TestWithParam<WatchCase> {};
 
-TEST_P(LineWatchCase, CountsEachProtocolsMessagesByIdWhateverTheSplit) {
+TEST_P(LineWatchCase, CountsEachProtocolsMessagesByNameWhateverTheSplit) {
     const WatchCase& c = GetParam();
     for (size_t chunk : {size_t{1}, size_t{7}, size_t{4096}}) {
         SCOPED_TRACE("chunks of " + std::to_string(chunk));
@@ -84,29 +83,6 @@ TEST_P(LineWatchCase, CountsEachProtocolsMessagesByIdWhateverTheSplit) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, LineWatchCase, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<WatchCase>& param) { return std::string(param.param.name); });
-
-TEST(LineWatch, MessageIdsFollowTheFamilysLayout) {
-    struct Row {
-        KMessageIdField field;
-        std::string bytes;
-        std::string id;
-    };
-    const std::vector<Row> rows = {
-        {{1, 10, true}, "$GPRMC,123519,A*6A\r\n", "GPRMC"},
-        {{1, 10, true}, "$PMTK705,AXN_5.1*2A\r\n", "PMTK705"},
-        {{1, 4, true}, "$GPRMC,1", "GPRM"},          // at most its length
-        {{0, 2, true}, "RE005%abc\n", "RE"},
-        {{2, 2, false}, "\xB5\x62\x01\x07\x00", "01 07"},
-        {{2, 2, false}, "\xB5\x62\x01", ""},          // too short to hold it
-        {{4, 1, false}, "\xA0\xA2", ""},
-        {{0, 0, false}, "anything", ""},              // no id in this family
-    };
-    for (const Row& row : rows) {
-        const StreamMessage message(reinterpret_cast<const uint8_t*>(row.bytes.data()),
-                                    static_cast<int32_t>(row.bytes.size()));
-        EXPECT_EQ(KLineWatch::MessageId(row.field, message), row.id) << row.bytes;
-    }
-}
 
 // Real recordings: the family's protocol is heard in each, and every message is counted.
 TEST(LineWatch, RecordingsAreHeardAsTheirProtocol) {
