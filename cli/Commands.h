@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/CommandLine.h"
+
 // Exit codes of the command line.
 enum ExitCode : int {
     kExitConfirmed = 0,     // done; for `set`, the receiver answers at the wanted rate
@@ -24,3 +26,26 @@ int RunIdentify(const Words& args);
 int RunDoctor(const Words& args);
 int RunWatch(const Words& args);
 int RunFleet(const Words& args);
+
+// Each command's options and help, defined once (the parse steps read them too).
+CommandLine FrameCommandLine();
+CommandLine SetCommandLine();
+CommandLine ReceiversCommandLine();
+CommandLine PortsCommandLine();
+CommandLine SimCommandLine();
+CommandLine DemoCommandLine();
+CommandLine ScanCommandLine();
+CommandLine TimeCommandLine();
+CommandLine IdentifyCommandLine();
+CommandLine DoctorCommandLine();
+CommandLine WatchCommandLine();
+CommandLine FleetCommandLine();
+
+// The commands in the order `velinor --help` lists them.
+struct CommandEntry {
+    const char* name;
+    const char* summary;
+    CommandLine (*line)();
+    int (*run)(const Words& args);
+};
+const std::vector<CommandEntry>& CommandTable();

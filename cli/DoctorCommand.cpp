@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
@@ -20,27 +20,11 @@
 
 namespace {
 
-constexpr const char* kHelp =
-    "usage: velinor doctor [PORT] [--json]\n"
-    "\n"
-    "One report of what stands between you and the receiver, each finding with its remedy: the\n"
-    "device exists (and which ports do), you may read and write it (the group that owns it and\n"
-    "the command that adds you to it), no other program holds it open or locked, the USB adapter\n"
-    "behind it and the stable name to use, programs that probe new serial devices (a modem\n"
-    "manager), and finally whether anything talks on the line at any rate: it listens as\n"
-    "'velinor identify' does, never sending a byte (up to 25 s). Without PORT it checks every\n"
-    "port present without listening.\n"
-    "\n"
-    "  --json   print one JSON document (see docs/json.md) instead of text\n"
-    "\n"
-    "Exit codes: 0 nothing in the way, 1 a problem was found, 2 usage error, 130 Ctrl-C, 143\n"
-    "terminated.\n";
-
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor doctor: %s\n(see 'velinor doctor --help')\n", PrintableText(message).c_str());
-    return kExitUsage;
-}
-
+struct DoctorResult {
+    std::vector<KPortFinding> findings;
+    int problems = 0;
+    bool stopped = false;
+};
 
 void Add(std::vector<KPortFinding>& to, const std::vector<KPortFinding>& findings) {
     to.insert(to.end(), findings.begin(), findings.end());
@@ -135,62 +119,90 @@ void PrintDocument(const std::string& port, const std::vector<KPortFinding>& fin
     PrintJson(document);
 }
 
+std::vector<KPortFinding> CheckEveryPort() {
+    KPortRegistry& registry = KPortRegistry::Instance();
+    std::vector<KPortFinding> findings = {PortsPresent()};
+    for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i)
+        if (registry.IsPresent(i)) Add(findings, KPortCheckup::CheckDevice(registry.DevicePath(i), registry.Info(i)));
+    Add(findings, KPortCheckup::CheckSystem());
+    return findings;
+}
+
+// The port's own checks, then the system's, then (when nothing blocks the port) the line's.
+std::vector<KPortFinding> CheckPort(const std::string& name, bool quiet) {
+    KPortRegistry& registry = KPortRegistry::Instance();
+    PortChoice port;
+    std::string error;
+    if (!ChoosePort(name, port, error)) return {{KPortFinding::Problem, "device", error, ""}, PortsPresent()};
+    const std::string device = port.devicePath.empty() ? registry.DevicePath(port.portNumber) : port.devicePath;
+    const int32_t slot = port.devicePath.empty() ? port.portNumber : registry.FindPort(device);
+    // A terminal server's port: its own checks; this machine's devices and daemons are not in the way.
+    const bool network = IsNetworkPortName(device);
+    std::vector<KPortFinding> findings =
+        network ? CheckNetworkPort(device) : KPortCheckup::CheckDevice(device, slot >= 0 ? registry.Info(slot) : KPortInfo{});
+    const bool blocked = std::any_of(findings.begin(), findings.end(),
+                                     [](const KPortFinding& f) { return f.status == KPortFinding::Problem; });
+    if (!network && !findings.empty() && findings.front().status == KPortFinding::Problem)
+        findings.push_back(PortsPresent());
+    if (!network) Add(findings, KPortCheckup::CheckSystem());
+    if (!blocked) {
+        StopRequest::Catch();
+        if (!quiet)
+            std::fprintf(stderr, "velinor doctor: listening on %s%s...\n", PrintableText(port.display).c_str(),
+                         IsFixedRatePort(device) ? " at the server's rate" : " at every rate");
+        findings.push_back(Line(port));
+    }
+    return findings;
+}
+
+DoctorResult Examine(const DoctorOptions& options) {
+    DoctorResult result;
+    result.findings = options.port.empty() ? CheckEveryPort() : CheckPort(options.port, options.json);
+    // Stopped while listening: its port is closed, and half a report is none.
+    result.stopped = StopRequest::Requested();
+    for (const KPortFinding& f : result.findings) result.problems += f.status == KPortFinding::Problem;
+    return result;
+}
+
 } // namespace
 
+Parsed<DoctorOptions> ParseDoctor(const Words& words) {
+    const ParsedWords read = DoctorCommandLine().Parse(words);
+    Parsed<DoctorOptions> parsed{{}, read.help, read.error};
+    if (!read.Positionals().empty()) parsed.options.port = read.Positionals().front();
+    parsed.options.json = read.Flag("--json");
+    return parsed;
+}
+
+
+CommandLine DoctorCommandLine() {
+    return CommandLine("doctor")
+        .Synopsis("velinor doctor [--json] [PORT]")
+        .About("One report of what stands between you and the receiver, each finding with its remedy: the\n"
+               "device exists (and which ports do), you may read and write it (the group that owns it and\n"
+               "the command that adds you to it), no other program holds it open or locked, the USB adapter\n"
+               "behind it and the stable name to use, programs that probe new serial devices (a modem\n"
+               "manager), and finally whether anything talks on the line at any rate: it listens as\n"
+               "'velinor identify' does, never sending a byte (up to 25 s). Without PORT it checks every\n"
+               "port present without listening.\n")
+        .Flag("--json", "print one JSON document (see docs/json.md) instead of text")
+        .Positionals(1)
+        .Footer("Exit codes: 0 nothing in the way, 1 a problem was found, 2 usage error, 130 Ctrl-C, 143\n"
+                "terminated.\n");
+}
+
 int RunDoctor(const Words& words) {
-    const CliArgs args(words, {}, {"--help", "--json"});
-    if (args.Flag("--help")) {
-        std::fputs(kHelp, stdout);
-        return kExitConfirmed;
+    const Parsed<DoctorOptions> parsed = ParseDoctor(words);
+    if (const auto ending = ParseEnding(DoctorCommandLine(), parsed)) return *ending;
+    const DoctorResult result = Examine(parsed.options);
+    if (result.stopped) {
+        if (!parsed.options.json) std::fprintf(stderr, "velinor doctor: %s\n", StopRequest::Word());
+        return StopRequest::ExitCode();
     }
-    if (!args.Ok()) return Usage(args.Error());
-    if (args.Positionals().size() > 1) return Usage("takes one port at most");
-    KPortRegistry& registry = KPortRegistry::Instance();
-    std::vector<KPortFinding> findings;
-    std::string subject = "every port present";
-    std::string portName;
-    if (args.Positionals().empty()) {
-        findings.push_back(PortsPresent());
-        for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i)
-            if (registry.IsPresent(i)) Add(findings, KPortCheckup::CheckDevice(registry.DevicePath(i), registry.Info(i)));
-        Add(findings, KPortCheckup::CheckSystem());
-    } else {
-        portName = args.Positionals().front();
-        subject = portName;
-        PortChoice port;
-        std::string error;
-        if (!ChoosePort(portName, port, error)) {
-            findings.push_back({KPortFinding::Problem, "device", error, ""});
-            findings.push_back(PortsPresent());
-        } else {
-            const std::string device = port.devicePath.empty() ? registry.DevicePath(port.portNumber) : port.devicePath;
-            const int32_t slot = port.devicePath.empty() ? port.portNumber : registry.FindPort(device);
-            const KPortInfo info = slot >= 0 ? registry.Info(slot) : KPortInfo{};
-            // A terminal server's port: its own checks; this machine's devices and daemons are not in the way.
-            const bool network = IsNetworkPortName(device);
-            findings = network ? CheckNetworkPort(device) : KPortCheckup::CheckDevice(device, info);
-            const bool blocked = std::any_of(findings.begin(), findings.end(),
-                                             [](const KPortFinding& f) { return f.status == KPortFinding::Problem; });
-            if (!network && !findings.empty() && findings.front().status == KPortFinding::Problem)
-                findings.push_back(PortsPresent());
-            if (!network) Add(findings, KPortCheckup::CheckSystem());
-            if (!blocked) {
-                StopRequest::Catch();
-                if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: listening on %s%s...\n", PrintableText(port.display).c_str(), IsFixedRatePort(device) ? " at the server's rate" : " at every rate");
-                findings.push_back(Line(port));
-                // Stopped while listening: its port is closed, and half a report is none.
-                if (StopRequest::Requested()) {
-                    if (!args.Flag("--json")) std::fprintf(stderr, "velinor doctor: %s\n", StopRequest::Word());
-                    return StopRequest::ExitCode();
-                }
-            }
-        }
-    }
-    int problems = 0;
-    for (const KPortFinding& f : findings) problems += f.status == KPortFinding::Problem;
-    if (args.Flag("--json"))
-        PrintDocument(portName, findings, problems);
+    if (parsed.options.json)
+        PrintDocument(parsed.options.port, result.findings, result.problems);
     else
-        PrintText(subject, findings, problems);
-    return problems == 0 ? kExitConfirmed : kExitNotConfirmed;
+        PrintText(parsed.options.port.empty() ? "every port present" : parsed.options.port, result.findings,
+                  result.problems);
+    return result.problems == 0 ? kExitConfirmed : kExitNotConfirmed;
 }

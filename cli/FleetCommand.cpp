@@ -5,11 +5,12 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/FleetFile.h"
 #include "cli/JsonOutput.h"
@@ -25,36 +26,9 @@
 
 namespace {
 
-constexpr const char* kHelp =
-    "usage: velinor fleet FILE [--jobs N] [--timeout S] [--json]\n"
-    "\n"
-    "Brings every receiver of FILE to its rate at once, each as 'velinor set --until-confirmed'\n"
-    "would, and shows one row per receiver. FILE has one receiver per line:\n"
-    "\n"
-    "  TYPE PORT RATE      e.g.   15 /dev/serial/by-id/usb-FTDI_A1-if00 115200\n"
-    "                             \"Leica GMX900\" rfc2217://ts-3:4001 38400\n"
-    "\n"
-    "TYPE is an id or a name from 'velinor receivers' (in double quotes when it has blanks), PORT\n"
-    "a device, stable name, COM name or rfc2217:// URL; '#' starts a comment.\n"
-    "\n"
-    "  --jobs N     at most N sessions at a time (default: all)\n"
-    "  --timeout S  give up on a receiver not confirmed after S seconds\n"
-    "  --json       one JSON document at the end, a row per receiver, instead of the table\n"
-    "\n"
-    "Ctrl-C stops every session cleanly. Exit codes: 0 every receiver confirmed, 1 some not\n"
-    "confirmed, 2 usage error or a bad file (with its line), 3 a port could not be used,\n"
-    "130 Ctrl-C, 143 terminated.\n";
-
 constexpr int32_t kLoopMs = 50;
 constexpr int32_t kProbeMs = 250;
 constexpr int32_t kRedrawMs = 250;
-
-struct FleetOptions {
-    std::string file;
-    int jobs = 0;  // 0: all at once
-    double timeoutSeconds = 0;
-    bool json = false;
-};
 
 enum class Outcome { Waiting, Running, DeviceGone, Confirmed, NotConfirmed, PortError, Stopped };
 
@@ -183,38 +157,6 @@ private:
     size_t width = 4;
     std::vector<std::string> shown;
 };
-
-bool ParseFleetArgs(const Words& words, FleetOptions& options, std::string& error, bool& help) {
-    const CliArgs args(words, {"--jobs", "--timeout"}, {"--json", "--help"});
-    if (!args.Ok()) {
-        error = args.Error();
-        return false;
-    }
-    help = args.Flag("--help");
-    if (help) return true;
-    if (args.Positionals().size() != 1) {
-        error = args.Positionals().empty() ? "FILE is needed" : "one FILE only";
-        return false;
-    }
-    options.file = args.Positionals().front();
-    long long n = 0;
-    if (args.Has("--jobs")) {
-        if (!ParseInt(args.Value("--jobs"), 1, 1000, n)) {
-            error = "--jobs takes a whole number from 1";
-            return false;
-        }
-        options.jobs = static_cast<int>(n);
-    }
-    if (args.Has("--timeout")) {
-        if (!ParseInt(args.Value("--timeout"), 1, 86400 * 365, n)) {
-            error = "--timeout takes whole seconds";
-            return false;
-        }
-        options.timeoutSeconds = static_cast<double>(n);
-    }
-    options.json = args.Flag("--json");
-    return true;
-}
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
@@ -380,24 +322,53 @@ void PrintFleetJson(std::vector<std::unique_ptr<Row>>& rows, int exitCode) {
 
 } // namespace
 
-int RunFleet(const Words& words) {
-    FleetOptions options;
-    std::string error;
-    bool help = false;
-    if (!ParseFleetArgs(words, options, error, help)) {
-        std::fprintf(stderr, "velinor fleet: %s\n(see 'velinor fleet --help')\n", PrintableText(error).c_str());
-        return kExitUsage;
-    }
-    if (help) {
-        std::fputs(kHelp, stdout);
-        return kExitConfirmed;
-    }
+Parsed<FleetOptions> ParseFleet(const Words& words) {
+    const ParsedWords read = FleetCommandLine().Parse(words);
+    Parsed<FleetOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    FleetOptions& options = parsed.options;
+    if (read.Positionals().empty()) parsed.error = "FILE is needed";
+    if (!parsed.error.empty()) return parsed;
+    options.file = read.Positionals().front();
+    std::optional<long long> jobs, timeout;
+    if (!ReadInt(read, "--jobs", 1, 1000, jobs)) parsed.error = "--jobs takes a whole number from 1";
+    if (!ReadInt(read, "--timeout", 1, 86400 * 365, timeout)) parsed.error = "--timeout takes whole seconds";
+    options.jobs = static_cast<int>(jobs.value_or(0));
+    options.timeoutSeconds = static_cast<double>(timeout.value_or(0));
+    options.json = read.Flag("--json");
+    return parsed;
+}
+
+CommandLine FleetCommandLine() {
+    return CommandLine("fleet")
+        .Synopsis("velinor fleet [--jobs N] [--timeout S] [--json] FILE")
+        .About("Brings every receiver of FILE to its rate at once, each as 'velinor set --until-confirmed'\n"
+               "would, and shows one row per receiver. FILE has one receiver per line:\n"
+               "\n"
+               "  TYPE PORT RATE      e.g.   15 /dev/serial/by-id/usb-FTDI_A1-if00 115200\n"
+               "                             \"Leica GMX900\" rfc2217://ts-3:4001 38400\n"
+               "\n"
+               "TYPE is an id or a name from 'velinor receivers' (in double quotes when it has blanks), PORT\n"
+               "a device, stable name, COM name or rfc2217:// URL; '#' starts a comment. Ctrl-C stops every\n"
+               "session cleanly.\n")
+        .Valued("--jobs", "N", "at most N sessions at a time (default: all)")
+        .Valued("--timeout", "S", "give up on a receiver not confirmed after S seconds")
+        .Flag("--json", "one JSON document at the end, a row per receiver, instead of the table")
+        .Positionals(1)
+        .Footer("Exit codes: 0 every receiver confirmed, 1 some not confirmed, 2 usage error or a bad file\n"
+                "(with its line), 3 a port could not be used, 130 Ctrl-C, 143 terminated.\n");
+}
+
+namespace {
+
+// The fleet file read: its entries, or the exit code of a file that cannot be used (said).
+std::optional<int> LoadFleet(const FleetOptions& options, FleetFile& fleet) {
     std::string text;
     if (!ReadWholeFile(options.file, text)) {
         std::fprintf(stderr, "velinor fleet: cannot read %s\n", PrintableText(options.file).c_str());
         return kExitPortError;
     }
-    const FleetFile fleet = ReadFleet(text);
+    fleet = ReadFleet(text);
     if (!fleet.error.empty()) {
         std::fprintf(stderr, "velinor fleet: %s: %s\n", PrintableText(options.file).c_str(),
                      PrintableText(fleet.error).c_str());
@@ -405,7 +376,10 @@ int RunFleet(const Words& words) {
     }
     for (const std::string& problem : fleet.portProblems)
         std::fprintf(stderr, "velinor fleet: %s\n", PrintableText(problem).c_str());
+    return std::nullopt;
+}
 
+std::vector<std::unique_ptr<Row>> MakeRows(const FleetFile& fleet) {
     std::vector<std::unique_ptr<Row>> rows;
     for (const FleetEntry& entry : fleet.entries) {
         auto row = std::make_unique<Row>();
@@ -416,6 +390,11 @@ int RunFleet(const Words& words) {
         }
         rows.push_back(std::move(row));
     }
+    return rows;
+}
+
+// Runs every row's session to its end, the process-wide handlers pointed at the rows meanwhile.
+void RunFleetSessions(std::vector<std::unique_ptr<Row>>& rows, const FleetOptions& options) {
     {
         std::lock_guard<std::mutex> guard(activeLock);
         activeRows.clear();
@@ -424,16 +403,24 @@ int RunFleet(const Words& words) {
     StopRequest::Catch();
     KSerialComm::SetDeviceGoneHandler(OnGone);
     KSerialComm::SetOpenFailureHandler(OnOpenFailure);
-
     FleetDisplay display(rows, options.json);
     RunSessions(rows, options, display);
     KSerialComm::SetOpenFailureHandler(nullptr);
     KSerialComm::SetDeviceGoneHandler(nullptr);
-    {
-        std::lock_guard<std::mutex> guard(activeLock);
-        activeRows.clear();
-    }
+    std::lock_guard<std::mutex> guard(activeLock);
+    activeRows.clear();
+}
+
+} // namespace
+
+int RunFleet(const Words& words) {
+    const Parsed<FleetOptions> parsed = ParseFleet(words);
+    if (const auto ending = ParseEnding(FleetCommandLine(), parsed)) return *ending;
+    FleetFile fleet;
+    if (const auto failed = LoadFleet(parsed.options, fleet)) return *failed;
+    std::vector<std::unique_ptr<Row>> rows = MakeRows(fleet);
+    RunFleetSessions(rows, parsed.options);
     const int exitCode = ExitCodeOf(rows, !fleet.portProblems.empty());
-    if (options.json) PrintFleetJson(rows, exitCode);
+    if (parsed.options.json) PrintFleetJson(rows, exitCode);
     return exitCode;
 }

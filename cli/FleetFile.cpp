@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandLine.h"
 #include "cli/ReceiverChoice.h"
 #include "comm/KNetworkComm.h"
 #include "comm/KPortRegistry.h"
@@ -53,6 +53,43 @@ std::string PortKey(const PortChoice& port) {
 
 } // namespace
 
+namespace {
+
+// One line's receiver from its three words; false with the file's error for a line that does
+// not read. A port that reads but is not there now goes to the port problems.
+bool ReadEntry(const std::vector<std::string>& words, const std::string& where, FleetFile& fleet, FleetEntry& entry) {
+    std::string problem;
+    entry.type = ChooseReceiver(words[0], problem);
+    if (entry.type == 0) {
+        fleet.error = where + problem;
+        return false;
+    }
+    long long baud = 0;
+    if (!ParseInt(words[2], 1, 10000000, baud) || !TypeTakesRate(entry.type, baud)) {
+        fleet.error = where + "the rate must be one of " + TypeRatesText(entry.type);
+        return false;
+    }
+    entry.baud = static_cast<int32_t>(baud);
+    if (IsFixedRatePort(words[1])) {
+        fleet.error = where + words[1] + " is a raw TCP port whose rate the server fixes: name it rfc2217://HOST:PORT";
+        return false;
+    }
+    if (!ChoosePort(words[1], entry.port, problem)) {
+        // A URL that does not read is the file's fault; a device not there now is the port's.
+        if (IsNetworkPortName(words[1])) {
+            fleet.error = where + problem;
+            return false;
+        }
+        fleet.portProblems.push_back(where + problem);
+        entry.port.devicePath = words[1];
+        entry.port.display = words[1];
+        entry.port.portNumber = -1;  // not to be opened
+    }
+    return true;
+}
+
+} // namespace
+
 FleetFile ReadFleet(const std::string& text) {
     FleetFile fleet;
     std::istringstream lines(text);
@@ -75,33 +112,7 @@ FleetFile ReadFleet(const std::string& text) {
         }
         FleetEntry entry;
         entry.line = number;
-        std::string problem;
-        entry.type = ChooseReceiver(words[0], problem);
-        if (entry.type == 0) {
-            fleet.error = where + problem;
-            return fleet;
-        }
-        long long baud = 0;
-        if (!ParseInt(words[2], 1, 10000000, baud) || !TypeTakesRate(entry.type, baud)) {
-            fleet.error = where + "the rate must be one of " + TypeRatesText(entry.type);
-            return fleet;
-        }
-        entry.baud = static_cast<int32_t>(baud);
-        if (IsFixedRatePort(words[1])) {
-            fleet.error = where + words[1] + " is a raw TCP port whose rate the server fixes: name it rfc2217://HOST:PORT";
-            return fleet;
-        }
-        if (!ChoosePort(words[1], entry.port, problem)) {
-            // A URL that does not read is the file's fault; a device not there now is the port's.
-            if (IsNetworkPortName(words[1])) {
-                fleet.error = where + problem;
-                return fleet;
-            }
-            fleet.portProblems.push_back(where + problem);
-            entry.port.devicePath = words[1];
-            entry.port.display = words[1];
-            entry.port.portNumber = -1;  // not to be opened
-        }
+        if (!ReadEntry(words, where, fleet, entry)) return fleet;
         const std::string key = entry.port.portNumber < 0 ? words[1] : PortKey(entry.port);
         for (const auto& [other, otherLine] : seen) {
             if (other == key) {

@@ -1,14 +1,16 @@
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandOptions.h"
+#include "cli/Commands.h"
 #include "cli/JsonOutput.h"
+#include "cli/ReceiverChoice.h"
+#include "cli/RecordingInput.h"
 #include "cli/RecordingPass.h"
 #include "cli/TimeText.h"
-#include "cli/Commands.h"
-#include "cli/RecordingInput.h"
 #include "comm/KPrintableText.h"
 #include "comm/KRecordedComm.h"
 #include "families/KReceiverFamily.h"
@@ -20,30 +22,13 @@ namespace {
 
 constexpr const char* kClient = "Frame";
 
-std::string Help() {
-    return "usage: velinor frame --protocol NAME FILE|- [--hex | --json] [--stream-errors]\n"
-    "\n"
-    "Frames a recorded receiver stream with the protocol's framer and prints one line per\n"
-    "delivered message: its name (the message id or name the maker's interface description\n"
-    "gives), its length in decimal, its time where it carries one, and its bytes in lower-case\n"
-    "hex, separated by spaces. A time is gps:YYYY-MM-DDThh:mm:ss.sss (on the GPS scale, whatever\n"
-    "scale the message told it in), tow:SECONDS for a time of week whose week the stream has not\n"
-    "told, or - for none. A summary (messages, bytes, errors) goes to standard error. FILE is a\n"
-    "recording (a regular file); - reads standard input, so that a pipe works. A device such as\n"
-    "a serial port is no recording: 'velinor identify --port PORT' finds what talks on a live\n"
-    "port.\n"
-    "\n"
-    "  --protocol NAME   " + ProtocolNamesText(" or ") + "\n"
-    "  --hex             only the length and the hex bytes, one message a line\n"
-    "  --json            one JSON object a line per message: \"name\", \"length\", \"time\" (null,\n"
-    "                    or \"week\", \"secondsOfWeek\", \"gps\", \"utc\" and \"toldIn\", GPS or UTC;\n"
-    "                    week, gps and utc null for a time of week alone) and \"hex\"\n"
-    "  --stream-errors   write the stream error log (QuorvexStreamErrors_Frame_*.log) here\n"
-    "\n"
-    "Exit codes: 0 the recording was framed (whatever it held, even nothing), 2 usage error,\n"
-    "3 the file cannot be read or is no recording (a folder, a device), or the stream error log\n"
-    "asked for cannot be written.\n";
-}
+struct FrameResult {
+    size_t messages = 0;
+    size_t bytes = 0;
+    size_t errors = 0;
+    bool framed = false;  // read through, whatever it held
+    std::string failure;  // the file or the log that could not be used
+};
 
 std::string Hex(const StreamMessage& message) {
     static const char digits[] = "0123456789abcdef";
@@ -86,69 +71,102 @@ std::string JsonLine(const KMessageFacts& facts, const StreamMessage& message) {
     return line.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "velinor frame: %s\n", PrintableText(message).c_str());
+// One delivered message as a line of the format asked for.
+std::string MessageLine(FrameFormat format, KMessageReader& reader, const StreamMessage& message) {
+    if (format == FrameFormat::Hex) return std::to_string(message.length) + ' ' + Hex(message) + '\n';
+    const KMessageFacts facts = reader.Read(message);
+    if (format == FrameFormat::Json) return JsonLine(facts, message);
+    return NameColumn(facts.name) + ' ' + std::to_string(message.length) + ' ' + TimeColumn(facts) + ' ' +
+           Hex(message) + '\n';
+}
+
+// Frames the whole recording, each message handed to `deliver` as it comes.
+FrameResult Frame(const FrameOptions& options, const std::function<void(const StreamMessage&)>& deliver) {
+    FrameResult result;
+    KRecordedComm link = OpenRecording(options.file, 0, result.failure);
+    if (!result.failure.empty()) return result;
+    if (options.streamErrors) {
+        result.failure = StreamErrorLogRefusal(kClient);
+        if (!result.failure.empty()) return result;
+        SetStreamErrorLogEnabled(true);
+    }
+    SetStreamErrorObserver([&result](const std::string&, const std::string&) { ++result.errors; });
+    const std::unique_ptr<KStreamMonitor> monitor = options.family->protocol.createMonitor();
+    link.Open(0);
+    FrameRecording(*monitor, link, kClient, [&](const StreamMessage& message) {
+        deliver(message);
+        ++result.messages;
+        result.bytes += static_cast<size_t>(message.length);
+    });
+    result.framed = true;
+    SetStreamErrorObserver(nullptr);
+    result.failure = StreamErrorLogLossText();
+    return result;
+}
+
+int PrintFrameResult(const FrameResult& result) {
+    std::fflush(stdout);
+    if (result.framed)
+        std::fprintf(stderr, "%zu messages, %zu bytes, %zu errors\n", result.messages, result.bytes, result.errors);
+    if (result.failure.empty()) return kExitConfirmed;
+    std::fprintf(stderr, "velinor frame: %s\n", PrintableText(result.failure).c_str());
     return kExitPortError;
 }
 
 } // namespace
 
-int RunFrame(const Words& words) {
-    const CliArgs args(words, {"--protocol"}, {"--stream-errors", "--help", "--hex", "--json"});
-    if (args.Flag("--help")) {
-        std::fputs(Help().c_str(), stdout);
-        return kExitConfirmed;
+Parsed<FrameOptions> ParseFrame(const Words& words) {
+    const ParsedWords read = FrameCommandLine().Parse(words);
+    Parsed<FrameOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    if (read.Positionals().size() != 1 || !read.Has("--protocol")) {
+        parsed.error = "needs --protocol NAME and one FILE";
+        return parsed;
     }
-    const bool hexOnly = args.Flag("--hex");
-    const bool json = args.Flag("--json");
-    if (!args.Ok() || args.Positionals().size() != 1 || !args.Has("--protocol") || (hexOnly && json)) {
-        const std::string problem = !args.Ok()                          ? args.Error()
-                                    : hexOnly && json                   ? "--hex and --json exclude each other"
-                                                                        : "needs --protocol NAME and one FILE";
-        std::fprintf(stderr, "velinor frame: %s\n%s", problem.c_str(), Help().c_str());
-        return kExitUsage;
+    if (read.Flag("--hex") && read.Flag("--json")) {
+        parsed.error = "--hex and --json exclude each other";
+        return parsed;
     }
-    const std::string protocol = args.Value("--protocol");
-    std::unique_ptr<KStreamMonitor> monitor = CreateStreamMonitor(protocol);
-    const std::unique_ptr<KMessageReader> reader = CreateMessageReader(protocol);
-    if (!monitor || !reader) {
-        std::fprintf(stderr, "velinor frame: unknown protocol '%s' (%s)\n", PrintableText(protocol).c_str(),
-                     ProtocolNamesText(", ").c_str());
-        return kExitUsage;
-    }
-    std::string error;
-    KRecordedComm link = OpenRecording(args.Positionals().front(), 0, error);
-    if (!error.empty()) return Fail(error);
-    if (args.Flag("--stream-errors")) {
-        if (const std::string refusal = StreamErrorLogRefusal(kClient); !refusal.empty()) return Fail(refusal);
-        SetStreamErrorLogEnabled(true);
-    }
-    size_t errors = 0;
-    SetStreamErrorObserver([&errors](const std::string&, const std::string&) { ++errors; });
+    parsed.options.family = ChooseProtocol(read.Value("--protocol"), parsed.error);
+    parsed.options.file = read.Positionals().front();
+    parsed.options.format = read.Flag("--hex") ? FrameFormat::Hex : read.Flag("--json") ? FrameFormat::Json
+                                                                                        : FrameFormat::Named;
+    parsed.options.streamErrors = read.Flag("--stream-errors");
+    return parsed;
+}
 
-    link.Open(0);
-    size_t messages = 0;
-    size_t bytes = 0;
-    std::string line;
-    FrameRecording(*monitor, link, kClient, [&](const StreamMessage& message) {
-        if (hexOnly) {
-            line = std::to_string(message.length) + ' ' + Hex(message) + '\n';
-        } else {
-            const KMessageFacts facts = reader->Read(message);
-            if (json) {
-                line = JsonLine(facts, message);
-            } else {
-                line = NameColumn(facts.name) + ' ' + std::to_string(message.length) + ' ' + TimeColumn(facts) + ' ' +
-                       Hex(message) + '\n';
-            }
-        }
+CommandLine FrameCommandLine() {
+    return CommandLine("frame")
+        .Synopsis("velinor frame --protocol NAME [--hex | --json] [--stream-errors] FILE|-")
+        .About("Frames a recorded receiver stream with the protocol's framer and prints one line per\n"
+               "delivered message: its name (the message id or name the maker's interface description\n"
+               "gives), its length in decimal, its time where it carries one, and its bytes in lower-case\n"
+               "hex, separated by spaces. A time is gps:YYYY-MM-DDThh:mm:ss.sss (on the GPS scale, whatever\n"
+               "scale the message told it in), tow:SECONDS for a time of week whose week the stream has not\n"
+               "told, or - for none. A summary (messages, bytes, errors) goes to standard error. FILE is a\n"
+               "recording (a regular file); - reads standard input, so that a pipe works. A device such as\n"
+               "a serial port is no recording: 'velinor identify --port PORT' finds what talks on a live\n"
+               "port.\n")
+        .Valued("--protocol", "NAME",
+                ProtocolNamesText(" or ") + "; a family's name is taken for its protocol (leica for lb2), in any case")
+        .Flag("--hex", "only the length and the hex bytes, one message a line")
+        .Flag("--json", "one JSON object a line per message: \"name\", \"length\", \"time\" (null, or \"week\", "
+                        "\"secondsOfWeek\", \"gps\", \"utc\" and \"toldIn\", GPS or UTC; week, gps and utc null for "
+                        "a time of week alone) and \"hex\"")
+        .Flag("--stream-errors", "write the stream error log (QuorvexStreamErrors_Frame_*.log) in the current folder")
+        .Positionals(1)
+        .Footer("Exit codes: 0 the recording was framed (whatever it held, even nothing), 2 usage error,\n"
+                "3 the file cannot be read or is no recording (a folder, a device), or the stream error log\n"
+                "asked for cannot be written.\n");
+}
+
+int RunFrame(const Words& words) {
+    const Parsed<FrameOptions> parsed = ParseFrame(words);
+    if (const auto ending = ParseEnding(FrameCommandLine(), parsed)) return *ending;
+    const std::unique_ptr<KMessageReader> reader = parsed.options.family->protocol.createReader();
+    const FrameResult result = Frame(parsed.options, [&](const StreamMessage& message) {
+        const std::string line = MessageLine(parsed.options.format, *reader, message);
         std::fwrite(line.data(), 1, line.size(), stdout);
-        ++messages;
-        bytes += static_cast<size_t>(message.length);
     });
-    SetStreamErrorObserver(nullptr);
-    std::fflush(stdout);
-    std::fprintf(stderr, "%zu messages, %zu bytes, %zu errors\n", messages, bytes, errors);
-    if (const std::string lost = StreamErrorLogLossText(); !lost.empty()) return Fail(lost);
-    return kExitConfirmed;
+    return PrintFrameResult(result);
 }

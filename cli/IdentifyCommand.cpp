@@ -1,8 +1,8 @@
 #include <cstdio>
-#include <vector>
 #include <string>
+#include <vector>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/OutputNote.h"
@@ -19,35 +19,11 @@
 
 namespace {
 
-constexpr const char* kHelp =
-    "usage: velinor identify --port PORT [--listen-only] [--json] [--verbose]\n"
-    "\n"
-    "Finds which protocol the device on PORT speaks and at which rate, and which receiver types\n"
-    "fit. First it only listens, at each of the eight rates, and frames what arrives with every\n"
-    "family's framer: only messages whose checks hold count, so plain NMEA and noise identify\n"
-    "nothing, and a receiver that is talking is found without a byte sent to it. If that finds\n"
-    "nothing, it asks: each family's harmless request (the one a session pings with) at each rate,\n"
-    "the common rates first. It never sends a command that changes the receiver's settings.\n"
-    "Listening takes up to 25 s, asking up to about two minutes more.\n"
-    "\n"
-    "Never point it at a port that may be a serial console (a login prompt or a computer's console\n"
-    "on the line): the requests it asks with hold control bytes (^C, ^D, ^\\, XON) and lines of\n"
-    "text that a login prompt or shell there would take as typed input. A port that a getty or\n"
-    "any other program holds open is refused; a console that nothing holds open is not recognised.\n"
-    "--listen-only sends nothing.\n"
-    "\n"
-    "  --listen-only  never send anything: stop after listening\n"
-    "  --json         print one JSON document (see docs/json.md) instead of text\n"
-    "  --verbose      trace what is sent and received on standard error\n"
-    "\n"
-    "Exit codes: 0 found, 1 nothing answered, 2 usage error, 3 port error, 130 Ctrl-C, 143\n"
-    "terminated.\n";
-
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor identify: %s\n(see 'velinor identify --help')\n", PrintableText(message).c_str());
-    return kExitUsage;
-}
-
+struct IdentifyOutcome {
+    PortChoice port;
+    std::string portError;  // the port named is none
+    KReceiverIdentifier::Result result;
+};
 
 std::string Seconds(int32_t ms) {
     char text[32];
@@ -169,54 +145,88 @@ JsonValue Document(const KReceiverIdentifier::Result& result, const PortChoice& 
     return document;
 }
 
-} // namespace
-
-int RunIdentify(const Words& words) {
-    const CliArgs args(words, {"--port"}, {"--help", "--listen-only", "--json", "--verbose"});
-    if (args.Flag("--help")) {
-        std::fputs(kHelp, stdout);
-        return kExitConfirmed;
-    }
-    if (!args.Ok()) return Usage(args.Error());
-    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
-    if (!args.Has("--port")) return Usage("needs --port PORT");
-    const bool json = args.Flag("--json");
-    PortChoice port;
-    std::string error;
-    if (!ChoosePort(args.Value("--port"), port, error))
-        return PrintFailure(json, {{"port", args.Value("--port")}, {"found", false}}, "identify", "port", error,
-                            kExitPortError);
-    if (args.Flag("--verbose")) TraceToConsole();
-    if (json)
+IdentifyOutcome Identify(const IdentifyOptions& options) {
+    IdentifyOutcome outcome;
+    if (!ChoosePort(options.port, outcome.port, outcome.portError)) return outcome;
+    if (options.verbose) TraceToConsole();
+    if (options.json)
         KeepOpenFailures();
     else
         ReportOpenFailuresOnConsole();
     StopRequest::Catch();
-
-    KReceiverIdentifier identifier([&port] { return CreatePortLink(port.devicePath); },
-                                   CreateCatalogueReceiver);
-    KReceiverIdentifier::Options options;
-    options.ask = !args.Flag("--listen-only");
-    options.stopWanted = StopRequest::Requested;
+    const PortChoice& port = outcome.port;
+    KReceiverIdentifier identifier([&port] { return CreatePortLink(port.devicePath); }, CreateCatalogueReceiver);
+    KReceiverIdentifier::Options run;
+    run.ask = !options.listenOnly;
+    run.stopWanted = StopRequest::Requested;
+    const bool json = options.json;
     auto progress = [json](const std::string& step) {
         if (!json) std::fprintf(stderr, "velinor identify: %s\n", PrintableText(step).c_str());
     };
-    const KReceiverIdentifier::Result result = identifier.Run(port.portNumber, port.devicePath, options, progress);
-    if (result.stopped) {
-        if (!json) std::fprintf(stderr, "velinor identify: %s\n", StopRequest::Word());
+    outcome.result = identifier.Run(outcome.port.portNumber, outcome.port.devicePath, run, progress);
+    return outcome;
+}
+
+int PrintIdentify(const IdentifyOptions& options, const IdentifyOutcome& outcome) {
+    if (!outcome.portError.empty())
+        return PrintFailure(options.json, {{"port", options.port}, {"found", false}}, "identify", "port",
+                            outcome.portError, kExitPortError);
+    if (outcome.result.stopped) {
+        if (!options.json) std::fprintf(stderr, "velinor identify: %s\n", StopRequest::Word());
         return StopRequest::ExitCode();
     }
-    if (result.portFailed) {
-        if (!json) return kExitPortError;  // the failure was reported with its reason
-        JsonValue document = {{"port", port.display}, {"found", false}};
+    if (outcome.result.portFailed) {
+        if (!options.json) return kExitPortError;  // the failure was reported with its reason
+        JsonValue document = {{"port", outcome.port.display}, {"found", false}};
         document["error"] = JsonError("port-open", OpenFailureText(LastOpenFailure()));
         document["error"]["remedy"] = JsonTextOrNull(LastOpenFailure().remedy);
         PrintJson(document);
         return kExitPortError;
     }
-    if (json)
-        PrintJson(Document(result, port));
+    if (options.json)
+        PrintJson(Document(outcome.result, outcome.port));
     else
-        PrintText(result, port, !options.ask);
-    return result.found ? kExitConfirmed : kExitNotConfirmed;
+        PrintText(outcome.result, outcome.port, options.listenOnly);
+    return outcome.result.found ? kExitConfirmed : kExitNotConfirmed;
+}
+
+} // namespace
+
+Parsed<IdentifyOptions> ParseIdentify(const Words& words) {
+    const ParsedWords read = IdentifyCommandLine().Parse(words);
+    Parsed<IdentifyOptions> parsed{{}, read.help, read.error};
+    if (!read.help && read.error.empty() && !read.Has("--port")) parsed.error = "needs --port PORT";
+    parsed.options = {read.Value("--port"), read.Flag("--listen-only"), read.Flag("--json"), read.Flag("--verbose")};
+    return parsed;
+}
+
+
+CommandLine IdentifyCommandLine() {
+    return CommandLine("identify")
+        .Synopsis("velinor identify --port PORT [--listen-only] [--json] [--verbose]")
+        .About("Finds which protocol the device on PORT speaks and at which rate, and which receiver types\n"
+               "fit. First it only listens, at each of the eight rates, and frames what arrives with every\n"
+               "family's framer: only messages whose checks hold count, so plain NMEA and noise identify\n"
+               "nothing, and a receiver that is talking is found without a byte sent to it. If that finds\n"
+               "nothing, it asks: each family's harmless request (the one a session pings with) at each rate,\n"
+               "the common rates first. It never sends a command that changes the receiver's settings.\n"
+               "Listening takes up to 25 s, asking about 90 s more.\n"
+               "\n"
+               "Never point it at a port that may be a serial console (a login prompt or a computer's console\n"
+               "on the line): the requests it asks with hold control bytes (^C, ^D, ^\\, XON) and lines of\n"
+               "text that a login prompt or shell there would take as typed input. A port that a getty or\n"
+               "any other program holds open is refused; a console that nothing holds open is not recognised.\n"
+               "--listen-only sends nothing.\n")
+        .Valued("--port", "PORT", "COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0")
+        .Flag("--listen-only", "never send anything: stop after listening")
+        .Flag("--json", "print one JSON document (see docs/json.md) instead of text")
+        .Flag("--verbose", "trace what is sent and received on standard error")
+        .Footer("Exit codes: 0 found, 1 nothing answered, 2 usage error, 3 port error, 130 Ctrl-C, 143\n"
+                "terminated.\n");
+}
+
+int RunIdentify(const Words& words) {
+    const Parsed<IdentifyOptions> parsed = ParseIdentify(words);
+    if (const auto ending = ParseEnding(IdentifyCommandLine(), parsed)) return *ending;
+    return PrintIdentify(parsed.options, Identify(parsed.options));
 }

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "comm/KPortRegistry.h"
@@ -10,20 +10,31 @@
 #include "families/KReceiverFamily.h"
 #include "receivers/KReceiver.h"
 
+namespace {
+
+Parsed<ListOptions> ParseList(const CommandLine& line, const Words& words) {
+    const ParsedWords read = line.Parse(words);
+    return {{read.Flag("--json")}, read.help, read.error};
+}
+
+} // namespace
+
+Parsed<ListOptions> ParseReceivers(const Words& words) { return ParseList(ReceiversCommandLine(), words); }
+Parsed<ListOptions> ParsePorts(const Words& words) { return ParseList(PortsCommandLine(), words); }
+
+CommandLine ReceiversCommandLine() {
+    return CommandLine("receivers")
+        .Synopsis("velinor receivers [--json]")
+        .About("Lists the receiver types by id, name and family (the protocol it speaks). Either the id or\n"
+               "the name (or an unambiguous part of it) is accepted by --receiver.\n")
+        .Flag("--json", "print them as one JSON document (see docs/json.md), with each type's framing protocol "
+                        "and whether `velinor time` and `velinor scan` serve it");
+}
+
 int RunReceivers(const Words& words) {
-    const CliArgs args(words, {}, {"--help", "--json"});
-    if (!args.Ok() || !args.Positionals().empty()) {
-        std::fprintf(stderr, "velinor receivers: %s\n", args.Ok() ? "takes no arguments" : args.Error().c_str());
-        return kExitUsage;
-    }
-    if (args.Flag("--help")) {
-        std::puts("usage: velinor receivers [--json]\n\nLists the receiver types by id, name and family (the protocol it speaks).\n"
-                  "Either the id or the name (or an unambiguous part of it) is accepted by --receiver.\n"
-                  "--json prints them as one JSON document (see docs/json.md), with each type's framing\n"
-                  "protocol and whether `velinor time` and `velinor scan` serve it.");
-        return kExitConfirmed;
-    }
-    if (args.Flag("--json")) {
+    const Parsed<ListOptions> parsed = ParseReceivers(words);
+    if (const auto ending = ParseEnding(ReceiversCommandLine(), parsed)) return *ending;
+    if (parsed.options.json) {
         JsonValue types = JsonValue::array();
         for (const KCatalogueType* type : CatalogueTypes()) types.push_back(JsonReceiverType(type->typeId));
         PrintJson({{"receivers", types}});
@@ -45,45 +56,58 @@ void PrintPort(const std::string& slot, const KPortInfo& info) {
 
 } // namespace
 
-int RunPorts(const Words& words) {
-    const CliArgs args(words, {}, {"--help", "--json"});
-    if (!args.Ok() || !args.Positionals().empty()) {
-        std::fprintf(stderr, "velinor ports: %s\n", args.Ok() ? "takes no arguments" : args.Error().c_str());
-        return kExitUsage;
-    }
-    if (args.Flag("--help")) {
-        std::puts("usage: velinor ports [--json]\n\nLists the serial ports found, as COM1..COM24 with their devices, the\n"
-                  "adapter's stable name where it has one, and below it the maker, model, serial number, USB\n"
-                  "id and driver as the system reports them.\n"
-                  "--port accepts the COM name, the device or the stable name; any other device path\n"
-                  "(a pseudo-terminal, or a port past COM24) can be named directly. 'velinor set' finds\n"
-                  "the port last used again by its stable name, whatever COM number it has now.\n"
-                  "--json prints them as one JSON document (see docs/json.md), the ports past COM24\n"
-                  "with a null slot.");
-        return kExitConfirmed;
-    }
+CommandLine PortsCommandLine() {
+    return CommandLine("ports")
+        .Synopsis("velinor ports [--json]")
+        .About("Lists the serial ports found, as COM1..COM24 with their devices, the adapter's stable name\n"
+               "where it has one, and below it the maker, model, serial number, USB id and driver as the\n"
+               "system reports them. --port accepts the COM name, the device or the stable name; any other\n"
+               "device path (a pseudo-terminal, or a port past COM24) can be named directly. 'velinor set'\n"
+               "finds the port last used again by its stable name, whatever COM number it has now.\n")
+        .Flag("--json", "print them as one JSON document (see docs/json.md), the ports past COM24 with a null slot");
+}
+
+namespace {
+
+// What the registry holds: the slotted ports by their COM names, then the others.
+struct PortList {
+    std::vector<std::pair<std::string, KPortInfo>> slotted;
+    std::vector<KPortInfo> unslotted;
+};
+
+PortList ListPorts() {
     KPortRegistry& registry = KPortRegistry::Instance();
-    if (args.Flag("--json")) {
+    PortList list;
+    for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i)
+        if (registry.IsPresent(i)) list.slotted.emplace_back("COM" + std::to_string(i + 1), registry.Info(i));
+    list.unslotted = registry.Unslotted();
+    return list;
+}
+
+void PrintPorts(const PortList& list, bool json) {
+    if (json) {
         JsonValue ports = JsonValue::array();
-        for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i)
-            if (registry.IsPresent(i)) ports.push_back(JsonPort("COM" + std::to_string(i + 1), registry.Info(i)));
-        for (const KPortInfo& info : registry.Unslotted()) ports.push_back(JsonPort("", info));
+        for (const auto& [slot, info] : list.slotted) ports.push_back(JsonPort(slot, info));
+        for (const KPortInfo& info : list.unslotted) ports.push_back(JsonPort("", info));
         PrintJson({{"ports", ports}});
-        return kExitConfirmed;
+        return;
     }
-    int shown = 0;
-    for (int32_t i = 0; i < KPortRegistry::kPortCount; ++i) {
-        if (!registry.IsPresent(i)) continue;
-        PrintPort("COM" + std::to_string(i + 1), registry.Info(i));
-        ++shown;
+    for (const auto& [slot, info] : list.slotted) PrintPort(slot, info);
+    for (const KPortInfo& info : list.unslotted) PrintPort("-", info);
+    const size_t past = list.unslotted.size();
+    if (past != 0) {
+        std::printf("%zu port%s past COM%d (marked -) ha%s no COM number: name one by its path, as in --port %s\n", past,
+                    past == 1 ? "" : "s", KPortRegistry::kPortCount, past == 1 ? "s" : "ve",
+                    PrintableText(list.unslotted.front().device).c_str());
     }
-    const std::vector<KPortInfo>& unslotted = registry.Unslotted();
-    for (const KPortInfo& info : unslotted) PrintPort("-", info);
-    if (!unslotted.empty()) {
-        std::printf("%zu port%s past COM%d (marked -) ha%s no COM number: name one by its path, as in --port %s\n",
-                    unslotted.size(), unslotted.size() == 1 ? "" : "s", KPortRegistry::kPortCount,
-                    unslotted.size() == 1 ? "s" : "ve", PrintableText(unslotted.front().device).c_str());
-    }
-    if (shown == 0 && unslotted.empty()) std::puts("no serial ports found");
+    if (list.slotted.empty() && past == 0) std::puts("no serial ports found");
+}
+
+} // namespace
+
+int RunPorts(const Words& words) {
+    const Parsed<ListOptions> parsed = ParsePorts(words);
+    if (const auto ending = ParseEnding(PortsCommandLine(), parsed)) return *ending;
+    PrintPorts(ListPorts(), parsed.options.json);
     return kExitConfirmed;
 }

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandLine.h"
 #include "comm/KNetworkComm.h"
 #include "comm/KPortRegistry.h"
 

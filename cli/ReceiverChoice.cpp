@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandLine.h"
 #include "comm/KBaudRates.h"
 #include "families/KReceiverFamily.h"
 
@@ -33,7 +33,25 @@ std::string Fold(const std::string& text) {
         if (std::isalnum(static_cast<unsigned char>(c))) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
+bool SameWord(const std::string& a, const char* b) {
+    const std::string other = b;
+    return a.size() == other.size() && std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 } // namespace
+
+const KReceiverFamily* ChooseProtocol(const std::string& text, std::string& error) {
+    for (const KReceiverFamily& family : ReceiverFamilies()) {
+        if (!family.protocol.createMonitor || !family.protocol.createReader) continue;
+        bool called = SameWord(text, family.protocol.name) || SameWord(text, family.name);
+        for (const char* alias : family.protocol.aliases) called = called || SameWord(text, alias);
+        if (called) return &family;
+    }
+    error = "unknown protocol '" + text + "' (" + ProtocolNamesText(", ") + ")";
+    return nullptr;
+}
 
 int32_t ChooseReceiver(const std::string& text, std::string& error) {
     long long id = 0;

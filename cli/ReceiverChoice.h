@@ -22,3 +22,7 @@ std::string TypeRatesText(int32_t type);
 // not: its command set, rates and waits, as far as they differ from another type's ("rates 4800
 // 9600; waits 5.0 s for an answer"); empty when all the family's types are driven alike.
 std::string TypeDifference(const KReceiverFamily& family, const KCatalogueType& type);
+
+// The family whose protocol `text` names, in any case: the protocol's name or one of its aliases,
+// or the family's own name ("leica" for lb2). Null, with the reason in `error`, for none.
+const KReceiverFamily* ChooseProtocol(const std::string& text, std::string& error);

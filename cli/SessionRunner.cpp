@@ -192,152 +192,175 @@ std::unique_ptr<KReceiver> CreateCatalogueReceiver(int32_t type) {
     return family ? family->createReceiver(type, true) : nullptr;
 }
 
-int RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
+namespace {
+
+// One run of a plan, across the sessions it restarts when the device comes back.
+struct PlanRun {
+    const SessionPlan& plan;
+    StatusLine& status;
+    KClock& clock;
+    int64_t started = 0;
+    int64_t limitMs = 0;  // 0: no limit
+    RunState state;
+    int32_t lastKnownBaud = 0;
+    bool saveSaid = false;
+    bool openedSaid = false;
+
+    bool TimeUp() const { return limitMs > 0 && clock.NowMs() - started >= limitMs; }
+};
+
+// Tells the plan once that the port has opened.
+void SayOpened(PlanRun& run) {
+    if (run.openedSaid || !run.state.portOpened.load()) return;
+    run.openedSaid = true;
+    if (run.plan.onPortOpened) run.plan.onPortOpened();
+}
+
+// Says once what the save asked for came to, as soon as it is known.
+void SayWhatTheSaveCameTo(const KBaudSession& session, PlanRun& run) {
+    const std::optional<SaveOutcome> outcome = session.SaveResult();
+    if (run.saveSaid || !outcome) return;
+    run.saveSaid = true;
+    run.status.Note(SaveOutcomeText(run.plan.receiverType, run.plan.targetBaud, *outcome),
+                    *outcome == SaveOutcome::Saved    ? StatusLine::Colour::Green
+                    : *outcome == SaveOutcome::Failed ? StatusLine::Colour::Red
+                                                      : StatusLine::Colour::Grey);
+}
+
+void ArmSession(KBaudSession& session, PlanRun& run) {
+    if (run.plan.linkFactory) {
+        session.SetLinkFactory(run.plan.linkFactory);
+    } else {
+        const std::string device = run.plan.port.devicePath;
+        std::atomic<bool>& opened = run.state.portOpened;
+        session.SetLinkFactory([device, &opened]() -> std::unique_ptr<KSerialComm> {
+            std::unique_ptr<KSerialComm> link;
+            if (IsNetworkPortName(device))
+                link = std::make_unique<KNoticed<KNetworkComm>>(opened);
+            else
+                link = std::make_unique<KNoticed<KSerialComm>>(opened);
+            link->DevicePath = device;
+            return link;
+        });
+    }
+    session.statusCallback = OnStatus;
+    session.statusUser = &run.state;
+    // Saved once: a session resumed after the device came back has nothing more to save.
+    session.SetSaveRate(run.plan.saveRate && !run.saveSaid);
+    const SessionPlan& plan = run.plan;
+    StatusLine& status = run.status;
+    session.SetHintHandler([&plan, &status](const KLineHint& hint) {
+        status.Finish();
+        std::fprintf(stderr, "velinor: %s\n",
+                     PrintableText(LineHintText(hint, plan.receiverType, plan.port.display)).c_str());
+    });
+}
+
+Ending Watch(KBaudSession& session, PlanRun& run) {
+    while (!StopRequest::Requested()) {
+        SayOpened(run);
+        if (run.plan.untilConfirmed && session.IsConfirmed()) return Ending::Confirmed;
+        if (deviceGone.load()) return Ending::DeviceGone;
+        if (session.WorkerEnded()) return Ending::WorkerEnded;
+        if (run.TimeUp()) return Ending::TimedOut;
+        SayWhatTheSaveCameTo(session, run);
+        run.clock.Sleep(kLoopMs);
+    }
+    return Ending::Interrupted;
+}
+
+// After the device went: waits for it to open again, until interrupted or out of time.
+bool AwaitDevice(PlanRun& run, std::string& device) {
+    {
+        std::lock_guard<std::mutex> guard(goneLock);
+        device = goneDevice;
+    }
+    run.status.Finish();
+    std::fprintf(stderr, "velinor: device gone: %s (unplugged?); waiting for it to come back\n",
+                 PrintableText(device).c_str());
+    if (const int32_t answered = run.state.answeredBaud.load()) run.lastKnownBaud = answered;
+    while (!StopRequest::Requested() && !run.TimeUp()) {
+        if (DeviceOpens(device, run.lastKnownBaud != 0 ? run.lastKnownBaud : run.plan.targetBaud)) {
+            std::fprintf(stderr, "velinor: %s is back; resuming\n", PrintableText(device).c_str());
+            deviceGone.store(false);
+            ForgetPrintedFailure();
+            return true;
+        }
+        run.clock.Sleep(kDeviceProbeMs);
+    }
+    return false;
+}
+
+} // namespace
+
+SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status) {
     openFailed.store(false);
     deviceGone.store(false);
     StopRequest::Catch();
     ReportOpenFailuresOnConsole();
     KSerialComm::SetDeviceGoneHandler(OnDeviceGone);
 
-    KClock& clock = KClock::Current();
-    const int64_t started = clock.NowMs();
-    const int64_t limitMs = plan.timeoutSeconds > 0 ? std::llround(plan.timeoutSeconds * 1000) : 0;
-    auto timeUp = [&] { return limitMs > 0 && clock.NowMs() - started >= limitMs; };
-
-    RunState run;
-    run.status = &status;
-    bool openedSaid = false;
-    auto sayOpened = [&] {
-        if (openedSaid || !run.portOpened.load()) return;
-        openedSaid = true;
-        if (plan.onPortOpened) plan.onPortOpened();
-    };
-    int32_t lastKnownBaud = plan.lastKnownBaud;
-    char text[96];
-    bool saveSaid = false;
-    auto sayWhatTheSaveCameTo = [&](const KBaudSession& session) {
-        const std::optional<SaveOutcome> outcome = session.SaveResult();
-        if (saveSaid || !outcome) return;
-        saveSaid = true;
-        status.Note(SaveOutcomeText(plan.receiverType, plan.targetBaud, *outcome),
-                    *outcome == SaveOutcome::Saved    ? StatusLine::Colour::Green
-                    : *outcome == SaveOutcome::Failed ? StatusLine::Colour::Red
-                                                      : StatusLine::Colour::Grey);
-    };
+    PlanRun run{plan, status, KClock::Current(), 0, 0, {}, plan.lastKnownBaud, false, false};
+    run.started = run.clock.NowMs();
+    run.limitMs = plan.timeoutSeconds > 0 ? std::llround(plan.timeoutSeconds * 1000) : 0;
+    run.state.status = &status;
     for (;;) {
         KBaudSession session;
-        if (plan.linkFactory) {
-            session.SetLinkFactory(plan.linkFactory);
-        } else {
-            const std::string device = plan.port.devicePath;
-            session.SetLinkFactory([device, &run]() -> std::unique_ptr<KSerialComm> {
-                std::unique_ptr<KSerialComm> link;
-                if (IsNetworkPortName(device))
-                    link = std::make_unique<KNoticed<KNetworkComm>>(run.portOpened);
-                else
-                    link = std::make_unique<KNoticed<KSerialComm>>(run.portOpened);
-                link->DevicePath = device;
-                return link;
-            });
-        }
-        session.statusCallback = OnStatus;
-        session.statusUser = &run;
-        // Saved once: a session resumed after the device came back has nothing more to save.
-        session.SetSaveRate(plan.saveRate && !saveSaid);
-        session.SetHintHandler([&plan, &status](const KLineHint& hint) {
-            status.Finish();
-            std::fprintf(stderr, "velinor: %s\n",
-                         PrintableText(LineHintText(hint, plan.receiverType, plan.port.display)).c_str());
-        });
+        ArmSession(session, run);
         status.Show("...Starting...", StatusLine::Colour::Red);
-        if (!session.Start(plan.port.portNumber, plan.targetBaud, lastKnownBaud, plan.receiverType)) {
-            status.Finish();
-            std::fprintf(stderr, "velinor: could not start the session\n");
-            return kExitPortError;
-        }
-
-        Ending ending = Ending::Interrupted;
-        while (!StopRequest::Requested()) {
-            sayOpened();
-            if (plan.untilConfirmed && session.IsConfirmed()) {
-                ending = Ending::Confirmed;
-                break;
-            }
-            if (deviceGone.load()) {
-                ending = Ending::DeviceGone;
-                break;
-            }
-            if (session.WorkerEnded()) {
-                ending = Ending::WorkerEnded;
-                break;
-            }
-            if (timeUp()) {
-                ending = Ending::TimedOut;
-                break;
-            }
-            sayWhatTheSaveCameTo(session);
-            clock.Sleep(kLoopMs);
-        }
+        if (!session.Start(plan.port.portNumber, plan.targetBaud, run.lastKnownBaud, plan.receiverType))
+            return {SessionOutcome::StartFailed, false, false, ""};
+        Ending ending = Watch(session, run);
         if (ending == Ending::Interrupted) status.Show("Stopping...", StatusLine::Colour::Red);
         const bool confirmed = session.Stop();
         // A save under way when the loop ended is over now.
-        sayWhatTheSaveCameTo(session);
-        sayOpened();
+        SayWhatTheSaveCameTo(session, run);
+        SayOpened(run);
         // The device can go while the worker gives up on a failed first open.
         if (ending == Ending::WorkerEnded && deviceGone.load()) ending = Ending::DeviceGone;
-
+        SessionOutcome outcome;
         if (ending == Ending::DeviceGone) {
-            std::string device;
-            {
-                std::lock_guard<std::mutex> guard(goneLock);
-                device = goneDevice;
-            }
-            status.Finish();
-            std::fprintf(stderr, "velinor: device gone: %s (unplugged?); waiting for it to come back\n",
-                         PrintableText(device).c_str());
-            if (const int32_t answered = run.answeredBaud.load()) lastKnownBaud = answered;
-            bool back = false;
-            while (!StopRequest::Requested() && !timeUp()) {
-                if (DeviceOpens(device, lastKnownBaud != 0 ? lastKnownBaud : plan.targetBaud)) {
-                    back = true;
-                    break;
-                }
-                clock.Sleep(kDeviceProbeMs);
-            }
-            if (back) {
-                std::fprintf(stderr, "velinor: %s is back; resuming\n", PrintableText(device).c_str());
-                deviceGone.store(false);
-                ForgetPrintedFailure();
-                continue;
-            }
-            if (!StopRequest::Requested()) {
-                std::fprintf(stderr, "velinor: %s did not come back before the timeout\n", PrintableText(device).c_str());
-                return kExitPortError;
-            }
-            std::snprintf(text, sizeof text, "Stopped; receiver not confirmed at %d baud", plan.targetBaud);
-            status.Show(text, StatusLine::Colour::Grey);
-            status.Finish();
-            return StopRequest::Terminated() ? StopRequest::ExitCode() : kExitNotConfirmed;
-        }
-
-        if (ending == Ending::WorkerEnded) {
-            status.Finish();
-            if (!openFailed.load())
-                std::fprintf(stderr, "velinor: COM Port Busy Or Not Installed: %s\n", PrintableText(plan.port.display).c_str());
-            return kExitPortError;
-        }
-        if (confirmed) {
-            std::snprintf(text, sizeof text, "Receiver confirmed at %d baud", plan.targetBaud);
-            status.Show(text, StatusLine::Colour::Green);
+            if (AwaitDevice(run, outcome.device)) continue;
+            outcome.kind = StopRequest::Requested() ? SessionOutcome::NotConfirmed : SessionOutcome::DeviceLost;
+        } else if (ending == Ending::WorkerEnded) {
+            outcome.kind = SessionOutcome::PortFailed;
+            outcome.openFailureSaid = openFailed.load();
         } else {
-            std::snprintf(text, sizeof text, "%s; receiver not confirmed at %d baud",
-                          ending == Ending::TimedOut ? "Timed out" : "Stopped", plan.targetBaud);
-            status.Show(text, StatusLine::Colour::Grey);
+            outcome.kind = confirmed ? SessionOutcome::Confirmed : SessionOutcome::NotConfirmed;
+            outcome.timedOut = ending == Ending::TimedOut;
         }
-        status.Finish();
-        // Ctrl-C is how a session that runs until stopped ends, and its code says where it got
-        // to; a termination request is not an answer, whatever it cut short.
-        if (StopRequest::Terminated()) return StopRequest::ExitCode();
-        return confirmed ? kExitConfirmed : kExitNotConfirmed;
+        return outcome;
     }
+}
+
+int PrintSessionEnding(const SessionOutcome& outcome, const SessionPlan& plan, StatusLine& status) {
+    char text[96];
+    switch (outcome.kind) {
+    case SessionOutcome::StartFailed:
+        status.Finish();
+        std::fprintf(stderr, "velinor: could not start the session\n");
+        return kExitPortError;
+    case SessionOutcome::DeviceLost:
+        std::fprintf(stderr, "velinor: %s did not come back before the timeout\n", PrintableText(outcome.device).c_str());
+        return kExitPortError;
+    case SessionOutcome::PortFailed:
+        status.Finish();
+        if (!outcome.openFailureSaid)
+            std::fprintf(stderr, "velinor: COM Port Busy Or Not Installed: %s\n", PrintableText(plan.port.display).c_str());
+        return kExitPortError;
+    case SessionOutcome::Confirmed:
+        std::snprintf(text, sizeof text, "Receiver confirmed at %d baud", plan.targetBaud);
+        status.Show(text, StatusLine::Colour::Green);
+        break;
+    case SessionOutcome::NotConfirmed:
+        std::snprintf(text, sizeof text, "%s; receiver not confirmed at %d baud",
+                      outcome.timedOut ? "Timed out" : "Stopped", plan.targetBaud);
+        status.Show(text, StatusLine::Colour::Grey);
+        break;
+    }
+    status.Finish();
+    // Ctrl-C is how a session that runs until stopped ends, and its code says where it got to; a
+    // termination request is not an answer, whatever it cut short.
+    if (StopRequest::Terminated()) return StopRequest::ExitCode();
+    return outcome.kind == SessionOutcome::Confirmed ? kExitConfirmed : kExitNotConfirmed;
 }

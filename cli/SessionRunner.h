@@ -28,10 +28,27 @@ struct SessionPlan {
     std::function<void()> onPortOpened;
 };
 
-// Runs the plan to its end and answers the exit code (see Commands.h); 143 after a termination
-// request (Ctrl-C ends it with the code of where it got to). A failed save does not change it:
-// the receiver does run at the rate; it is said as a warning.
-int RunSessionPlan(const SessionPlan& plan, StatusLine& status);
+// How a session run ended.
+struct SessionOutcome {
+    enum Kind {
+        Confirmed,     // the receiver answers at the wanted rate
+        NotConfirmed,  // stopped or timed out before it did
+        StartFailed,   // the session could not start
+        PortFailed,    // the port could not be opened
+        DeviceLost,    // the device went and did not come back before the time limit
+    };
+    Kind kind = NotConfirmed;
+    bool timedOut = false;
+    bool openFailureSaid = false;  // the open failure was reported with its reason as it happened
+    std::string device;            // the device that went
+};
+
+// Runs the plan to its end, showing its progress on `status` as it goes.
+SessionOutcome RunSessionPlan(const SessionPlan& plan, StatusLine& status);
+// Says how it ended and answers the exit code (see Commands.h); 143 after a termination request
+// (Ctrl-C ends it with the code of where it got to). A failed save does not change it: the
+// receiver does run at the rate; it is said as a warning while the session runs.
+int PrintSessionEnding(const SessionOutcome& outcome, const SessionPlan& plan, StatusLine& status);
 
 // What a save of `baud` on a receiver of catalogue `type` came to, as the status line says it.
 std::string SaveOutcomeText(int32_t type, int32_t baud, SaveOutcome outcome);

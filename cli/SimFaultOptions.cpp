@@ -3,66 +3,43 @@
 #include <cstdlib>
 #include <vector>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandLine.h"
 #include "families/KReceiverFamily.h"
 
 namespace {
 
-// `items` in parentheses after `head`, separated by commas, continued on lines of their own
-// (indented to the help column) where a line would run past 90 columns.
-std::string ListLine(const std::string& head, const std::vector<std::string>& items) {
-    constexpr size_t kWidth = 90;
-    const std::string indent(22, ' ');
-    std::string text;
-    std::string line = head + " (";
-    for (size_t i = 0; i < items.size(); ++i) {
-        const std::string item = items[i] + (i + 1 == items.size() ? ")" : ",");
-        if (i > 0 && line.size() + 1 + item.size() > kWidth) {
-            text += line + "\n";
-            line = indent + item;
-        } else {
-            line += (i > 0 ? " " : "") + item;
-        }
-    }
-    return text + line + "\n";
+// `items` in parentheses after `head`, separated by commas.
+std::string ListText(const std::string& head, const std::vector<std::string>& items) {
+    std::string text = head + " (";
+    for (size_t i = 0; i < items.size(); ++i) text += (i > 0 ? ", " : "") + items[i];
+    return text + ")";
 }
 
 } // namespace
 
-std::string SimFaultHelp() {
+void DefineSimFaults(CommandLine& line) {
     std::vector<std::string> missing;
     std::vector<std::string> ports;
     for (const KReceiverFamily& family : ReceiverFamilies()) {
         if (family.simulator.missesFirstTry) missing.emplace_back(family.name);
         if (family.simulator.receiverPorts) ports.push_back(std::string(family.name) + " " + family.simulator.receiverPorts);
     }
-    return "  --silent            the receiver never answers\n"
-           "  --slow MS           it answers MS milliseconds after each request\n"
-           "  --never-switches    it acknowledges rate changes but keeps its rate\n"
-           "  --revert-after MS   it goes back to its old rate MS milliseconds after switching\n"
-           "  --revert-once       with --revert-after: only after its first switch\n"
-           "  --quiet-output      no periodic output\n"
-           "  --refuse-rate       it refuses rate changes, with the refusal its protocol has\n"
-           "  --refuse-save       it refuses to save its settings, where its protocol saves them\n" +
-           ListLine("  --misses-first-try  it answers a repeated query only on the second try", missing) +
-           "  --wrong-ack         it acknowledges requests wrongly, where its protocol acknowledges\n" +
-           ListLine("  --receiver-port P   the receiver's port the cable is on", ports) +
-           "  --noise P           each bit on the cable flips with probability P (e.g. 0.0001)\n"
-           "  --seed N            seed of the noise\n";
+    line.Flag("--silent", "the receiver never answers", kFaultGroup)
+        .Valued("--slow", "MS", "it answers MS milliseconds after each request", kFaultGroup)
+        .Flag("--never-switches", "it acknowledges rate changes but keeps its rate", kFaultGroup)
+        .Valued("--revert-after", "MS", "it goes back to its old rate MS milliseconds after switching", kFaultGroup)
+        .Flag("--revert-once", "with --revert-after: only after its first switch", kFaultGroup)
+        .Flag("--quiet-output", "no periodic output", kFaultGroup)
+        .Flag("--refuse-rate", "it refuses rate changes, with the refusal its protocol has", kFaultGroup)
+        .Flag("--refuse-save", "it refuses to save its settings, where its protocol saves them", kFaultGroup)
+        .Flag("--misses-first-try", ListText("it answers a repeated query only on the second try", missing), kFaultGroup)
+        .Flag("--wrong-ack", "it acknowledges requests wrongly, where its protocol acknowledges", kFaultGroup)
+        .Valued("--receiver-port", "P", ListText("the receiver's port the cable is on", ports), kFaultGroup)
+        .Valued("--noise", "P", "each bit on the cable flips with probability P (e.g. 0.0001)", kFaultGroup)
+        .Valued("--seed", "N", "seed of the noise", kFaultGroup);
 }
 
-std::set<std::string> SimValuedOptions(std::set<std::string> others) {
-    others.insert({"--slow", "--revert-after", "--noise", "--seed", "--receiver-port"});
-    return others;
-}
-
-std::set<std::string> SimFlagOptions(std::set<std::string> others) {
-    others.insert({"--silent", "--never-switches", "--quiet-output", "--refuse-rate", "--misses-first-try", "--wrong-ack",
-                   "--revert-once", "--refuse-save"});
-    return others;
-}
-
-bool ParseSimFaults(const CliArgs& args, KSimDeviceOptions& device, KSimWorldOptions& line, std::string& error) {
+bool ParseSimFaults(const ParsedWords& args, KSimDeviceOptions& device, KSimWorldOptions& line, std::string& error) {
     long long value = 0;
     device.silent = args.Flag("--silent");
     device.neverSwitches = args.Flag("--never-switches");

@@ -1,10 +1,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <optional>
 #include <string>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/OutputNote.h"
@@ -23,52 +22,7 @@
 
 namespace {
 
-constexpr const char* kHelp =
-    "usage: velinor time --receiver NAME|ID --port PORT --baud RATE [--restore-output] [--verbose]\n"
-    "                    [--json]\n"
-    "\n"
-    "Asks the receiver for its time at the rate it runs at now and prints it, the time scale it\n"
-    "answers in (GPS or UTC, as the receiver's family does), and the receiver's clock error: its\n"
-    "time as UTC (GPS time less the leap seconds of that moment) minus this computer's clock.\n"
-    "The receiver's periodic output is stopped first, as a session does, and stays off: the last\n"
-    "line says so and how to turn it on again. Its rate is not changed. --restore-output leaves\n"
-    "the output as it was found (refused, exit 2, for the families whose stop cannot be undone\n"
-    "exactly). Exit codes: 0 the receiver answered, 1 it did not (or its family cannot be asked\n"
-    "the time), 2 usage error, 3 port error, 130 Ctrl-C, 143 terminated. --json prints the answer\n"
-    "or the failure as one JSON document (see docs/json.md).\n";
-
 constexpr int32_t kSettleMs = 2000;
-
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor time: %s\n(see 'velinor time --help')\n", PrintableText(message).c_str());
-    return kExitUsage;
-}
-
-struct TimeRequest {
-    int32_t type = 0;
-    std::string name;
-    const KReceiverFamily* family = nullptr;
-    long long baud = 0;
-};
-
-// Reads what to ask; the usage error's exit code when the arguments do not say it.
-std::optional<int> ParseTime(const CliArgs& args, TimeRequest& request) {
-    if (!args.Ok()) return Usage(args.Error());
-    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
-    if (!args.Has("--receiver") || !args.Has("--port") || !args.Has("--baud"))
-        return Usage("needs --receiver NAME, --port PORT and --baud RATE");
-    std::string error;
-    request.type = ChooseReceiver(args.Value("--receiver"), error);
-    if (!request.type) return Usage(error);
-    if (!ParseInt(args.Value("--baud"), 1, 10000000, request.baud) || !TypeTakesRate(request.type, request.baud))
-        return Usage("--baud must be one of " + TypeRatesText(request.type));
-    request.name = FindCatalogueType(request.type)->displayName;
-    request.family = FamilyOfType(request.type);
-    if (!request.family) return Usage("receiver type \"" + request.name + "\" is not supported by this build yet");
-    if (args.Flag("--restore-output"))
-        if (const std::string refusal = RestoreOutputRefusal(*request.family); !refusal.empty()) return Usage(refusal);
-    return std::nullopt;
-}
 
 struct TimeAnswer {
     bool answered = false;
@@ -78,8 +32,8 @@ struct TimeAnswer {
 };
 
 // Silences the receiver on the open link and asks its time; the PC clock is read as it answers.
-TimeAnswer AskTime(const TimeRequest& request, KSerialComm& link) {
-    auto receiver = request.family->createReceiver(request.type, true);
+TimeAnswer AskTime(int32_t type, KSerialComm& link) {
+    auto receiver = FamilyOfType(type)->createReceiver(type, true);
     receiver->Attach(&link, "Trevask");
     receiver->StopAllBroadcast(kSettleMs);
     TimeAnswer answer;
@@ -97,6 +51,55 @@ TimeAnswer AskTime(const TimeRequest& request, KSerialComm& link) {
         static_cast<int32_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() % 1000000000);
     receiver->Detach();
     return answer;
+}
+
+struct TimeOutcome {
+    std::string portShown;    // as the port was found, or as given
+    std::string failureKind;  // "no-time-query", "port", "port-open", "no-answer"; empty for an answer
+    std::string failure;
+    TimeAnswer answer;
+    bool spokenTo = false;  // the receiver was spoken to: what became of its output is said
+    bool stopped = false;   // by Ctrl-C or a termination request
+};
+
+TimeOutcome AskTime(const TimeOptions& options) {
+    TimeOutcome outcome;
+    outcome.portShown = options.port;
+    const std::string name = FindCatalogueType(options.type)->displayName;
+    PortChoice port;
+    if (!FamilyOfType(options.type)->queriesTime) {
+        outcome.failureKind = "no-time-query";
+        outcome.failure = name + " receivers cannot be asked their time: their protocol has no time query.";
+    } else if (!ChoosePort(options.port, port, outcome.failure)) {
+        outcome.failureKind = "port";
+    }
+    if (!outcome.failureKind.empty()) return outcome;
+    outcome.portShown = port.display;
+    if (options.verbose) TraceToConsole();
+    if (options.json)
+        KeepOpenFailures();
+    else
+        ReportOpenFailuresOnConsole();
+    StopRequest::Catch();
+    const std::unique_ptr<KSerialComm> linkHolder = CreatePortLink(port.devicePath);
+    KSerialComm& link = *linkHolder;
+    link.PortNumber = port.portNumber;
+    link.DevicePath = port.devicePath;
+    link.BaudRate = static_cast<int32_t>(options.baud);
+    if (!link.Open(0)) {
+        outcome.failureKind = "port-open";
+        outcome.failure = OpenFailureText(LastOpenFailure());
+        return outcome;
+    }
+    outcome.answer = AskTime(options.type, link);
+    link.Close();
+    outcome.stopped = StopRequest::Requested();
+    outcome.spokenTo = !outcome.stopped;
+    if (!outcome.stopped && !outcome.answer.answered) {
+        outcome.failureKind = "no-answer";
+        outcome.failure = name + " on " + port.display + " at " + std::to_string(options.baud) + " baud did not tell its time.";
+    }
+    return outcome;
 }
 
 void PrintTime(const TimeAnswer& answer, bool json, JsonValue& document) {
@@ -133,66 +136,81 @@ void PrintTime(const TimeAnswer& answer, bool json, JsonValue& document) {
         std::printf(" (its UTC time minus the PC clock)\n");
 }
 
-} // namespace
-
-int RunTime(const Words& words) {
-    const CliArgs args(words, {"--receiver", "--port", "--baud"}, {"--help", "--verbose", "--json", "--restore-output"});
-    if (args.Flag("--help")) {
-        std::fputs(kHelp, stdout);
-        return kExitConfirmed;
-    }
-    TimeRequest request;
-    if (const std::optional<int> exitCode = ParseTime(args, request)) return *exitCode;
-    const bool json = args.Flag("--json");
+int PrintTimeOutcome(const TimeOptions& options, const TimeOutcome& outcome) {
     JsonValue document = {
-        {"receiver", JsonReceiverType(request.type)}, {"port", args.Value("--port")}, {"baud", request.baud}};
-    auto fail = [&](const char* kind, const std::string& message, int exitCode) {
-        return PrintFailure(json, document, "time", kind, message, exitCode);
-    };
-    if (!request.family->queriesTime)
-        return fail("no-time-query",
-                    request.name + " receivers cannot be asked their time: their protocol has no time query.",
-                    kExitNotConfirmed);
-    PortChoice port;
-    std::string error;
-    if (!ChoosePort(args.Value("--port"), port, error)) return fail("port", error, kExitPortError);
-    document["port"] = port.display;
-    if (args.Flag("--verbose")) TraceToConsole();
-
-    if (json)
-        KeepOpenFailures();
-    else
-        ReportOpenFailuresOnConsole();
-    StopRequest::Catch();
-    const std::unique_ptr<KSerialComm> linkHolder = CreatePortLink(port.devicePath);
-    KSerialComm& link = *linkHolder;
-    link.PortNumber = port.portNumber;
-    link.DevicePath = port.devicePath;
-    link.BaudRate = static_cast<int32_t>(request.baud);
-    if (!link.Open(0)) {
-        if (!json) return kExitPortError;  // the failure was reported with its reason
-        document["error"] = JsonError("port-open", OpenFailureText(LastOpenFailure()));
+        {"receiver", JsonReceiverType(options.type)}, {"port", outcome.portShown}, {"baud", options.baud}};
+    if (outcome.failureKind == "port-open") {
+        if (!options.json) return kExitPortError;  // the failure was reported with its reason
+        document["error"] = JsonError("port-open", outcome.failure);
         document["error"]["remedy"] = JsonTextOrNull(LastOpenFailure().remedy);
         PrintJson(document);
         return kExitPortError;
     }
-    const TimeAnswer answer = AskTime(request, link);
-    link.Close();
-    if (StopRequest::Requested()) {
-        if (!json) std::fprintf(stderr, "velinor time: %s\n", StopRequest::Word());
+    if (outcome.stopped) {
+        if (!options.json) std::fprintf(stderr, "velinor time: %s\n", StopRequest::Word());
         return StopRequest::ExitCode();
     }
-    const std::string outputNote = OutputNote(*request.family, args.Flag("--restore-output"));
-    document["output"] = {{"stopped", request.family->output.stopped}, {"note", outputNote}};
-    if (!answer.answered) {
-        const int exitCode = fail("no-answer",
-                                  request.name + " on " + port.display + " at " + std::to_string(request.baud) +
-                                      " baud did not tell its time.",
-                                  kExitNotConfirmed);
-        if (!json) std::printf("%s\n", outputNote.c_str());
-        return exitCode;
+    if (!outcome.spokenTo)
+        return PrintFailure(options.json, document, "time", outcome.failureKind, outcome.failure,
+                            outcome.failureKind == "port" ? kExitPortError : kExitNotConfirmed);
+    const KReceiverFamily& family = *FamilyOfType(options.type);
+    const std::string outputNote = OutputNote(family, options.restoreOutput);
+    document["output"] = {{"stopped", family.output.stopped}, {"note", outputNote}};
+    int exitCode = kExitConfirmed;
+    if (outcome.failureKind.empty())
+        PrintTime(outcome.answer, options.json, document);
+    else
+        exitCode = PrintFailure(options.json, document, "time", outcome.failureKind, outcome.failure, kExitNotConfirmed);
+    if (!options.json) std::printf("%s\n", outputNote.c_str());
+    return exitCode;
+}
+
+} // namespace
+
+Parsed<TimeOptions> ParseTime(const Words& words) {
+    const ParsedWords read = TimeCommandLine().Parse(words);
+    Parsed<TimeOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    TimeOptions& options = parsed.options;
+    options = {0, read.Value("--port"), 0, read.Flag("--verbose"), read.Flag("--json"), read.Flag("--restore-output")};
+    if (!read.Has("--receiver") || !read.Has("--port") || !read.Has("--baud")) {
+        parsed.error = "needs --receiver NAME|ID, --port PORT and --baud RATE";
+        return parsed;
     }
-    PrintTime(answer, json, document);
-    if (!json) std::printf("%s\n", outputNote.c_str());
-    return kExitConfirmed;
+    options.type = ChooseReceiver(read.Value("--receiver"), parsed.error);
+    if (options.type == 0) return parsed;
+    if (!ParseInt(read.Value("--baud"), 1, 10000000, options.baud) || !TypeTakesRate(options.type, options.baud))
+        parsed.error = "--baud must be one of " + TypeRatesText(options.type);
+    else if (!FamilyOfType(options.type))
+        parsed.error = std::string("receiver type \"") + FindCatalogueType(options.type)->displayName +
+                       "\" is not supported by this build yet";
+    else if (options.restoreOutput)
+        parsed.error = RestoreOutputRefusal(*FamilyOfType(options.type));
+    return parsed;
+}
+
+
+CommandLine TimeCommandLine() {
+    return CommandLine("time")
+        .Synopsis("velinor time --receiver NAME|ID --port PORT --baud RATE [--restore-output] [--verbose] [--json]")
+        .About("Asks the receiver for its time at the rate it runs at now and prints it, the time scale it\n"
+               "answers in (GPS or UTC, as the receiver's family does), and the receiver's clock error: its\n"
+               "time as UTC (GPS time less the leap seconds of that moment) minus this computer's clock.\n"
+               "The receiver's periodic output is stopped first, as a session does, and stays off: the last\n"
+               "line says so and how to turn it on again. Its rate is not changed.\n")
+        .Valued("--receiver", "NAME|ID", "receiver type: id or name from 'velinor receivers'")
+        .Valued("--port", "PORT", "COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0")
+        .Valued("--baud", "RATE", "the rate the receiver runs at now")
+        .Flag("--restore-output", "leave the output as it was found (refused, exit 2, for the families whose "
+                                  "stop cannot be undone exactly)")
+        .Flag("--verbose", "print the receiver's trace lines")
+        .Flag("--json", "print the answer or the failure as one JSON document (see docs/json.md)")
+        .Footer("Exit codes: 0 the receiver answered, 1 it did not (or its family cannot be asked the time),\n"
+                "2 usage error, 3 port error, 130 Ctrl-C, 143 terminated.\n");
+}
+
+int RunTime(const Words& words) {
+    const Parsed<TimeOptions> parsed = ParseTime(words);
+    if (const auto ending = ParseEnding(TimeCommandLine(), parsed)) return *ending;
+    return PrintTimeOutcome(parsed.options, AskTime(parsed.options));
 }

@@ -1,11 +1,12 @@
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandOptions.h"
 #include "cli/Commands.h"
 #include "cli/JsonOutput.h"
 #include "cli/PortChoice.h"
@@ -28,32 +29,9 @@ const char* FamilyShown(const KLineWatch::Protocol& protocol) {
     return protocol.family->protocol.listeningProves ? protocol.family->name : nullptr;
 }
 
-constexpr const char* kHelp =
-    "usage: velinor watch --port PORT [--baud RATE] [--seconds N] [--json]\n"
-    "\n"
-    "Shows what the device on PORT sends, without sending it anything: the protocols heard, each\n"
-    "message id with its count and rate, live. The way to check a receiver after 'velinor set'.\n"
-    "Without --baud it first listens at every rate, as 'velinor identify --listen-only' does, and\n"
-    "watches at the first where a protocol is heard. Only messages whose checks hold count; a\n"
-    "protocol shows once two of its messages have been framed. On a terminal the table is redrawn\n"
-    "in place; otherwise each message id is told when first heard and the table comes at the end.\n"
-    "Plain NMEA, which many makers' receivers send, shows under no family, and names no rate to\n"
-    "the search: for a receiver that sends nothing else, give --baud.\n"
-    "\n"
-    "  --port PORT   COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0\n"
-    "  --baud RATE   the rate to watch at; default: the first rate where a protocol is heard\n"
-    "  --seconds N   stop after watching N seconds (default: at Ctrl-C)\n"
-    "  --json        print one JSON document (see docs/json.md) at the end instead of the table\n"
-    "\n"
-    "Exit codes: 0 a protocol was heard, 1 nothing was, 2 usage error, 3 port error.\n";
-
 constexpr int32_t kReadPauseMs = 50;
 constexpr int32_t kRedrawMs = 500;
 
-int Usage(const std::string& message) {
-    std::fprintf(stderr, "velinor watch: %s\n(see 'velinor watch --help')\n", PrintableText(message).c_str());
-    return kExitUsage;
-}
 
 double PerSecond(uint64_t messages, int64_t watchedMs) {
     return static_cast<double>(messages) * 1000.0 / static_cast<double>(watchedMs < 1000 ? 1000 : watchedMs);
@@ -128,99 +106,55 @@ int PortFailed(bool json, const PortChoice& port, const std::string& message) {
     return kExitPortError;
 }
 
-} // namespace
-
-int RunWatch(const Words& words) {
-    const CliArgs args(words, {"--port", "--baud", "--seconds"}, {"--help", "--json"});
-    if (args.Flag("--help")) {
-        std::fputs(kHelp, stdout);
-        return kExitConfirmed;
+// Listens at one rate after another, as identify does, until a protocol is heard: that rate,
+// or 0 when none was heard (or a stop was asked for); -1 when the port failed.
+int32_t SearchRate(KSerialComm& link, bool json) {
+    const KReceiverIdentifier::Options options;
+    for (int32_t rate : KReceiverIdentifier::SearchOrder()) {
+        if (StopRequest::Requested()) break;
+        if (!json) std::fprintf(stderr, "velinor watch: listening at %d baud\n", rate);
+        link.BaudRate = rate;
+        // The port stays claimed from one rate to the next.
+        if (!(link.IsOpen() ? link.Reopen(rate) : link.Open(0))) return -1;
+        KReceiverIdentifier::Heard heard;
+        if (KReceiverIdentifier::ListenOn(link, rate, options, heard, [] { return StopRequest::Requested(); }))
+            return rate;
     }
-    if (!args.Ok()) return Usage(args.Error());
-    if (!args.Positionals().empty()) return Usage("unexpected argument '" + args.Positionals().front() + "'");
-    if (!args.Has("--port")) return Usage("needs --port PORT");
-    long long baud = 0;
-    if (args.Has("--baud") && (!ParseInt(args.Value("--baud"), 1, 10000000, baud) || !SystemSetsRate(static_cast<int32_t>(baud))))
-        return Usage("--baud must be a rate this system can set a port to, such as 9600 or 115200");
-    long long seconds = 0;
-    if (args.Has("--seconds") && !ParseInt(args.Value("--seconds"), 1, 86400LL * 365, seconds))
-        return Usage("--seconds takes whole seconds");
-    const bool json = args.Flag("--json");
-    PortChoice port;
-    std::string error;
-    if (!ChoosePort(args.Value("--port"), port, error))
-        return PrintFailure(json, {{"port", args.Value("--port")}, {"heard", false}}, "watch", "port", error,
-                            kExitPortError);
-    if (json)
-        KeepOpenFailures();
-    else
-        ReportOpenFailuresOnConsole();
-    // Ctrl-C is how a watch usually ends: it ends as --seconds does, the port given back.
-    StopRequest::Catch();
+    return 0;
+}
 
-    KClock& clock = KClock::Current();
-    const std::unique_ptr<KSerialComm> owned = CreatePortLink(port.devicePath);
-    KSerialComm& link = *owned;
-    link.PortNumber = port.portNumber;
-    link.DevicePath = port.devicePath;
+int PrintNothingHeard(bool json, const PortChoice& port) {
     const std::string shown = PrintableText(port.display);
-    const bool searched = baud == 0;
-    if (searched) {
-        // As identify listens, one rate after another, until a protocol is heard.
-        const KReceiverIdentifier::Options options;
-        for (int32_t rate : KReceiverIdentifier::SearchOrder()) {
-            if (StopRequest::Requested()) break;
-            if (!json) std::fprintf(stderr, "velinor watch: listening at %d baud\n", rate);
-            link.BaudRate = rate;
-            // The port stays claimed from one rate to the next.
-            if (!(link.IsOpen() ? link.Reopen(rate) : link.Open(0))) return PortFailed(json, port, "");
-            KReceiverIdentifier::Heard heard;
-            if (KReceiverIdentifier::ListenOn(link, rate, options, heard, [] { return StopRequest::Requested(); })) {
-                baud = rate;
-                break;
-            }
-        }
-        if (baud == 0) {
-            link.Close();
-            const std::string message = StopRequest::Requested() ? "stopped before any protocol was heard"
-                                                           : "no protocol was heard at any rate on " + port.display;
-            if (json) {
-                JsonValue document = {{"port", port.display}, {"baud", nullptr}, {"searched", true}, {"heard", false}};
-                document["milliseconds"] = 0;
-                document["bytes"] = 0;
-                document["protocols"] = JsonValue::array();
-                PrintJson(document);
-            } else {
-                std::printf("%s; 'velinor identify --port %s' can ask the device, 'velinor doctor %s' checks the port\n",
-                            PrintableText(message).c_str(), shown.c_str(), shown.c_str());
-            }
-            return kExitNotConfirmed;
-        }
+    const std::string message = StopRequest::Requested() ? "stopped before any protocol was heard"
+                                                         : "no protocol was heard at any rate on " + port.display;
+    if (json) {
+        JsonValue document = {{"port", port.display}, {"baud", nullptr}, {"searched", true}, {"heard", false}};
+        document["milliseconds"] = 0;
+        document["bytes"] = 0;
+        document["protocols"] = JsonValue::array();
+        PrintJson(document);
     } else {
-        link.BaudRate = static_cast<int32_t>(baud);
-        if (!link.Open(0)) return PortFailed(json, port, "");
+        std::printf("%s; 'velinor identify --port %s' can ask the device, 'velinor doctor %s' checks the port\n",
+                    PrintableText(message).c_str(), shown.c_str(), shown.c_str());
     }
+    return kExitNotConfirmed;
+}
 
-    const int32_t rate = static_cast<int32_t>(baud);
-    const bool live = !json && KConsole::IsTerminal(stdout);
-    if (!json && !live) std::printf("watching %s at %d baud\n", shown.c_str(), rate);
-    KLineWatch watch;
-    const int64_t start = clock.NowMs();
-    const int64_t limitMs = seconds * 1000;
-    int64_t drawn = start - kRedrawMs;
+// What the watch shows as it goes: the table redrawn in place on a terminal, else each message
+// id once, when first heard.
+struct WatchDisplay {
+    bool json = false;
+    bool live = false;
+    std::string shown;
+    int32_t rate = 0;
+    int64_t drawn = 0;
     size_t drawnLines = 0;
     size_t toldKinds = 0;
-    uint8_t buffer[4096];
-    bool gone = false;
-    for (;;) {
-        for (int32_t n; (n = link.ReadAvailable(buffer, sizeof buffer)) > 0;)
-            watch.Feed(buffer, static_cast<size_t>(n), clock.NowMs() - start);
-        const int64_t now = clock.NowMs();
-        const bool over = StopRequest::Requested() || (limitMs > 0 && now - start >= limitMs);
-        gone = link.DeviceGone();
-        if (live && (over || gone || now - drawn >= kRedrawMs)) {
-            drawn = now;
-            const std::vector<std::string> lines = TableLines(watch, shown, rate, now - start);
+
+    void Update(const KLineWatch& watch, int64_t watchedMs, bool last) {
+        if (live && (last || watchedMs - drawn >= kRedrawMs)) {
+            drawn = watchedMs;
+            const std::vector<std::string> lines = TableLines(watch, shown, rate, watchedMs);
             // Back over the last drawing, then the new one over it.
             if (drawnLines) std::printf("\033[%zuA", drawnLines);
             std::printf("\r\033[J");
@@ -228,7 +162,6 @@ int RunWatch(const Words& words) {
             drawnLines = lines.size();
             std::fflush(stdout);
         } else if (!json && !live) {
-            // Each message id once, when first heard.
             size_t kinds = 0;
             for (const KLineWatch::Protocol* protocol : watch.Heard())
                 for (const KLineWatch::Kind& kind : protocol->kinds) {
@@ -239,19 +172,121 @@ int RunWatch(const Words& words) {
             if (kinds > toldKinds) std::fflush(stdout);
             toldKinds = std::max(toldKinds, kinds);
         }
-        if (over || gone) break;
+    }
+};
+
+// Feeds what arrives to `watch` until the time is up, a stop is asked for or the device goes
+// (then true).
+bool Watch(KSerialComm& link, KLineWatch& watch, WatchDisplay& display, long long seconds, int64_t& watchedMs) {
+    KClock& clock = KClock::Current();
+    const int64_t start = clock.NowMs();
+    const int64_t limitMs = seconds * 1000;
+    display.drawn = -kRedrawMs;
+    uint8_t buffer[4096];
+    for (;;) {
+        for (int32_t n; (n = link.ReadAvailable(buffer, sizeof buffer)) > 0;)
+            watch.Feed(buffer, static_cast<size_t>(n), clock.NowMs() - start);
+        watchedMs = clock.NowMs() - start;
+        const bool over = StopRequest::Requested() || (limitMs > 0 && watchedMs >= limitMs);
+        const bool gone = link.DeviceGone();
+        display.Update(watch, watchedMs, over || gone);
+        if (over || gone) return gone;
         clock.Sleep(kReadPauseMs);
     }
-    link.Close();
-    const int64_t watchedMs = clock.NowMs() - start;
-    if (json) {
-        PrintJson(Document(watch, port, rate, searched, watchedMs));
-    } else if (!live) {
-        for (const std::string& line : TableLines(watch, shown, rate, watchedMs)) std::printf("%s\n", line.c_str());
+}
+
+int PrintWatch(const KLineWatch& watch, const WatchDisplay& display, const PortChoice& port, bool searched,
+               int64_t watchedMs, bool gone) {
+    if (display.json) {
+        PrintJson(Document(watch, port, display.rate, searched, watchedMs));
+    } else if (!display.live) {
+        for (const std::string& line : TableLines(watch, display.shown, display.rate, watchedMs))
+            std::printf("%s\n", line.c_str());
     }
     if (gone) {
-        if (!json) std::fprintf(stderr, "velinor watch: device gone: %s (unplugged?)\n", shown.c_str());
+        if (!display.json) std::fprintf(stderr, "velinor watch: device gone: %s (unplugged?)\n", display.shown.c_str());
         return kExitPortError;
     }
     return watch.Heard().empty() ? kExitNotConfirmed : kExitConfirmed;
+}
+
+// Opens the port at the rate given or found and watches it; the exit code.
+int WatchPort(const WatchOptions& options, const PortChoice& port) {
+    const std::unique_ptr<KSerialComm> owned = CreatePortLink(port.devicePath);
+    KSerialComm& link = *owned;
+    link.PortNumber = port.portNumber;
+    link.DevicePath = port.devicePath;
+    const bool searched = options.baud == 0;
+    int32_t rate = static_cast<int32_t>(options.baud);
+    if (searched) rate = SearchRate(link, options.json);
+    if (!searched) link.BaudRate = rate;
+    if (rate < 0 || (!searched && !link.Open(0))) return PortFailed(options.json, port, "");
+    if (rate == 0) {
+        link.Close();
+        return PrintNothingHeard(options.json, port);
+    }
+    WatchDisplay display{options.json, !options.json && KConsole::IsTerminal(stdout), PrintableText(port.display), rate};
+    if (!display.json && !display.live) std::printf("watching %s at %d baud\n", display.shown.c_str(), rate);
+    KLineWatch watch;
+    int64_t watchedMs = 0;
+    const bool gone = Watch(link, watch, display, options.seconds, watchedMs);
+    link.Close();
+    return PrintWatch(watch, display, port, searched, watchedMs, gone);
+}
+
+} // namespace
+
+Parsed<WatchOptions> ParseWatch(const Words& words) {
+    const ParsedWords read = WatchCommandLine().Parse(words);
+    Parsed<WatchOptions> parsed{{}, read.help, read.error};
+    if (read.help || !read.error.empty()) return parsed;
+    WatchOptions& options = parsed.options;
+    options.port = read.Value("--port");
+    options.json = read.Flag("--json");
+    std::optional<long long> baud, seconds;
+    if (!read.Has("--port"))
+        parsed.error = "needs --port PORT";
+    else if (!ReadInt(read, "--baud", 1, 10000000, baud) || (baud && !SystemSetsRate(static_cast<int32_t>(*baud))))
+        parsed.error = "--baud must be a rate this system can set a port to, such as 9600 or 115200";
+    else if (!ReadInt(read, "--seconds", 1, 86400LL * 365, seconds))
+        parsed.error = "--seconds takes whole seconds";
+    options.baud = baud.value_or(0);
+    options.seconds = seconds.value_or(0);
+    return parsed;
+}
+
+CommandLine WatchCommandLine() {
+    return CommandLine("watch")
+        .Synopsis("velinor watch --port PORT [--baud RATE] [--seconds N] [--json]")
+        .About("Shows what the device on PORT sends, without sending it anything: the protocols heard, each\n"
+               "message id with its count and rate, live. The way to check a receiver after 'velinor set'.\n"
+               "Without --baud it first listens at every rate, as 'velinor identify --listen-only' does, and\n"
+               "watches at the first where a protocol is heard. Only messages whose checks hold count; a\n"
+               "protocol shows once two of its messages have been framed. On a terminal the table is redrawn\n"
+               "in place; otherwise each message id is told when first heard and the table comes at the end.\n"
+               "Plain NMEA, which many makers' receivers send, shows under no family, and names no rate to\n"
+               "the search: for a receiver that sends nothing else, give --baud.\n")
+        .Valued("--port", "PORT", "COM3 (see 'velinor ports'), or a device such as /dev/ttyUSB0")
+        .Valued("--baud", "RATE", "the rate to watch at; default: the first rate where a protocol is heard")
+        .Valued("--seconds", "N", "stop after watching N seconds (default: at Ctrl-C)")
+        .Flag("--json", "print one JSON document (see docs/json.md) at the end instead of the table")
+        .Footer("Exit codes: 0 a protocol was heard, 1 nothing was, 2 usage error, 3 port error.\n");
+}
+
+int RunWatch(const Words& words) {
+    const Parsed<WatchOptions> parsed = ParseWatch(words);
+    if (const auto ending = ParseEnding(WatchCommandLine(), parsed)) return *ending;
+    const WatchOptions& options = parsed.options;
+    PortChoice port;
+    std::string error;
+    if (!ChoosePort(options.port, port, error))
+        return PrintFailure(options.json, {{"port", options.port}, {"heard", false}}, "watch", "port", error,
+                            kExitPortError);
+    if (options.json)
+        KeepOpenFailures();
+    else
+        ReportOpenFailuresOnConsole();
+    // Ctrl-C is how a watch usually ends: it ends as --seconds does, the port given back.
+    StopRequest::Catch();
+    return WatchPort(options, port);
 }

@@ -20,8 +20,9 @@ ensure_packages() {
     fi
 }
 
-# The packages every build needs (the JSON library is header-only; help2man makes the man page).
-BUILD_PACKAGES=(cmake ninja-build g++ make nlohmann-json3-dev help2man)
+# The packages every build needs (the JSON and command-line libraries are header-only; help2man
+# makes the man page).
+BUILD_PACKAGES=(cmake ninja-build g++ make nlohmann-json3-dev libcli11-dev help2man)
 # The test suite's: GoogleTest (static libraries and sources) and Google Benchmark.
 # The network-port tests run real terminal servers in front of simulated receivers.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev ser2net python3-serial)

@@ -30,6 +30,7 @@ need ninja-build command -v ninja
 need g++ command -v g++
 need googletest test -f /usr/src/googletest/CMakeLists.txt
 need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
+need libcli11-dev test -f /usr/include/CLI/CLI.hpp
 
 if ((${#missing[@]})); then
     if [[ $(id -u) -ne 0 ]]; then

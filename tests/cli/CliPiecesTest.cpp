@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliArgs.h"
+#include "cli/CommandLine.h"
 #include "cli/PortChoice.h"
 #include "cli/ReceiverChoice.h"
 #include "cli/RememberedChoices.h"
@@ -17,24 +17,7 @@
 #include "families/KReceiverFamily.h"
 #include "support/TempDir.h"
 
-TEST(CliArgs, ReadsValuesFlagsAndPositionalsAndRefusesWhatItDoesNotKnow) {
-    const CliArgs ok({"--port", "COM3", "--baud=115200", "--until-confirmed", "file.bin"}, {"--port", "--baud"},
-                     {"--until-confirmed"});
-    ASSERT_TRUE(ok.Ok());
-    EXPECT_EQ(ok.Value("--port"), "COM3");
-    EXPECT_EQ(ok.Value("--baud"), "115200");
-    EXPECT_TRUE(ok.Flag("--until-confirmed"));
-    EXPECT_EQ(ok.Positionals(), std::vector<std::string>{"file.bin"});
-    EXPECT_EQ(ok.Value("--missing", "x"), "x");
-
-    EXPECT_EQ(CliArgs({"--bogus"}, {}, {}).Error(), "unknown option --bogus");
-    EXPECT_EQ(CliArgs({"--port"}, {"--port"}, {}).Error(), "--port needs a value");
-    EXPECT_FALSE(CliArgs({"--until-confirmed=yes"}, {}, {"--until-confirmed"}).Ok());
-    const CliArgs dashes({"--", "--port"}, {"--port"}, {});
-    EXPECT_EQ(dashes.Positionals(), std::vector<std::string>{"--port"});
-}
-
-TEST(CliArgs, WholeNumbersOnly) {
+TEST(CommandLine, WholeNumbersOnly) {
     long long v = 0;
     EXPECT_TRUE(ParseInt("115200", 1, 200000, v));
     EXPECT_EQ(v, 115200);
