@@ -7,7 +7,7 @@
 
 #include "sim/KLeicaDevice.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 #include "sim/KSimWorld.h"
 #include "sim/KUartLine.h"
 #include "sim/KVirtualClock.h"
@@ -17,7 +17,7 @@ namespace {
 
 void DetectionPass(benchmark::State& state) {
     const int32_t sliceMs = static_cast<int32_t>(state.range(0));
-    const std::vector<uint8_t> ping = KSimLB2Parser::Frame({0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00});
+    const std::vector<uint8_t> ping = KSimLeicaParser::Frame({0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00});
     size_t bytesRead = 0;
     for (auto _ : state) {
         KVirtualClock clock(1700000000, sliceMs);

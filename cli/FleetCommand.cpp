@@ -346,7 +346,7 @@ CommandLine FleetCommandLine() {
                "would, and shows one row per receiver. FILE has one receiver per line:\n"
                "\n"
                "  TYPE PORT RATE      e.g.   15 /dev/serial/by-id/usb-FTDI_A1-if00 115200\n"
-               "                             \"Leica GMX900\" rfc2217://ts-3:4001 38400\n"
+               "                             5 rfc2217://ts-3:4001 38400\n"
                "\n"
                "TYPE is an id or a name from 'velinor receivers' (in double quotes when it has blanks), PORT\n"
                "a device, stable name, COM name or rfc2217:// URL; '#' starts a comment. Ctrl-C stops every\n"

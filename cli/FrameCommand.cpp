@@ -148,7 +148,7 @@ CommandLine FrameCommandLine() {
                "a serial port is no recording: 'velinor identify --port PORT' finds what talks on a live\n"
                "port.\n")
         .Valued("--protocol", "NAME",
-                ProtocolNamesText(" or ") + "; a family's name is taken for its protocol (leica for lb2), in any case")
+                ProtocolNamesText(" or ") + "; a family's name is taken for its protocol, in any case")
         .Flag("--hex", "only the length and the hex bytes, one message a line")
         .Flag("--json", "one JSON object a line per message: \"name\", \"length\", \"time\" (null, or \"week\", "
                         "\"secondsOfWeek\", \"gps\", \"utc\" and \"toldIn\", GPS or UTC; week, gps and utc null for "

@@ -24,5 +24,5 @@ std::string TypeRatesText(int32_t type);
 std::string TypeDifference(const KReceiverFamily& family, const KCatalogueType& type);
 
 // The family whose protocol `text` names, in any case: the protocol's name or one of its aliases,
-// or the family's own name ("leica" for lb2). Null, with the reason in `error`, for none.
+// or the family's own name. Null, with the reason in `error`, for none.
 const KReceiverFamily* ChooseProtocol(const std::string& text, std::string& error);

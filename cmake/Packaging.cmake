@@ -69,10 +69,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "velinor finds the rate a GNSS receiver on a serial port talks at, commands it
 to the wanted rate in its own protocol and proves that it answers there.
-Fourteen receiver types of seven families (Ashtech, Leica, NavCom, Novatel,
-SiRF, Topcon, Trimble) are driven, and each has a simulated receiver to try
-the program without hardware (velinor demo, velinor sim). It also reads the
-GPS time of a receiver and of recorded receiver streams.")
+Survey receivers of the 2000s and today's modules are driven (velinor
+receivers lists them), each with a simulated receiver to try the program
+without hardware (velinor demo, velinor sim), on serial ports and on terminal
+servers (RFC 2217). It also sets fleets of receivers at once, reads the time
+of a receiver and of recorded receiver streams, and shows what a port carries.")
 
 # The zip unpacks into the folder it is extracted to (Windows' own "Extract All" makes one).
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)

@@ -76,7 +76,7 @@ void KLeicaDevice::Read(uint8_t byte, std::vector<Bytes>& out) {
 
 void KLeicaDevice::Handle(int64_t timeNs, const Bytes& p) {
     const bool rs500 = UsesRS500Commands();
-    auto reply = [&](const Bytes& payload) { Reply(timeNs, KSimLB2Parser::Frame(payload)); };
+    auto reply = [&](const Bytes& payload) { Reply(timeNs, KSimLeicaParser::Frame(payload)); };
 
     if (Is(p, {0xFA, 0x94, 0x00, 0x00}) || Is(p, {0x82, 0x00, 0x00, 0xFC, 0x00, 0x00, 0x00, 0x00})) {
         StopOutput();
@@ -88,12 +88,12 @@ void KLeicaDevice::Handle(int64_t timeNs, const Bytes& p) {
             reply({0x85, 0x00, 0x00, 0x00, ModelCode(), 0x01, 0x00, 0x00});
         } else if (p[4] == 0x01 && !rs500) {
             // Time answers are built when they go out, so that they tell the time of sending.
-            ReplyWith(timeNs, [this](int64_t sendNs) { return KSimLB2Parser::Frame(TimeOfWeekReply(sendNs)); });
+            ReplyWith(timeNs, [this](int64_t sendNs) { return KSimLeicaParser::Frame(TimeOfWeekReply(sendNs)); });
         }
         return;
     }
     if (rs500 && Is(p, {0xFB, 0xFA, 0x07, 0x00, 0xC8, 0x01, 0x00, 0x00})) {
-        ReplyWith(timeNs, [this](int64_t sendNs) { return KSimLB2Parser::Frame(CalendarReply(sendNs)); });
+        ReplyWith(timeNs, [this](int64_t sendNs) { return KSimLeicaParser::Frame(CalendarReply(sendNs)); });
         return;
     }
     if (rs500 && p.size() == 8 && p[0] == 0xFA && p[1] == 0x82 && p[2] == 0x00 && p[4] == 0x00 &&
@@ -128,7 +128,7 @@ void KLeicaDevice::SendOutput(int64_t timeNs) {
     PutDoubleLittleEndian(payload, 402.35 + wander * 1e4);   // ellipsoidal height, metres
     payload.push_back(9);                        // satellites used
     payload.push_back(4);                        // fix: carrier-phase fixed
-    Transmit(timeNs, KSimLB2Parser::Frame(payload));
+    Transmit(timeNs, KSimLeicaParser::Frame(payload));
     ++outputCount;
 }
 

@@ -4,10 +4,10 @@
 #include <span>
 #include <vector>
 
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 #include "sim/KSimReceiverDevice.h"
 
-// A simulated Leica receiver speaking LB2 (see KSimLB2Parser for the frame). After power-up it
+// A simulated Leica receiver speaking LB2 (see KSimLeicaParser for the frame). After power-up it
 // sends a position-like frame (payload 50 ...) every output period until either stop payload
 // (FA 94 00 00, or 82 00 00 FC 00 00 00 00) arrives. It understands only frames that its UART
 // received correctly at its own rate, and answers after the reply delay:
@@ -54,6 +54,6 @@ private:
     uint8_t ModelCode() const;
 
     Model model;
-    KSimLB2Parser parser;
+    KSimLeicaParser parser;
     uint32_t outputCount = 0;
 };

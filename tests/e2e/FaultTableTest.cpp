@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,6 +107,7 @@ struct Outcome {
     std::string finalLine;
     double seconds = 0;
     bool simulatorEnded = false;
+    std::string simulatorEnd;  // how the simulator ended, when not as asked: its code and its errors
     bool redetected = false;
     bool saidGoneAndBack = false;
     std::string output;
@@ -210,7 +212,11 @@ Outcome RunRow(const Fault& fault, const Receiver& r) {
     const auto started = std::chrono::steady_clock::now();
     ChildProgram set(SetArguments(fault, r, device), config.Path());
     Finish(fault, set, started, outcome);
-    outcome.simulatorEnded = simulator.Interrupt(5000).value_or(-1) == 0;
+    const std::optional<int> code = simulator.Interrupt(5000);
+    outcome.simulatorEnded = code.value_or(-1) == 0;
+    if (!outcome.simulatorEnded)
+        outcome.simulatorEnd = (code ? "exit " + std::to_string(*code) + " (-1: a signal)" : std::string("still running")) +
+                               "; its errors: " + simulator.ErrorOutput();
     return outcome;
 }
 
@@ -255,7 +261,7 @@ TEST_P(FaultEndToEnd, EveryFamilyEndsAsExpectedWithinItsBound) {
         if (!confirmed && !fault.redetects) {
             EXPECT_GE(ProgramSeconds(o.finalLine), fault.timeoutSeconds) << o.receiver << "\n" << o.output;
         }
-        EXPECT_TRUE(o.simulatorEnded) << o.receiver << ": the simulator did not end on Ctrl-C";
+        EXPECT_TRUE(o.simulatorEnded) << o.receiver << ": the simulator did not end on Ctrl-C: " << o.simulatorEnd;
     }
     std::printf("%s", table.str().c_str());
     RecordProperty("outcomes", table.str());

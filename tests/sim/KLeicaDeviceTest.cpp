@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "sim/KLeicaDevice.h"
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 #include "sim/KSimWorld.h"
 #include "sim/KVirtualClock.h"
 #include "time/KClock.h"
@@ -34,7 +34,7 @@ struct Rig {
         world->HostOpen(baud);
     }
     void Send(const Bytes& payload) {
-        const Bytes frame = KSimLB2Parser::Frame(payload);
+        const Bytes frame = KSimLeicaParser::Frame(payload);
         ASSERT_TRUE(world->HostWrite(frame.data(), frame.size()));
     }
     // Runs `ms` and returns the payloads of the frames the host received (periodic position
@@ -57,7 +57,7 @@ struct Rig {
 
     KLeicaDevice* device = nullptr;  // owned by the world; inspect under its lock
     std::unique_ptr<KSimWorld> world;
-    KSimLB2Parser parser;
+    KSimLeicaParser parser;
     size_t received = 0;
 };
 
@@ -67,21 +67,21 @@ protected:
     KScopedClock scoped{clock};
 };
 
-TEST(KSimLB2Parser, BuildsTheKnownFrames) {
-    EXPECT_EQ(KSimLB2Parser::Frame(kPing), (Bytes{0x9C, 0xAE, 0x0C, 0x00, 0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00, 0x25, 0xFE}));
-    EXPECT_EQ(KSimLB2Parser::Frame(kStop1), (Bytes{0x9C, 0xAE, 0x08, 0x00, 0xFA, 0x94, 0x00, 0x00, 0x6A, 0xFE}));
-    EXPECT_EQ(KSimLB2Parser::Frame(kControl4), (Bytes{0x9C, 0xAE, 0x06, 0x00, 0xDB, 0x00, 0x1F, 0xFF}));
-    EXPECT_EQ(KSimLB2Parser::Frame(CrsBaud(0x0A)), (Bytes{0x9C, 0xAE, 0x0A, 0x00, 0x80, 0x00, 0x0A, 0x00, 0xFF, 0xFF, 0x6E, 0xFD}));
-    EXPECT_EQ(KSimLB2Parser::Frame(Rs500Baud(0x0A)),
+TEST(KSimLeicaParser, BuildsTheKnownFrames) {
+    EXPECT_EQ(KSimLeicaParser::Frame(kPing), (Bytes{0x9C, 0xAE, 0x0C, 0x00, 0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00, 0x25, 0xFE}));
+    EXPECT_EQ(KSimLeicaParser::Frame(kStop1), (Bytes{0x9C, 0xAE, 0x08, 0x00, 0xFA, 0x94, 0x00, 0x00, 0x6A, 0xFE}));
+    EXPECT_EQ(KSimLeicaParser::Frame(kControl4), (Bytes{0x9C, 0xAE, 0x06, 0x00, 0xDB, 0x00, 0x1F, 0xFF}));
+    EXPECT_EQ(KSimLeicaParser::Frame(CrsBaud(0x0A)), (Bytes{0x9C, 0xAE, 0x0A, 0x00, 0x80, 0x00, 0x0A, 0x00, 0xFF, 0xFF, 0x6E, 0xFD}));
+    EXPECT_EQ(KSimLeicaParser::Frame(Rs500Baud(0x0A)),
               (Bytes{0x9C, 0xAE, 0x0C, 0x00, 0xFA, 0x82, 0x00, 0x0A, 0x00, 0x08, 0x01, 0x00, 0x65, 0xFE}));
 }
 
-TEST(KSimLB2Parser, FindsFramesInGarbageAndRejectsBadChecksums) {
-    KSimLB2Parser parser;
+TEST(KSimLeicaParser, FindsFramesInGarbageAndRejectsBadChecksums) {
+    KSimLeicaParser parser;
     Bytes stream = {0x9C, 0x9C, 0xAE, 0xFF, 0x0F, 0x01};  // a sync with an absurd length first
-    const Bytes ping = KSimLB2Parser::Frame(kPing);
+    const Bytes ping = KSimLeicaParser::Frame(kPing);
     stream.insert(stream.end(), ping.begin(), ping.end());
-    Bytes bad = KSimLB2Parser::Frame(kStop1);
+    Bytes bad = KSimLeicaParser::Frame(kStop1);
     bad[5] ^= 1;
     stream.insert(stream.end(), bad.begin(), bad.end());
     stream.insert(stream.end(), ping.begin(), ping.end());
@@ -240,7 +240,7 @@ TEST_F(LeicaDevice, Rs500TimeIsTheCalendarOfTheClock) {
     rig.Send(kRs500Time);
     auto frames = rig.Run(100);
     ASSERT_EQ(frames.size(), 1u);
-    const Bytes frame = KSimLB2Parser::Frame(frames[0]);
+    const Bytes frame = KSimLeicaParser::Frame(frames[0]);
     ASSERT_GE(frame.size(), 13u);
     EXPECT_EQ(frame[4], 0xFA);
     EXPECT_EQ(frame[5], 0x07);
@@ -260,7 +260,7 @@ TEST_F(LeicaDevice, Crs1000TimeIsGpsTimeOfWeekInTenths) {
     rig.Send(kCrsTime);
     auto frames = rig.Run(100);
     ASSERT_EQ(frames.size(), 1u);
-    const Bytes frame = KSimLB2Parser::Frame(frames[0]);
+    const Bytes frame = KSimLeicaParser::Frame(frames[0]);
     EXPECT_EQ(frame[4], 0x01);
     const uint32_t tenths = frame[5] | (frame[6] << 8) | (frame[7] << 16);
     // 1700000000 UTC + 18 s is GPS week 2288, Tuesday 22:13:38: 252818 s of the week.

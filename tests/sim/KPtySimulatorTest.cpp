@@ -10,7 +10,7 @@
 #include "comm/KSerialComm.h"
 #include "sim/KLeicaDevice.h"
 #include "sim/KPtySimulator.h"
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 
 namespace {
 
@@ -44,13 +44,13 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return sim->HostBaud() == static_cast<uint32_t>(baud); }, 2000));
     }
     void Send(const Bytes& payload) {
-        const Bytes frame = KSimLB2Parser::Frame(payload);
+        const Bytes frame = KSimLeicaParser::Frame(payload);
         ASSERT_TRUE(link.Write(frame.data(), static_cast<uint32_t>(frame.size())));
     }
     // Reads for up to `ms` and returns the payloads framed; stops early once `first` arrives.
     std::vector<Bytes> Collect(int ms, uint8_t first) {
         std::vector<Bytes> frames;
-        KSimLB2Parser parser;
+        KSimLeicaParser parser;
         WaitFor([&] {
             uint8_t buffer[256];
             for (int32_t n; (n = link.ReadAvailable(buffer, sizeof buffer)) > 0;) {
@@ -132,7 +132,7 @@ namespace {
 TEST_F(PtySimulator, BytesWrittenJustBeforeAReopenKeepTheirRate) {
     StartDevice(KLeicaDevice::Model::CRS1000, 2400);
     OpenAt(2400);
-    const Bytes change = KSimLB2Parser::Frame({0x80, 0x00, 0x0A, 0x00, 0xFF, 0xFF});
+    const Bytes change = KSimLeicaParser::Frame({0x80, 0x00, 0x0A, 0x00, 0xFF, 0xFF});
     ASSERT_TRUE(link.Write(change.data(), static_cast<uint32_t>(change.size())));
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     link.Close();

@@ -10,7 +10,7 @@
 #include "sim/KLeicaDevice.h"
 #include "sim/KRealTimeDriver.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 #include "sim/KSimWorld.h"
 
 namespace {
@@ -27,9 +27,9 @@ TEST(KRealTimeDriver, RunsTheWorldInRealTime) {
     EXPECT_FALSE(driver.Start());
 
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<uint8_t> ping = KSimLB2Parser::Frame({0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00});
+    const std::vector<uint8_t> ping = KSimLeicaParser::Frame({0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00});
     ASSERT_TRUE(link.Write(ping.data(), static_cast<uint32_t>(ping.size())));
-    KSimLB2Parser parser;
+    KSimLeicaParser parser;
     bool answered = false;
     while (!answered && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
         uint8_t buffer[64];

@@ -5,7 +5,7 @@
 
 #include "sim/KLeicaDevice.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 #include "sim/KSimWorld.h"
 
 namespace {
@@ -22,7 +22,7 @@ std::unique_ptr<KSimWorld> MakeWorld(uint32_t baud, bool streaming = false) {
 
 // The reply to one ping, 14 bytes at 115200: arrives well within 10 ms.
 void Ping(KSerialComm& link, KSimWorld& world) {
-    const Bytes frame = KSimLB2Parser::Frame(kPing);
+    const Bytes frame = KSimLeicaParser::Frame(kPing);
     ASSERT_TRUE(link.Write(frame.data(), static_cast<uint32_t>(frame.size())));
     world.AdvanceBy(10 * kMs);
 }
@@ -99,7 +99,7 @@ TEST(KSimComm, ClosedLinkFailsAndLosesWhatArrives) {
     EXPECT_TRUE(link.Close());
 
     ASSERT_TRUE(link.Open(0));
-    const Bytes frame = KSimLB2Parser::Frame(kPing);
+    const Bytes frame = KSimLeicaParser::Frame(kPing);
     ASSERT_TRUE(link.Write(frame.data(), static_cast<uint32_t>(frame.size())));
     link.Close();  // the reply arrives while closed
     world->AdvanceBy(20 * kMs);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sim/KLeicaDevice.h"
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 #include "sim/KSimReplayDevice.h"
 #include "sim/KSimWorld.h"
 
@@ -15,7 +15,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr int64_t kMs = 1000000;
-const Bytes kPingFrame = KSimLB2Parser::Frame({0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00});
+const Bytes kPingFrame = KSimLeicaParser::Frame({0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00});
 
 std::unique_ptr<KSimWorld> MakeWorld(uint32_t baud, bool streaming, KSimWorldOptions options = {}) {
     KSimDeviceOptions device;

@@ -7,7 +7,7 @@
 
 #include "sim/KLeicaDevice.h"
 #include "sim/KSimComm.h"
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 #include "sim/KSimWorld.h"
 #include "sim/KVirtualClock.h"
 #include "time/KClock.h"
@@ -77,7 +77,7 @@ std::vector<std::pair<int64_t, uint8_t>> DetectionPass(KVirtualClock& clock) {
         uint8_t b;
         while (link.ReadExact(&b, 1)) log.emplace_back(now, b);
     });
-    const Bytes ping = KSimLB2Parser::Frame({0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00});
+    const Bytes ping = KSimLeicaParser::Frame({0x82, 0x00, 0x00, 0xC8, 0x85, 0x00, 0x00, 0x00});
     for (int32_t baud : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}) {
         link.Close();
         link.BaudRate = baud;
@@ -104,7 +104,7 @@ TEST(KVirtualClock, RunsASimulatedReceiverDeterministically) {
     EXPECT_EQ(first.NowMs(), 40000);
     EXPECT_EQ(a, b);
     // At 57600 the host reads the ping's answer and five position frames; elsewhere garbage.
-    KSimLB2Parser parser;
+    KSimLeicaParser parser;
     for (auto& [time, byte] : a)
         if (time > 30000 && time <= 35000) parser.Feed(byte);
     int answers = 0, positions = 0;

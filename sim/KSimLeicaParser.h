@@ -9,11 +9,11 @@
 // payload bytes, 16-bit two's-complement checksum of the length bytes and payload). Written
 // apart from the product's framer on purpose: the test bed must not share code with what it
 // tests. Next hands out each intact frame's payload.
-class KSimLB2Parser : public KSimFrameHunt {
+class KSimLeicaParser : public KSimFrameHunt {
 public:
     static constexpr size_t kMaxFrame = 4096;
 
-    KSimLB2Parser() : KSimFrameHunt({0x9C, 0xAE}) {}
+    KSimLeicaParser() : KSimFrameHunt({0x9C, 0xAE}) {}
 
     // A whole frame around `payload` (at most kMaxFrame - 6 bytes).
     static std::vector<uint8_t> Frame(const std::vector<uint8_t>& payload);

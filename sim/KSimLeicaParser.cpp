@@ -1,14 +1,14 @@
-#include "sim/KSimLB2Parser.h"
+#include "sim/KSimLeicaParser.h"
 
 #include <algorithm>
 
-uint16_t KSimLB2Parser::Checksum(const uint8_t* body, size_t length) {
+uint16_t KSimLeicaParser::Checksum(const uint8_t* body, size_t length) {
     uint32_t sum = 0;
     for (size_t i = 0; i < length; ++i) sum += body[i];
     return static_cast<uint16_t>(0x10000u - (sum & 0xFFFFu));
 }
 
-std::vector<uint8_t> KSimLB2Parser::Frame(const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> KSimLeicaParser::Frame(const std::vector<uint8_t>& payload) {
     const size_t n = std::min(payload.size(), kMaxFrame - 6);
     const uint16_t length = static_cast<uint16_t>(n + 4);
     std::vector<uint8_t> frame(n + 6);
@@ -23,17 +23,17 @@ std::vector<uint8_t> KSimLB2Parser::Frame(const std::vector<uint8_t>& payload) {
     return frame;
 }
 
-size_t KSimLB2Parser::FrameLength(const uint8_t* frame, size_t held) const {
+size_t KSimLeicaParser::FrameLength(const uint8_t* frame, size_t held) const {
     if (held < 4) return kNeedMore;
     const size_t total = static_cast<size_t>(frame[2] | (frame[3] << 8)) + 2;
     return total <= 6 || total > kMaxFrame ? kNoFrame : total;
 }
 
-bool KSimLB2Parser::Intact(const uint8_t* frame, size_t length) const {
+bool KSimLeicaParser::Intact(const uint8_t* frame, size_t length) const {
     const uint16_t stated = static_cast<uint16_t>(frame[length - 2] | (frame[length - 1] << 8));
     return Checksum(frame + 2, length - 4) == stated;
 }
 
-std::vector<uint8_t> KSimLB2Parser::Deliver(const uint8_t* frame, size_t length) const {
+std::vector<uint8_t> KSimLeicaParser::Deliver(const uint8_t* frame, size_t length) const {
     return {frame + 4, frame + length - 2};
 }
