@@ -79,7 +79,7 @@ const Fault kFaults[] = {
     {"refuses", {"--refuse-rate"}, true, 12, Expect::TimedOut, false},
     // Any exchange may be hit, and a lost one costs a whole ping or detection pass: most rows
     // confirm in seconds, the long exchanges (Ashtech, Novatel) may need minutes.
-    {"1% bytes damaged", {"--noise", kOnePercentOfBytes, "--seed", "7"}, true, 90, Expect::Either, false},
+    {"1% bytes damaged", {"--noise", kOnePercentOfBytes, "--seed", "7"}, true, 60, Expect::Either, false},
     // A limit of a row that ends once confirmed costs nothing while all is well; on a busy
     // machine every pseudo-terminal of a row was seen to stall for a minute at once.
     {"slow (400 ms)", {"--slow", "400"}, true, 180, Expect::Confirmed, false},
