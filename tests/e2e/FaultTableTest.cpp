@@ -215,7 +215,9 @@ Outcome RunRow(const Fault& fault, const Receiver& r) {
     const std::optional<int> code = simulator.Interrupt(5000);
     outcome.simulatorEnded = code.value_or(-1) == 0;
     if (!outcome.simulatorEnded)
-        outcome.simulatorEnd = (code ? "exit " + std::to_string(*code) + " (-1: a signal)" : std::string("still running")) +
+        outcome.simulatorEnd = (!code ? std::string("still running")
+                                : simulator.EndingSignal() ? "killed by signal " + std::to_string(simulator.EndingSignal())
+                                                           : "exit " + std::to_string(*code)) +
                                "; its errors: " + simulator.ErrorOutput();
     return outcome;
 }

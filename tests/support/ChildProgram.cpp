@@ -86,6 +86,7 @@ std::optional<int> ChildProgram::Wait(int32_t boundMs) {
         const pid_t ended = waitpid(pid, &status, WNOHANG);
         if (ended == pid || ended < 0) {
             exitCode = ended == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            if (ended == pid && WIFSIGNALED(status)) endingSignal = WTERMSIG(status);
             break;
         }
         if (std::chrono::steady_clock::now() >= deadline) break;

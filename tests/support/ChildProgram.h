@@ -38,6 +38,8 @@ public:
     std::optional<int> Interrupt(int32_t boundMs);
     // Sends `signal` (SIGTERM, say), and waits at most `boundMs` for the child to end.
     std::optional<int> Signal(int signal, int32_t boundMs);
+    // The signal that ended the child (0: it exited, or has not ended).
+    int EndingSignal() const { return endingSignal; }
     // Both outputs, standard output first.
     std::string Output() const;
     std::string StandardOutput() const;
@@ -50,5 +52,6 @@ private:
     TempDir scratch{"velinor-child"};
     pid_t pid = -1;
     std::optional<int> exitCode;
+    int endingSignal = 0;
 };
 #endif
