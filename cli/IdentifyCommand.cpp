@@ -148,12 +148,7 @@ JsonValue Document(const KReceiverIdentifier::Result& result, const PortChoice& 
 IdentifyOutcome Identify(const IdentifyOptions& options) {
     IdentifyOutcome outcome;
     if (!ChoosePort(options.port, outcome.port, outcome.portError)) return outcome;
-    if (options.verbose) TraceToConsole();
-    if (options.json)
-        KeepOpenFailures();
-    else
-        ReportOpenFailuresOnConsole();
-    StopRequest::Catch();
+    PrepareConsole(options.json, options.verbose);
     const PortChoice& port = outcome.port;
     KReceiverIdentifier identifier([&port] { return CreatePortLink(port.devicePath); }, CreateCatalogueReceiver);
     KReceiverIdentifier::Options run;

@@ -192,6 +192,15 @@ std::unique_ptr<KReceiver> CreateCatalogueReceiver(int32_t type) {
     return family ? family->createReceiver(type, true) : nullptr;
 }
 
+void PrepareConsole(bool json, bool verbose) {
+    if (verbose) TraceToConsole();
+    if (json)
+        KeepOpenFailures();
+    else
+        ReportOpenFailuresOnConsole();
+    StopRequest::Catch();
+}
+
 namespace {
 
 // One run of a plan, across the sessions it restarts when the device comes back.

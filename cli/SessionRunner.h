@@ -67,6 +67,10 @@ void ReportOpenFailuresOnConsole();
 // LastOpenFailure().
 void KeepOpenFailures();
 const KOpenError& LastOpenFailure();
+// What a command that opens a port sets up first: the trace when `verbose`, open failures kept
+// for a `json` document or said on the console, and Ctrl-C and SIGTERM caught so that the
+// command can give the port back before it ends.
+void PrepareConsole(bool json, bool verbose);
 
 // A receiver of catalogue `type` with its reader thread, as the command line drives one; none for
 // a type no family serves.

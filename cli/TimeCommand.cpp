@@ -75,12 +75,7 @@ TimeOutcome AskTime(const TimeOptions& options) {
     }
     if (!outcome.failureKind.empty()) return outcome;
     outcome.portShown = port.display;
-    if (options.verbose) TraceToConsole();
-    if (options.json)
-        KeepOpenFailures();
-    else
-        ReportOpenFailuresOnConsole();
-    StopRequest::Catch();
+    PrepareConsole(options.json, options.verbose);
     const std::unique_ptr<KSerialComm> linkHolder = CreatePortLink(port.devicePath);
     KSerialComm& link = *linkHolder;
     link.PortNumber = port.portNumber;

@@ -282,11 +282,7 @@ int RunWatch(const Words& words) {
     if (!ChoosePort(options.port, port, error))
         return PrintFailure(options.json, {{"port", options.port}, {"heard", false}}, "watch", "port", error,
                             kExitPortError);
-    if (options.json)
-        KeepOpenFailures();
-    else
-        ReportOpenFailuresOnConsole();
     // Ctrl-C is how a watch usually ends: it ends as --seconds does, the port given back.
-    StopRequest::Catch();
+    PrepareConsole(options.json, false);
     return WatchPort(options, port);
 }
