@@ -34,7 +34,16 @@ std::string Seconds(int32_t ms) {
 std::string HeardText(const KReceiverIdentifier::Heard& heard) {
     std::string text = std::to_string(heard.baud) + " baud: " + std::to_string(heard.bytes) + " bytes in " +
                        Seconds(heard.listenedMs);
-    if (heard.protocols.empty()) return text + (heard.bytes ? ", no protocol recognised" : "");
+    if (heard.protocols.empty()) {
+        if (!heard.bytes) return text;
+        text += ", no protocol recognised";
+        if (heard.checkedBy.empty()) return text;
+        std::string families;
+        for (size_t i = 0; i < heard.checkedBy.size(); ++i)
+            families += (i == 0 ? "" : i + 1 == heard.checkedBy.size() ? " or " : ", ") + std::string(heard.checkedBy[i]->name);
+        return text + " (" + std::to_string(heard.checkedMessages) + " checked messages " + families +
+               " may send: asked first)";
+    }
     for (const auto& p : heard.protocols)
         text += ", " + std::to_string(p.messages) + " checked " + p.family->protocol.name + " message" +
                 (p.messages == 1 ? "" : "s");
@@ -129,7 +138,14 @@ JsonValue Document(const KReceiverIdentifier::Result& result, const PortChoice& 
                                  {"family", p.family->name},
                                  {"messages", p.messages},
                                  {"messageBytes", p.messageBytes}});
-        heard.push_back({{"baud", h.baud}, {"bytes", h.bytes}, {"milliseconds", h.listenedMs}, {"protocols", protocols}});
+        JsonValue checkedBy = JsonValue::array();
+        for (const KReceiverFamily* by : h.checkedBy) checkedBy.push_back(by->name);
+        heard.push_back({{"baud", h.baud},
+                         {"bytes", h.bytes},
+                         {"milliseconds", h.listenedMs},
+                         {"protocols", protocols},
+                         {"checkedMessages", h.checkedMessages},
+                         {"checkedBy", checkedBy}});
     }
     document["heard"] = heard;
     JsonValue asked = JsonValue::array();
@@ -200,12 +216,13 @@ CommandLine IdentifyCommandLine() {
     return CommandLine("identify")
         .Synopsis("velinor identify --port PORT [--listen-only] [--json] [--verbose]")
         .About("Finds which protocol the device on PORT speaks and at which rate, and which receiver types\n"
-               "fit. First it only listens, at each of the eight rates, and frames what arrives with every\n"
-               "family's framer: only messages whose checks hold count, so plain NMEA and noise identify\n"
-               "nothing, and a receiver that is talking is found without a byte sent to it. If that finds\n"
-               "nothing, it asks: each family's harmless request (the one a session pings with) at each rate,\n"
-               "the common rates first. It never sends a command that changes the receiver's settings.\n"
-               "Listening takes up to 25 s, asking about 90 s more.\n"
+               "fit. First it only listens, at each rate, and frames what arrives with every family's framer:\n"
+               "only messages whose checks hold count, so plain NMEA and noise identify nothing, and a\n"
+               "receiver that is talking is found without a byte sent to it. If that finds nothing, it asks:\n"
+               "each family's harmless request (the one a session pings with) at each rate, first where\n"
+               "checked messages were heard (a receiver talking plain NMEA), then the common rates first.\n"
+               "It never sends a command that changes the receiver's settings. Listening takes up to about\n"
+               "35 s; asking, up to about 2.5 minutes more, seconds when checked messages told the rate.\n"
                "\n"
                "Never point it at a port that may be a serial console (a login prompt or a computer's console\n"
                "on the line): the requests it asks with hold control bytes (^C, ^D, ^\\, XON) and lines of\n"

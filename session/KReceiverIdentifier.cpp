@@ -37,9 +37,36 @@ std::vector<int32_t> KReceiverIdentifier::SearchOrder() {
     return order;
 }
 
+std::vector<KReceiverIdentifier::AskStep> KReceiverIdentifier::AskOrder(const std::vector<int32_t>& rates,
+                                                                        const std::vector<Heard>& heard) {
+    // A receiver talking plain NMEA (as many do by default) is heard but not told apart by
+    // listening; asking at the rate it talks at first finds it in a request or two instead of
+    // after every family at every rate before it.
+    std::vector<const Heard*> talked;
+    for (const Heard& h : heard)
+        if (h.checkedMessages >= kMessagesToClaim && std::find(rates.begin(), rates.end(), h.baud) != rates.end())
+            talked.push_back(&h);
+    std::stable_sort(talked.begin(), talked.end(),
+                     [](const Heard* a, const Heard* b) { return a->checkedMessages > b->checkedMessages; });
+    std::vector<AskStep> steps;
+    auto add = [&steps](int32_t baud, const std::vector<const KReceiverFamily*>& first) {
+        for (const AskStep& step : steps)
+            if (step.baud == baud) return;
+        AskStep step{baud, first};
+        for (const KReceiverFamily& family : ReceiverFamilies())
+            if (std::find(first.begin(), first.end(), &family) == first.end()) step.families.push_back(&family);
+        steps.push_back(std::move(step));
+    };
+    for (const Heard* h : talked) add(h->baud, h->checkedBy);
+    for (int32_t baud : rates) add(baud, {});
+    return steps;
+}
+
 const KReceiverFamily* KReceiverIdentifier::Recognise(const std::vector<uint8_t>& bytes, Heard& heard) {
     heard.bytes = bytes.size();
     heard.protocols.clear();
+    heard.checkedMessages = 0;
+    heard.checkedBy.clear();
     const KReceiverFamily* best = nullptr;
     uint64_t bestBytes = 0;
     for (const KReceiverFamily& family : ReceiverFamilies()) {
@@ -50,9 +77,11 @@ const KReceiverFamily* KReceiverIdentifier::Recognise(const std::vector<uint8_t>
         monitor->Start(&recording, false, kClientName);
         uint64_t messages = 0;
         uint64_t messageBytes = 0;
+        uint64_t checked = 0;
         for (;;) {
             const bool progressed = monitor->ReadStep();
             while (auto message = monitor->PopMessage()) {
+                ++checked;
                 if (!monitor->ProvesProtocol(*message)) continue;
                 ++messages;
                 messageBytes += static_cast<uint64_t>(message->length);
@@ -60,6 +89,8 @@ const KReceiverFamily* KReceiverIdentifier::Recognise(const std::vector<uint8_t>
             if (!progressed) break;
         }
         monitor->Stop();
+        if (!family.protocol.listeningProves) heard.checkedMessages = std::max(heard.checkedMessages, checked);
+        if (checked >= kMessagesToClaim) heard.checkedBy.push_back(&family);
         if (messages == 0) continue;
         heard.protocols.push_back({&family, messages, messageBytes});
         if (messages >= kMessagesToClaim && messageBytes > bestBytes) {
@@ -67,6 +98,9 @@ const KReceiverFamily* KReceiverIdentifier::Recognise(const std::vector<uint8_t>
             bestBytes = messageBytes;
         }
     }
+    // Only a framer whose messages prove nothing (plain NMEA) tells the rate this way: others
+    // pass on messages that prove nothing for a reason, and some frame such messages from noise.
+    if (heard.checkedMessages < kMessagesToClaim) heard.checkedBy.clear();
     return best;
 }
 
@@ -94,11 +128,11 @@ KReceiverIdentifier::Result KReceiverIdentifier::Run(int32_t portNumber, const s
     result.listenMs = static_cast<int32_t>(clock.NowMs() - listenStart);
     if (result.found || !options.ask) return result;
     const int64_t askStart = clock.NowMs();
-    for (int32_t baud : order) {
-        for (const KReceiverFamily& family : ReceiverFamilies()) {
+    for (const AskStep& step : AskOrder(order, result.heard)) {
+        for (const KReceiverFamily* family : step.families) {
             if (stopWanted()) return result;
-            if (progress) progress("asking at " + std::to_string(baud) + " baud: " + family.name);
-            if (!Ask(family, baud, result)) return result;
+            if (progress) progress("asking at " + std::to_string(step.baud) + " baud: " + family->name);
+            if (!Ask(*family, step.baud, result)) return result;
             if (result.found) break;
         }
         if (result.found) break;

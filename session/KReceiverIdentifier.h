@@ -40,6 +40,11 @@ public:
             uint64_t messageBytes;
         };
         std::vector<Protocol> protocols;  // those that framed anything
+        // Checked messages that prove no family (plain NMEA) still show that the line runs at
+        // this rate: the most that a framer of such a family framed, and, when that is two or
+        // more, every family whose framer framed at least two messages, proving or not.
+        uint64_t checkedMessages = 0;
+        std::vector<const KReceiverFamily*> checkedBy;
     };
     // One ping sent.
     struct Asked {
@@ -69,6 +74,15 @@ public:
 
     // The rates in the order a search tries them: the ones receivers most often run at first.
     static std::vector<int32_t> SearchOrder();
+    // One rate's requests: the families to ask there, in order.
+    struct AskStep {
+        int32_t baud = 0;
+        std::vector<const KReceiverFamily*> families;
+    };
+    // The order of the requests after listening heard `heard` over `rates`: first the rates where
+    // checked messages were heard (most first), asking there first the families whose framers
+    // framed them; then the other rates in `rates` order, every family in registry order.
+    static std::vector<AskStep> AskOrder(const std::vector<int32_t>& rates, const std::vector<Heard>& heard);
     // The protocol heard in `bytes`, if any: the family whose framer finds at least two checked
     // messages, the one covering most bytes when several do. Fills `heard` with every framer's
     // count.

@@ -70,11 +70,17 @@ TEST(ReceiverIdentifier, FindsEveryTalkingFamilyByListeningWithoutSendingAByte) 
         const Identified run = Identify(c.type, c.baud, {});
         SCOPED_TRACE(CaseName(c));
         ASSERT_TRUE(run.result.found);
-        // A MediaTek receiver talks plain NMEA, which proves nothing: only asking finds it.
+        // A MediaTek receiver talks plain NMEA, which proves nothing: only asking finds it, and
+        // asking starts where the NMEA was heard, with the families that may send it.
         if (!c.family->protocol.listeningProves) {
             EXPECT_FALSE(run.result.byListening);
             EXPECT_EQ(run.result.family, c.family);
             EXPECT_EQ(run.result.baud, static_cast<int32_t>(c.baud));
+            const auto heardAt = std::find_if(run.result.heard.begin(), run.result.heard.end(),
+                                              [&](const auto& h) { return h.baud == static_cast<int32_t>(c.baud); });
+            ASSERT_NE(heardAt, run.result.heard.end());
+            EXPECT_LE(run.result.asked.size(), heardAt->checkedBy.size());
+            for (const auto& asked : run.result.asked) EXPECT_EQ(asked.baud, static_cast<int32_t>(c.baud));
             continue;
         }
         EXPECT_TRUE(run.result.byListening);
@@ -152,6 +158,14 @@ TEST(ReceiverIdentifier, ClaimsNothingInPlainNmeaOrNoise) {
     }
     KReceiverIdentifier::Heard heard;
     EXPECT_EQ(KReceiverIdentifier::Recognise(std::vector<uint8_t>(nmea.begin(), nmea.end()), heard), nullptr);
+    // Yet the sentences' checks held: the line runs at this rate, and the families that talk
+    // plain NMEA framed them.
+    EXPECT_EQ(heard.checkedMessages, 150u);
+    for (const KReceiverFamily& family : ReceiverFamilies()) {
+        if (family.protocol.listeningProves) continue;
+        EXPECT_NE(std::find(heard.checkedBy.begin(), heard.checkedBy.end(), &family), heard.checkedBy.end())
+            << family.name;
+    }
 
     std::mt19937 random(20261209);
     for (int trial = 0; trial < 60; ++trial) {
@@ -160,7 +174,54 @@ TEST(ReceiverIdentifier, ClaimsNothingInPlainNmeaOrNoise) {
         for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
         const KReceiverFamily* claimed = KReceiverIdentifier::Recognise(noise, heard);
         EXPECT_EQ(claimed, nullptr) << "trial " << trial << ": " << claimed->name;
-        if (claimed) break;
+        EXPECT_TRUE(heard.checkedBy.empty()) << "trial " << trial << ": " << heard.checkedBy.front()->name;
+        if (claimed || !heard.checkedBy.empty()) break;
+    }
+}
+
+// Asking starts at the rates where checked messages were heard, the busiest first and there the
+// families that framed them; every other rate follows in search order, and nothing twice.
+TEST(ReceiverIdentifier, AsksFirstWhereCheckedMessagesWereHeard) {
+    // Any two families will do; the last ones, so that registry order alone would not put them first.
+    const auto& families = ReceiverFamilies();
+    ASSERT_GE(families.size(), 3u);
+    const KReceiverFamily* last = &families[families.size() - 1];
+    const KReceiverFamily* nextToLast = &families[families.size() - 2];
+    auto heardAt = [](int32_t baud, uint64_t checked, std::vector<const KReceiverFamily*> by) {
+        KReceiverIdentifier::Heard h;
+        h.baud = baud;
+        h.checkedMessages = checked;
+        h.checkedBy = std::move(by);
+        return h;
+    };
+    const std::vector<int32_t> rates = {9600, 115200, 4800};
+    const struct {
+        const char* name;
+        std::vector<KReceiverIdentifier::Heard> heard;
+        std::vector<int32_t> bauds;
+        std::vector<const KReceiverFamily*> firstFamilies;  // at the first rate
+    } rows[] = {
+        {"nothing heard", {}, {9600, 115200, 4800}, {}},
+        {"one checked message is luck", {heardAt(4800, 1, {})}, {9600, 115200, 4800}, {}},
+        {"NMEA at 4800", {heardAt(4800, 12, {last, nextToLast})}, {4800, 9600, 115200}, {last, nextToLast}},
+        {"busiest first", {heardAt(9600, 3, {nextToLast}), heardAt(4800, 9, {last})}, {4800, 9600, 115200}, {last}},
+        {"a rate outside the search", {heardAt(57600, 9, {last})}, {9600, 115200, 4800}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto steps = KReceiverIdentifier::AskOrder(rates, row.heard);
+        std::vector<int32_t> bauds;
+        for (const auto& step : steps) {
+            bauds.push_back(step.baud);
+            EXPECT_EQ(step.families.size(), ReceiverFamilies().size());  // every family once
+        }
+        EXPECT_EQ(bauds, row.bauds);
+        ASSERT_FALSE(steps.empty());
+        if (row.firstFamilies.empty()) {
+            EXPECT_EQ(steps.front().families.front(), &ReceiverFamilies().front());
+        } else {
+            EXPECT_TRUE(std::equal(row.firstFamilies.begin(), row.firstFamilies.end(), steps.front().families.begin()));
+        }
     }
 }
 
