@@ -23,6 +23,7 @@ ensure_packages() {
 # The packages every build needs (the JSON and command-line libraries are header-only; help2man
 # makes the man page).
 BUILD_PACKAGES=(cmake ninja-build g++ make nlohmann-json3-dev libcli11-dev help2man)
-# The test suite's: GoogleTest (static libraries and sources) and Google Benchmark.
+# The test suite's: GoogleTest (static libraries and sources) and Google Benchmark; clang and its
+# linker, which build the debug preset in less than half the processor time gcc and ld take.
 # The network-port tests run real terminal servers in front of simulated receivers.
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev ser2net python3-serial)
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang lld ser2net python3-serial)
