@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "sim/KSimBytes.h"
+#include "sim/KSimNmea.h"
 #include "sim/KSimTime.h"
 
 namespace {
@@ -22,32 +23,6 @@ constexpr double kEcef[3] = {4263363.607, 723443.921, 4673216.205};
 
 bool ServesType(int32_t typeId) {
     return typeId >= 1 && typeId <= 3;
-}
-
-int HexValue(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-uint8_t NmeaChecksum(std::string_view between) {
-    uint8_t sum = 0;
-    for (char c : between)
-        sum ^= static_cast<uint8_t>(c);
-    return sum;
-}
-
-std::vector<std::string> Split(std::string_view text) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = text.find(',', start);
-        fields.emplace_back(
-            text.substr(start, comma == std::string_view::npos ? comma : comma - start));
-        if (comma == std::string_view::npos) return fields;
-        start = comma + 1;
-    }
 }
 
 std::string UtcOfDay(int64_t timeNs) {
@@ -89,31 +64,9 @@ int32_t KAshtechDevice::CodeOfBaud(uint32_t rate) {
     return -1;
 }
 
-KAshtechDevice::Bytes KAshtechDevice::Sentence(std::string_view body) {
-    char check[8];
-    std::snprintf(check, sizeof check, "*%02X\r\n", NmeaChecksum(body));
-    Bytes out;
-    out.reserve(body.size() + 6);
-    out.push_back('$');
-    out.insert(out.end(), body.begin(), body.end());
-    out.insert(out.end(), check, check + std::strlen(check));
-    return out;
-}
+KAshtechDevice::Bytes KAshtechDevice::Sentence(std::string_view body) { return KSimNmea::Sentence(body); }
 
-void KAshtechDevice::Read(uint8_t byte, std::vector<Bytes>& out) {
-    if (byte == '$') {
-        line.assign(1, byte);
-        return;
-    }
-    if (line.empty()) return;
-    line.push_back(byte);
-    if (line.size() > kMaxRequest) {
-        line.clear();
-    } else if (byte == '\n' && line[line.size() - 2] == '\r') {
-        out.push_back(std::move(line));
-        line.clear();
-    }
-}
+void KAshtechDevice::Read(uint8_t byte, std::vector<Bytes>& out) { KSimNmea::GatherLine(line, byte, kMaxRequest, out); }
 
 void KAshtechDevice::Handle(int64_t timeNs, const Bytes& request) {
     // From after the "$" up to the CR LF.
@@ -121,17 +74,13 @@ void KAshtechDevice::Handle(int64_t timeNs, const Bytes& request) {
     if (!text.starts_with("PASHQ,") && !text.starts_with("PASHS,")) return; // not a command
     const size_t star = text.find('*');
     if (star != std::string_view::npos) {
-        const bool checked = star + 3 == text.size() && HexValue(text[star + 1]) >= 0 &&
-                             HexValue(text[star + 2]) >= 0 &&
-                             HexValue(text[star + 1]) * 16 + HexValue(text[star + 2]) ==
-                                 NmeaChecksum(text.substr(0, star));
-        if (!checked) {
+        if (!KSimNmea::ChecksumHolds(text, star)) {
             Reply(timeNs, Sentence("PASHR,NAK"));
             return;
         }
         text = text.substr(0, star);
     }
-    const std::vector<std::string> fields = Split(text);
+    const std::vector<std::string> fields = KSimNmea::Fields(text);
     if (fields.size() == 2 && fields[0] == "PASHQ" && fields[1] == "PRT") {
         ++portQueries;
         if (Options().missesFirstTry && portQueries % 2 == 1) return;

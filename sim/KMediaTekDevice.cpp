@@ -20,23 +20,6 @@ constexpr size_t kOutputFields = 19;
 // Where the simulated antenna stands: 47.4125 N, 9.6307 E, 402.35 m.
 constexpr const char* kPosition = "4724.7500,N,00937.8420,E";
 
-int HexValue(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-std::vector<std::string> Split(std::string_view text) {
-    std::vector<std::string> fields;
-    for (;;) {
-        const size_t comma = text.find(',');
-        fields.emplace_back(text.substr(0, comma));
-        if (comma == std::string_view::npos) return fields;
-        text.remove_prefix(comma + 1);
-    }
-}
-
 bool IsRate(uint32_t baud) { return std::find(kRates.begin(), kRates.end(), baud) != kRates.end(); }
 
 // The rate of a decimal field, 0 when it is none.
@@ -60,20 +43,7 @@ std::span<const uint32_t> KMediaTekDevice::Rates(int32_t typeId) {
     return kRates;
 }
 
-void KMediaTekDevice::Read(uint8_t byte, std::vector<Bytes>& out) {
-    if (byte == '$') {
-        line.assign(1, byte);
-        return;
-    }
-    if (line.empty()) return;
-    line.push_back(byte);
-    if (line.size() > kMaxRequest) {
-        line.clear();
-    } else if (byte == '\n' && line[line.size() - 2] == '\r') {
-        out.push_back(std::move(line));
-        line.clear();
-    }
-}
+void KMediaTekDevice::Read(uint8_t byte, std::vector<Bytes>& out) { KSimNmea::GatherLine(line, byte, kMaxRequest, out); }
 
 void KMediaTekDevice::Acknowledge(int64_t timeNs, std::string_view command, char flag) {
     Reply(timeNs, KSimNmea::Sentence("PMTK001," + std::string(command) + "," + flag));
@@ -84,11 +54,8 @@ void KMediaTekDevice::Handle(int64_t timeNs, const Bytes& request) {
     std::string_view text(reinterpret_cast<const char*>(request.data()) + 1, request.size() - 3);
     if (!text.starts_with("PMTK")) return;
     const size_t star = text.find('*');
-    const bool checked = star != std::string_view::npos && star + 3 == text.size() &&
-                         HexValue(text[star + 1]) >= 0 && HexValue(text[star + 2]) >= 0 &&
-                         HexValue(text[star + 1]) * 16 + HexValue(text[star + 2]) ==
-                             KSimNmea::Checksum(text.substr(0, star));
-    const std::vector<std::string> fields = Split(text.substr(0, star));
+    const bool checked = KSimNmea::ChecksumHolds(text, star);
+    const std::vector<std::string> fields = KSimNmea::Fields(text.substr(0, star));
     const std::string command = fields[0].substr(4);
     if (command.size() != 3 || command.find_first_not_of("0123456789") != std::string::npos) return;
     if (!checked) {
